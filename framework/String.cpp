@@ -1,0 +1,182 @@
+#include "String.h"
+
+#include <cstdlib>
+#include <cwctype>
+#include <new>
+
+namespace {
+
+wchar_t* Copy(const wchar_t* text, std::size_t length) {
+    auto* copy = static_cast<wchar_t*>(std::malloc((length + 1) * sizeof(wchar_t)));
+    if (copy == nullptr) throw std::bad_alloc();
+    std::wmemcpy(copy, text, length);
+    copy[length] = L'\0';
+    return copy;
+}
+
+// Decodes one UTF-8 sequence at bytes[i]; returns its length, or 0 if it is not
+// a valid, shortest-form sequence of a scalar value.
+std::size_t DecodeUtf8(std::string_view bytes, std::size_t i, char32_t& out) {
+    auto byte = [&](std::size_t k) { return static_cast<unsigned char>(bytes[k]); };
+    unsigned char lead = byte(i);
+    std::size_t length;
+    char32_t value;
+    if (lead < 0x80) {
+        out = lead;
+        return 1;
+    } else if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2, value = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3, value = lead & 0x0F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4, value = lead & 0x07;
+    } else {
+        return 0;
+    }
+    if (i + length > bytes.size()) return 0;
+    for (std::size_t k = 1; k < length; ++k) {
+        if ((byte(i + k) & 0xC0) != 0x80) return 0;
+        value = (value << 6) | (byte(i + k) & 0x3F);
+    }
+    if ((length == 3 && value < 0x800) || (length == 4 && value < 0x10000) || value > 0x10FFFF ||
+        (value >= 0xD800 && value <= 0xDFFF))
+        return 0;
+    out = value;
+    return length;
+}
+
+}  // namespace
+
+String::String() : buffer(Copy(L"", 0)) {}
+String::String(const wchar_t* text) : buffer(Copy(text ? text : L"", text ? std::wcslen(text) : 0)) {}
+String::String(const wchar_t* text, std::size_t length) : buffer(Copy(text, length)) {}
+String::String(const String& other) : buffer(Copy(other.buffer, std::wcslen(other.buffer))) {}
+String::String(String&& other) noexcept : buffer(other.buffer) { other.buffer = Copy(L"", 0); }
+String::~String() { std::free(buffer); }
+
+String& String::operator=(const wchar_t* text) {
+    // Copy first, then free: assigning a String its own text is safe.
+    wchar_t* copy = Copy(text ? text : L"", text ? std::wcslen(text) : 0);
+    std::free(buffer);
+    buffer = copy;
+    return *this;
+}
+
+String& String::operator=(const String& other) { return *this = other.buffer; }
+
+String& String::operator=(String&& other) noexcept {
+    if (this != &other) std::swap(buffer, other.buffer);
+    return *this;
+}
+
+String String::Format(const wchar_t* format, ...) {
+    va_list arguments;
+    va_start(arguments, format);
+    String result = FormatList(format, arguments);
+    va_end(arguments);
+    return result;
+}
+
+String String::FormatList(const wchar_t* format, va_list arguments) {
+    // vswprintf cannot measure; grow until the text fits (with two spare characters).
+    std::size_t size = 64;
+    for (;;) {
+        auto* text = static_cast<wchar_t*>(std::malloc((size + 2) * sizeof(wchar_t)));
+        if (text == nullptr) throw std::bad_alloc();
+        va_list copy;
+        va_copy(copy, arguments);
+        int written = std::vswprintf(text, size + 2, format, copy);
+        va_end(copy);
+        if (written >= 0) {
+            String result;
+            std::free(result.buffer);
+            result.buffer = text;
+            return result;
+        }
+        std::free(text);
+        if (size > (1u << 26)) return String();  // a format that never fits
+        size *= 4;
+    }
+}
+
+String String::FromUtf8(std::string_view bytes) {
+    std::wstring text;
+    text.reserve(bytes.size());
+    for (std::size_t i = 0; i < bytes.size();) {
+        char32_t value;
+        std::size_t length = DecodeUtf8(bytes, i, value);
+        if (length == 0) {
+            value = static_cast<unsigned char>(bytes[i]);  // Latin-1
+            length = 1;
+        }
+        text.push_back(static_cast<wchar_t>(value));
+        i += length;
+    }
+    return String(text.c_str(), text.size());
+}
+
+std::string String::ToUtf8() const {
+    std::string bytes;
+    for (const wchar_t* p = buffer; *p; ++p) {
+        auto c = static_cast<char32_t>(*p);
+        if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
+        if (c < 0x80) {
+            bytes.push_back(static_cast<char>(c));
+        } else if (c < 0x800) {
+            bytes.push_back(static_cast<char>(0xC0 | (c >> 6)));
+            bytes.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else if (c < 0x10000) {
+            bytes.push_back(static_cast<char>(0xE0 | (c >> 12)));
+            bytes.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            bytes.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else {
+            bytes.push_back(static_cast<char>(0xF0 | (c >> 18)));
+            bytes.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+            bytes.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            bytes.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        }
+    }
+    return bytes;
+}
+
+bool String::EqualsNoCase(const wchar_t* other) const { return CompareNoCase(buffer, other) == 0; }
+
+String& String::operator+=(const wchar_t* text) {
+    std::size_t a = std::wcslen(buffer), b = std::wcslen(text);
+    auto* joined = static_cast<wchar_t*>(std::malloc((a + b + 1) * sizeof(wchar_t)));
+    if (joined == nullptr) throw std::bad_alloc();
+    std::wmemcpy(joined, buffer, a);
+    std::wmemcpy(joined + a, text, b + 1);
+    std::free(buffer);
+    buffer = joined;
+    return *this;
+}
+
+String String::operator+(const wchar_t* text) const {
+    String joined(*this);
+    joined += text;
+    return joined;
+}
+
+String String::Replace(const wchar_t* from, const wchar_t* to) const {
+    std::size_t fromLength = std::wcslen(from);
+    if (fromLength == 0) return *this;
+    std::wstring out;
+    for (const wchar_t* p = buffer; *p;) {
+        if (std::wcsncmp(p, from, fromLength) == 0) {
+            out += to;
+            p += fromLength;
+        } else {
+            out += *p++;
+        }
+    }
+    return String(out.c_str(), out.size());
+}
+
+int CompareNoCase(const wchar_t* a, const wchar_t* b) {
+    for (;; ++a, ++b) {
+        wint_t x = std::towlower(static_cast<wint_t>(*a)), y = std::towlower(static_cast<wint_t>(*b));
+        if (x != y) return x < y ? -1 : 1;
+        if (x == 0) return 0;
+    }
+}
