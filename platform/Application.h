@@ -1,0 +1,49 @@
+#pragma once
+// Application: the process's one application object, reachable from every
+// deliverable because it lives in libKorvoPlatform.so. It runs the GTK main
+// loop, knows the main and the active window, and holds the settings store.
+
+#include <string>
+
+#include "Export.h"
+#include "Settings.h"
+
+namespace platform {
+
+class Window;
+
+class PLATFORM_API Application {
+public:
+    static Application& Instance();
+
+    // Initialises GTK (once). Returns false when no display can be opened.
+    bool InitToolkit();
+    // Runs the main loop until the main window closes or Quit is called;
+    // returns at once when no main window is set. Returns the exit code.
+    int Run();
+    void Quit(int exitCode = 0);
+
+    Window* MainWindow() const { return mainWindow; }
+    void SetMainWindow(Window* window);
+    // The window that last became active (focused), or null.
+    Window* ActiveWindow() const { return activeWindow; }
+    void SetActiveWindow(Window* window);
+    // The main window, else the active window (what a new child attaches to).
+    Window* MainOrActiveWindow() const { return mainWindow ? mainWindow : activeWindow; }
+    // Forgets window wherever it is referenced (called when it is destroyed).
+    void WindowDestroyed(Window* window);
+
+    // Per-user settings for the company and program names given here.
+    void SetRegistryKey(const std::wstring& company, const std::wstring& program);
+    Settings& Profile() { return settings; }
+
+private:
+    Application() = default;
+    Window* mainWindow = nullptr;
+    Window* activeWindow = nullptr;
+    Settings settings;
+    int exitCode = 0;
+    bool running = false;
+};
+
+}  // namespace platform
