@@ -1,0 +1,118 @@
+#pragma once
+// WebView: an HTML view whose page's script and native code call each other
+// synchronously.
+//
+// The page sees window.external with
+//   korvoApiCall(number, argument)  -> ScriptHost::ApiCall, result returned to script
+//   Test(first, second)             -> ScriptHost::Test
+//   var       (text property)       -> ScriptHost::GetVar / SetVar
+//   function  (integer property)    -> ScriptHost::GetFunction / SetFunction
+// but only while its document lies under the folder (file:) or the origin of the
+// address last given to Navigate. Native code calls the page's global functions
+// with CallFunction / CallFunctionWithArray and gets their result before it goes
+// on. Calls nest both ways: a script function called from native code may call
+// korvoApiCall, whose native handler may call script again, and so on.
+//
+// alert, confirm and prompt of the page are answered natively (MessageBox and
+// PromptBox of ScriptDialog.h); window.open gives null.
+//
+// Everything runs on the user-interface thread (the GTK main context).
+
+#include <gtk/gtk.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Export.h"
+#include "ScriptValue.h"
+
+namespace platform {
+
+class Window;
+
+// Native side of window.external, implemented by the module that owns the view.
+class PLATFORM_API ScriptHost {
+public:
+    virtual ~ScriptHost();
+    // window.external.korvoApiCall(number, argument).
+    virtual ScriptValue ApiCall(int32_t number, const ScriptValue& argument) = 0;
+    // window.external.Test(first, second).
+    virtual void Test(const std::wstring& first, const std::wstring& second);
+    // window.external.var (the page assigns any value; it arrives as text).
+    virtual void SetVar(const std::wstring& value);
+    virtual std::wstring GetVar();
+    // window.external.function (the page's value converted to a 32-bit integer).
+    virtual void SetFunction(int32_t value);
+    virtual int32_t GetFunction();
+};
+
+class PLATFORM_API WebView {
+public:
+    // How long a native call into script waits without hearing from the page
+    // before it gives up with E_FAIL and reports the page as unresponsive. Time
+    // spent in native handlers called back from the page (a message box waiting
+    // for the user, say) does not count: every frame from the page restarts it.
+    static constexpr int kDefaultWaitTimeoutMs = 10000;
+
+    // host may be null (then window.external calls give undefined). offscreen:
+    // the view lives in a GtkOffscreenWindow and is never on screen; otherwise
+    // the caller packs View() into its own window.
+    WebView(ScriptHost* host, bool offscreen);
+    ~WebView();
+    WebView(const WebView&) = delete;
+    WebView& operator=(const WebView&) = delete;
+
+    GtkWidget* View();             // the WebKitWebView
+    GtkWidget* OffscreenWindow();  // null unless offscreen
+
+    // Owner window of the script's alert/confirm/prompt boxes (may be null).
+    void SetDialogOwner(Window* owner);
+
+    // Loads uri (a file: path must be absolute). The folder of a file: address,
+    // or the origin of any other, becomes the area whose documents get
+    // window.external.
+    void Navigate(const std::string& uri);
+    // Reloads the current page.
+    void Reload();
+    // True once the current document finished loading, until the next
+    // navigation starts or the web process goes away.
+    bool IsLoaded() const;
+    std::wstring Title() const;
+    std::string Uri() const;
+
+    // Calls the page's global function name with args. Returns S_OK with the
+    // function's result in *result (may be null); E_FAIL when no document is
+    // loaded, the page is unresponsive or its process ended; DISP_E_UNKNOWNNAME
+    // when the window has no such property; DISP_E_MEMBERNOTFOUND when it is not
+    // a function; DISP_E_EXCEPTION when the function threw.
+    ScriptStatus CallFunction(const std::wstring& name, const std::vector<ScriptValue>& args,
+                              ScriptValue* result);
+    // Builds an array with the page's own window.Array constructor, stores values
+    // at "0", "1", ..., and calls name with that array as its only argument. The
+    // statuses of CallFunction, plus those of looking up and constructing Array
+    // (DISP_E_TYPEMISMATCH when window.Array is not an object, E_NOINTERFACE when
+    // it cannot construct).
+    ScriptStatus CallFunctionWithArray(const std::wstring& name,
+                                       const std::vector<ScriptValue>& values, ScriptValue* result);
+    // Replaces the outer HTML of the element with this id. S_OK done; S_FALSE no
+    // such element; E_FAIL not loaded; DISP_E_EXCEPTION the document refused.
+    ScriptStatus ReplaceOuterHtml(const std::wstring& elementId, const std::wstring& html);
+
+    // Changes the wait bound of native calls into script (tests use short ones).
+    void SetWaitTimeout(int milliseconds);
+
+    // Called after the current document finished loading (IsLoaded() is true).
+    std::function<void()> onLoadFinished;
+    std::function<void(const std::wstring&)> onTitleChanged;
+    // The page's web process ended; the view is reloading its page.
+    std::function<void()> onWebProcessTerminated;
+
+    struct Impl;
+
+private:
+    std::shared_ptr<Impl> impl;
+};
+
+}  // namespace platform
