@@ -8,6 +8,8 @@
 #include "Export.h"
 #include "Settings.h"
 
+struct _GMainLoop;
+
 namespace platform {
 
 class Window;
@@ -21,7 +23,10 @@ public:
     // Runs the main loop until the main window closes or Quit is called;
     // returns at once when no main window is set. Returns the exit code.
     int Run();
+    // Ends Run with exitCode once the current handler returns; called before
+    // Run, it makes the next Run return at once.
     void Quit(int exitCode = 0);
+    bool IsRunning() const { return running; }
 
     Window* MainWindow() const { return mainWindow; }
     void SetMainWindow(Window* window);
@@ -44,6 +49,8 @@ private:
     Settings settings;
     int exitCode = 0;
     bool running = false;
+    bool quitPending = false;
+    ::_GMainLoop* loop = nullptr;
 };
 
 }  // namespace platform

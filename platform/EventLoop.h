@@ -33,9 +33,16 @@ public:
     // Makes the loop call deliver() soon on the user-interface thread. Safe from
     // any thread; used by Window to drain its queue of posted messages.
     virtual void Wake(std::function<void()> deliver) = 0;
+
+protected:
+    // A token unique across every loop of the process, so that a token kept
+    // after the loop was switched can never cancel another loop's timer.
+    static TimerToken NewToken();
 };
 
-// The GTK main context.
+// The GTK main context (the default GMainContext). Timers and Wake must be
+// run by whoever iterates that context: Application::Run, a modal dialog, or a
+// test that calls g_main_context_iteration.
 class PLATFORM_API GLibEventLoop : public EventLoop {
 public:
     uint64_t NowMs() override;

@@ -40,7 +40,6 @@ private:
     std::vector<std::function<void()>> posted;
     std::map<TimerToken, Timer> timers;
     uint64_t now = 1000;
-    TimerToken nextToken = 1;
     EventLoop* previous;
 };
 

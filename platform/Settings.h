@@ -7,15 +7,21 @@
 
 #include "Export.h"
 
+struct _GKeyFile;
+
 namespace platform {
 
 class PLATFORM_API Settings {
 public:
     Settings() = default;
     ~Settings();
+    Settings(const Settings&) = delete;
+    Settings& operator=(const Settings&) = delete;
     // Selects the file; until then reads give the defaults and writes fail.
+    // The file and its folder are created by the first write.
     void Open(const std::wstring& company, const std::wstring& program);
 
+    // A value that is not a whole decimal number reads as the default.
     int GetInt(const std::wstring& section, const std::wstring& entry, int defaultValue);
     bool WriteInt(const std::wstring& section, const std::wstring& entry, int value);
     std::wstring GetText(const std::wstring& section, const std::wstring& entry,
@@ -25,8 +31,12 @@ public:
     const std::string& Path() const { return path; }
 
 private:
+    struct State;
+    void Refresh();  // reloads when the file changed since it was last seen
+    bool Save();
     std::string path;
-    struct _GKeyFile* file = nullptr;
+    ::_GKeyFile* file = nullptr;
+    State* state = nullptr;
 };
 
 }  // namespace platform

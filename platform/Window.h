@@ -36,9 +36,21 @@ public:
     // Creates a hidden child window of parent. Fails (false) without a parent
     // or when the parent does not exist.
     bool Create(Window* parent);
-    // Makes this window stand for a GTK top-level window; destroying the GTK
-    // window destroys this Window (and its children).
+    // Creates a hidden top-level window that no GTK window backs: a target for
+    // timers and posts, and a parent for hidden children, where no display is
+    // needed (tests, tools). Fails when the window exists already.
+    bool CreateToplevel();
+    // Makes this window stand for a GTK top-level window (a GtkWindow); it gets
+    // focus tracking for Application::ActiveWindow. Destroying the GTK window
+    // destroys this Window (and its children), and destroying this Window
+    // destroys the GTK window too: the two are one. Whoever still touches the
+    // widget after Destroy must hold a reference of its own.
     bool AttachToplevel(GtkWidget* toplevel);
+    // Destroys the children (last created first), cancels the timers, discards
+    // the queued messages through their DiscardFunction, clears the window from
+    // Application, calls OnDestroy and ends the GTK window if one is attached.
+    // A derived class whose OnDestroy matters calls Destroy in its own
+    // destructor: by the time ~Window runs, only Window::OnDestroy is left.
     void Destroy();
 
     bool Exists() const { return handle != 0; }

@@ -1,0 +1,137 @@
+// Message boxes: the style bits choose the buttons, the icon, the default
+// button and a help button; each button answers with its result code as the
+// dialog's response id, so the response is the result. Closing the dialog
+// (Escape, the title bar, the owner going away) answers like Cancel where the
+// box has one, and otherwise with the answer that commits to nothing: OK for
+// a lone OK, No for Yes/No, Abort for Abort/Retry/Ignore. Boxes without a
+// Cancel button also lose the title bar's close button, as they would on the
+// desktop this interface comes from. The help button does not close the box.
+
+#include "MessageBox.h"
+
+#include <gtk/gtk.h>
+
+#include <mutex>
+#include <vector>
+
+#include "Application.h"
+#include "Utf8.h"
+#include "Window.h"
+
+namespace platform {
+
+namespace {
+
+constexpr int HelpResponse = 9;  // IDHELP
+
+std::mutex hookMutex;
+MessageBoxHook& Hook() {
+    static MessageBoxHook hook;
+    return hook;
+}
+
+std::vector<std::pair<const char*, int>> MessageBoxButtons(unsigned style) {
+    switch (style & 0xF) {
+        case MB_OKCANCEL: return {{"_OK", IDOK}, {"_Cancel", IDCANCEL}};
+        case MB_ABORTRETRYIGNORE: return {{"_Abort", IDABORT}, {"_Retry", IDRETRY}, {"_Ignore", IDIGNORE}};
+        case MB_YESNOCANCEL: return {{"_Yes", IDYES}, {"_No", IDNO}, {"_Cancel", IDCANCEL}};
+        case MB_YESNO: return {{"_Yes", IDYES}, {"_No", IDNO}};
+        case MB_RETRYCANCEL: return {{"_Retry", IDRETRY}, {"_Cancel", IDCANCEL}};
+        case MB_CANCELTRYCONTINUE:
+            return {{"_Cancel", IDCANCEL}, {"_Try Again", IDTRYAGAIN}, {"_Continue", IDCONTINUE}};
+        default: return {{"_OK", IDOK}};  // MB_OK, and button fields that name no set
+    }
+}
+
+int MessageBoxClosedResult(unsigned style) {
+    for (auto& [label, result] : MessageBoxButtons(style)) {
+        if (result == IDCANCEL) return IDCANCEL;
+    }
+    switch (style & 0xF) {
+        case MB_YESNO: return IDNO;
+        case MB_ABORTRETRYIGNORE: return IDABORT;
+        default: return IDOK;
+    }
+}
+
+int MessageBoxDefaultResult(unsigned style) {
+    auto buttons = MessageBoxButtons(style);
+    size_t index = (style >> 8) & 0xF;
+    // A default past the last button falls back to the first.
+    return index < buttons.size() ? buttons[index].second : buttons.front().second;
+}
+
+}  // namespace
+
+void SetMessageBoxHook(MessageBoxHook hook) {
+    std::lock_guard<std::mutex> lock(hookMutex);
+    Hook() = std::move(hook);
+}
+
+namespace {
+
+GtkWindow* OwnerToplevel(Window* owner) {
+    if (!owner) owner = Application::Instance().MainOrActiveWindow();
+    for (Window* window = owner; window; window = window->Parent()) {
+        if (window->Toplevel()) {
+            GtkWidget* top = gtk_widget_get_toplevel(window->Toplevel());
+            return GTK_IS_WINDOW(top) ? GTK_WINDOW(top) : nullptr;
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+int MessageBox(Window* owner, const std::wstring& text, const std::wstring& caption, unsigned style) {
+    MessageBoxHook hook;
+    {
+        std::lock_guard<std::mutex> lock(hookMutex);
+        hook = Hook();
+    }
+    if (hook) return hook(MessageBoxRecord{text, caption, style});
+
+    if (!Application::Instance().InitToolkit()) {
+        g_warning("A message box cannot be shown without a display: %s",
+                  ToUtf8(text).c_str());
+        return MessageBoxClosedResult(style);
+    }
+
+    GtkMessageType type;
+    switch (style & 0xF0) {
+        case MB_ICONERROR: type = GTK_MESSAGE_ERROR; break;
+        case MB_ICONQUESTION: type = GTK_MESSAGE_QUESTION; break;
+        case MB_ICONWARNING: type = GTK_MESSAGE_WARNING; break;
+        case MB_ICONINFORMATION: type = GTK_MESSAGE_INFO; break;
+        default: type = GTK_MESSAGE_OTHER; break;
+    }
+
+    GtkWindow* parent = OwnerToplevel(owner);
+    // The text goes in as an argument of "%s", never as a format or markup.
+    GtkWidget* dialog = gtk_message_dialog_new(
+        parent, static_cast<GtkDialogFlags>(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT), type,
+        GTK_BUTTONS_NONE, "%s", ToUtf8(text).c_str());
+    gtk_window_set_title(GTK_WINDOW(dialog), ToUtf8(caption).c_str());
+    bool hasCancel = false;
+    for (auto& [label, result] : MessageBoxButtons(style)) {
+        gtk_dialog_add_button(GTK_DIALOG(dialog), label, result);
+        hasCancel = hasCancel || result == IDCANCEL;
+    }
+    if (style & MB_HELP) gtk_dialog_add_button(GTK_DIALOG(dialog), "_Help", HelpResponse);
+    if (!hasCancel && (style & 0xF) != MB_OK) gtk_window_set_deletable(GTK_WINDOW(dialog), FALSE);
+    gtk_dialog_set_default_response(GTK_DIALOG(dialog), MessageBoxDefaultResult(style));
+    if (style & MB_SYSTEMMODAL) gtk_window_set_keep_above(GTK_WINDOW(dialog), TRUE);
+
+    // Keep the dialog alive across the run even if the owner destroys it.
+    g_object_ref_sink(dialog);
+    int response;
+    do {
+        response = gtk_dialog_run(GTK_DIALOG(dialog));
+    } while (response == HelpResponse);
+    gtk_widget_destroy(dialog);
+    g_object_unref(dialog);
+
+    return response > 0 ? response : MessageBoxClosedResult(style);
+}
+
+}  // namespace platform
