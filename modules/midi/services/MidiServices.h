@@ -99,7 +99,7 @@ public:
     // Sends the first bufferLength bytes as one complete message; MOM_DONE
     // (param1 = the header) follows on the layer's thread.
     virtual unsigned OutLongMsg(MidiHandle handle, MidiHeader* header) = 0;
-    // Messages still waiting to be sent are dropped and returned with MOM_DONE first.
+    // Messages not yet sent are dropped; their MOM_DONE notices still come.
     virtual unsigned OutClose(MidiHandle handle) = 0;
 };
 

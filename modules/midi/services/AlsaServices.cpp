@@ -1,0 +1,231 @@
+#include "AlsaServices.h"
+
+#include <glib.h>
+#include <rtmidi/RtMidi.h>
+
+#include <condition_variable>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace midi {
+
+namespace {
+
+// Every port this program opens belongs to a client of this name.
+constexpr const char* ClientName = "Yonderpad";
+
+void QuietError(RtMidiError::Type type, const std::string& text, void*) {
+    if (type == RtMidiError::WARNING || type == RtMidiError::DEBUG_WARNING)
+        g_message("ALSA MIDI: %s", text.c_str());
+    else
+        g_warning("ALSA MIDI: %s", text.c_str());
+}
+
+std::wstring Widen(const std::string& text) {
+    gunichar* wide = g_utf8_to_ucs4(text.c_str(), -1, nullptr, nullptr, nullptr);
+    if (!wide) return std::wstring(text.begin(), text.end());
+    std::wstring result(reinterpret_cast<wchar_t*>(wide));
+    g_free(wide);
+    return result;
+}
+
+bool IsOwn(const std::string& name) { return name.rfind(std::string(ClientName) + ":", 0) == 0; }
+
+}  // namespace
+
+struct AlsaServices::State {
+    std::unique_ptr<RtMidiIn> inEnum;
+    std::unique_ptr<RtMidiOut> outEnum;
+    std::mutex lock;  // guards the enumerators and the open devices
+    struct Device {
+        AlsaServices* owner;
+        MidiHandle handle;
+        std::unique_ptr<RtMidiIn> in;
+        std::unique_ptr<RtMidiOut> out;
+    };
+    std::map<MidiHandle, std::unique_ptr<Device>> devices;
+
+    // Done notices, delivered from their own thread.
+    std::mutex noticeLock;
+    std::condition_variable noticeWake;
+    std::deque<std::pair<MidiHandle, MidiHeader*>> notices;
+    bool stop = false;
+    std::thread noticeThread;
+
+    // Names of the other programs' ports, in the sequencer's order.
+    template <typename RtMidiType>
+    static std::vector<std::pair<unsigned, std::string>> Ports(RtMidiType& rt) {
+        std::vector<std::pair<unsigned, std::string>> ports;
+        unsigned count = rt.getPortCount();
+        for (unsigned i = 0; i < count; ++i) {
+            std::string name = rt.getPortName(i);
+            if (!name.empty() && !IsOwn(name)) ports.emplace_back(i, name);
+        }
+        return ports;
+    }
+};
+
+std::unique_ptr<AlsaServices> AlsaServices::Create() {
+    auto state = std::make_unique<State>();
+    try {
+        state->inEnum = std::make_unique<RtMidiIn>(RtMidi::LINUX_ALSA, ClientName);
+        state->outEnum = std::make_unique<RtMidiOut>(RtMidi::LINUX_ALSA, ClientName);
+        state->inEnum->setErrorCallback(QuietError, nullptr);
+        state->outEnum->setErrorCallback(QuietError, nullptr);
+    } catch (const RtMidiError& e) {
+        g_message("ALSA sequencer not available: %s", e.getMessage().c_str());
+        return nullptr;
+    }
+    return std::unique_ptr<AlsaServices>(new AlsaServices(std::move(state)));
+}
+
+AlsaServices::AlsaServices(std::unique_ptr<State> s) : state(std::move(s)) {
+    State& st = *state;
+    st.noticeThread = std::thread([this, &st] {
+        std::unique_lock<std::mutex> guard(st.noticeLock);
+        for (;;) {
+            st.noticeWake.wait(guard, [&] { return st.stop || !st.notices.empty(); });
+            if (st.notices.empty()) return;
+            auto [handle, header] = st.notices.front();
+            st.notices.pop_front();
+            guard.unlock();
+            OutputDone(handle, header);
+            guard.lock();
+        }
+    });
+}
+
+AlsaServices::~AlsaServices() {
+    CloseAll();
+    {
+        std::lock_guard<std::mutex> guard(state->noticeLock);
+        state->stop = true;
+    }
+    state->noticeWake.notify_all();
+    state->noticeThread.join();
+}
+
+unsigned AlsaServices::InGetNumDevs() {
+    std::lock_guard<std::mutex> guard(state->lock);
+    try {
+        return unsigned(State::Ports(*state->inEnum).size());
+    } catch (const RtMidiError&) {
+        return 0;
+    }
+}
+
+unsigned AlsaServices::OutGetNumDevs() {
+    std::lock_guard<std::mutex> guard(state->lock);
+    try {
+        return unsigned(State::Ports(*state->outEnum).size());
+    } catch (const RtMidiError&) {
+        return 0;
+    }
+}
+
+unsigned AlsaServices::InGetDevCaps(unsigned id, std::wstring* name) {
+    std::lock_guard<std::mutex> guard(state->lock);
+    try {
+        auto ports = State::Ports(*state->inEnum);
+        if (id >= ports.size()) return MMSYSERR_BADDEVICEID;
+        if (name) *name = Widen(ports[id].second);
+        return MMSYSERR_NOERROR;
+    } catch (const RtMidiError&) {
+        return MMSYSERR_BADDEVICEID;
+    }
+}
+
+unsigned AlsaServices::OutGetDevCaps(unsigned id, std::wstring* name) {
+    std::lock_guard<std::mutex> guard(state->lock);
+    try {
+        auto ports = State::Ports(*state->outEnum);
+        if (id >= ports.size()) return MMSYSERR_BADDEVICEID;
+        if (name) *name = Widen(ports[id].second);
+        return MMSYSERR_NOERROR;
+    } catch (const RtMidiError&) {
+        return MMSYSERR_BADDEVICEID;
+    }
+}
+
+bool AlsaServices::OpenInputDevice(unsigned id, Port& port) {
+    std::lock_guard<std::mutex> guard(state->lock);
+    try {
+        auto ports = State::Ports(*state->inEnum);
+        if (id >= ports.size()) return false;
+        auto device = std::make_unique<State::Device>();
+        device->owner = this;
+        device->handle = port.handle;
+        device->in = std::make_unique<RtMidiIn>(RtMidi::LINUX_ALSA, ClientName);
+        device->in->setErrorCallback(QuietError, nullptr);
+        device->in->ignoreTypes(false, true, true);  // keep sysex, drop timing and sensing
+        device->in->setCallback(
+            [](double, std::vector<unsigned char>* message, void* data) {
+                auto* d = static_cast<State::Device*>(data);
+                if (message && !message->empty()) d->owner->InputEvent(d->handle, message->data(), message->size());
+            },
+            device.get());
+        device->in->openPort(ports[id].first, "in");
+        state->devices[port.handle] = std::move(device);
+        return true;
+    } catch (const RtMidiError& e) {
+        g_message("ALSA MIDI input %u not opened: %s", id, e.getMessage().c_str());
+        return false;
+    }
+}
+
+bool AlsaServices::OpenOutputDevice(unsigned id, Port& port) {
+    std::lock_guard<std::mutex> guard(state->lock);
+    try {
+        auto ports = State::Ports(*state->outEnum);
+        if (id >= ports.size()) return false;
+        auto device = std::make_unique<State::Device>();
+        device->owner = this;
+        device->handle = port.handle;
+        device->out = std::make_unique<RtMidiOut>(RtMidi::LINUX_ALSA, ClientName);
+        device->out->setErrorCallback(QuietError, nullptr);
+        device->out->openPort(ports[id].first, "out");
+        state->devices[port.handle] = std::move(device);
+        return true;
+    } catch (const RtMidiError& e) {
+        g_message("ALSA MIDI output %u not opened: %s", id, e.getMessage().c_str());
+        return false;
+    }
+}
+
+void AlsaServices::CloseDevice(Port& port) {
+    std::unique_ptr<State::Device> device;
+    {
+        std::lock_guard<std::mutex> guard(state->lock);
+        auto it = state->devices.find(port.handle);
+        if (it == state->devices.end()) return;
+        device = std::move(it->second);
+        state->devices.erase(it);
+    }
+    // Destroying the RtMidi object closes the port and joins its input thread.
+    device.reset();
+}
+
+unsigned AlsaServices::SendLong(Port& port, MidiHeader* header) {
+    {
+        std::lock_guard<std::mutex> guard(state->lock);
+        auto it = state->devices.find(port.handle);
+        if (it == state->devices.end() || !it->second->out) return MMSYSERR_INVALHANDLE;
+        try {
+            it->second->out->sendMessage(header->data, header->bufferLength);
+        } catch (const RtMidiError& e) {
+            g_message("ALSA MIDI message not sent: %s", e.getMessage().c_str());
+            return MMSYSERR_ERROR;
+        }
+    }
+    {
+        std::lock_guard<std::mutex> guard(state->noticeLock);
+        state->notices.emplace_back(port.handle, header);
+    }
+    state->noticeWake.notify_all();
+    return MMSYSERR_NOERROR;
+}
+
+}  // namespace midi

@@ -1,0 +1,447 @@
+#include "JackServices.h"
+
+#include <glib.h>
+#include <jack/jack.h>
+#include <jack/midiport.h>
+#include <jack/ringbuffer.h>
+#include <semaphore.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <ctime>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "SysexAssembler.h"
+
+namespace midi {
+
+namespace {
+
+// Ports this program can have open at once; a unit rack of a few dozen ports
+// fits many times.
+constexpr size_t MaxSlots = 256;
+// Input bytes in flight from the realtime thread to the worker: far more than
+// a period can carry.
+constexpr size_t InRingBytes = 1 << 18;
+constexpr size_t OutRecords = 1024;
+
+struct InRecord {
+    uint64_t handle;
+    uint32_t length;  // the event's bytes follow
+};
+struct OutRecord {
+    uint64_t handle;
+    uint64_t slot;
+    MidiHeader* header;
+};
+struct DoneRecord {
+    uint64_t handle;
+    MidiHeader* header;
+};
+
+void Quiet(const char* text) { g_debug("JACK: %s", text); }
+
+std::wstring Widen(const std::string& text) {
+    gunichar* wide = g_utf8_to_ucs4(text.c_str(), -1, nullptr, nullptr, nullptr);
+    if (!wide) return std::wstring(text.begin(), text.end());
+    std::wstring result(reinterpret_cast<wchar_t*>(wide));
+    g_free(wide);
+    return result;
+}
+
+}  // namespace
+
+struct JackServices::State {
+    jack_client_t* client = nullptr;
+    std::string ownPrefix;  // "<our client name>:"
+
+    struct Slot {
+        std::atomic<jack_port_t*> port{nullptr};  // read by the realtime thread
+        std::atomic<uint64_t> handle{0};
+        bool input = false;  // written before port is published
+        bool used = false;   // guarded by slotLock
+    };
+    Slot slots[MaxSlots];
+    std::mutex slotLock;
+
+    jack_ringbuffer_t* inRing = nullptr;    // realtime -> worker: input events
+    jack_ringbuffer_t* outRing = nullptr;   // OutLongMsg -> realtime: headers to send
+    jack_ringbuffer_t* doneRing = nullptr;  // realtime -> worker: headers sent
+    std::mutex outLock;                     // one writer at a time on outRing
+    sem_t wake;
+
+    std::atomic<uint64_t> cycleEnter{0};
+    std::atomic<uint64_t> cycleLeave{0};
+    std::atomic<bool> dead{false};     // the server went away
+    std::atomic<bool> stopped{false};  // deactivated: nobody reads outRing in realtime
+    std::atomic<bool> stale{true};
+    std::atomic<bool> stop{false};
+    std::atomic<uint64_t> lost{0};
+
+    std::mutex enumLock;
+    std::vector<std::string> inNames;   // other clients' MIDI outputs
+    std::vector<std::string> outNames;  // other clients' MIDI inputs
+
+    std::mutex assemblyLock;
+    std::map<MidiHandle, SysexAssembler> assemblers;
+
+    std::thread worker;
+
+    ~State() {
+        if (inRing) jack_ringbuffer_free(inRing);
+        if (outRing) jack_ringbuffer_free(outRing);
+        if (doneRing) jack_ringbuffer_free(doneRing);
+        sem_destroy(&wake);
+    }
+
+    static int Process(jack_nframes_t frames, void* arg);
+
+    void Refresh() {
+        if (!stale.exchange(false)) return;
+        inNames.clear();
+        outNames.clear();
+        if (dead) return;
+        for (int direction = 0; direction < 2; ++direction) {
+            const char** names = jack_get_ports(client, nullptr, JACK_DEFAULT_MIDI_TYPE,
+                                                direction == 0 ? JackPortIsOutput : JackPortIsInput);
+            if (!names) continue;
+            for (const char** n = names; *n; ++n) {
+                std::string name = *n;
+                if (name.rfind(ownPrefix, 0) == 0) continue;
+                (direction == 0 ? inNames : outNames).push_back(name);
+            }
+            jack_free(names);
+        }
+    }
+
+    // Waits until every process cycle that may still see a port cleared from its
+    // slot has ended.
+    void WaitForCycle() {
+        uint64_t entered = cycleEnter.load();
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
+        while (cycleLeave.load() < entered && !dead && !stopped && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+
+    int TakeSlot() {
+        std::lock_guard<std::mutex> guard(slotLock);
+        for (size_t i = 0; i < MaxSlots; ++i)
+            if (!slots[i].used) {
+                slots[i].used = true;
+                return int(i);
+            }
+        return -1;
+    }
+    void GiveSlot(size_t i) {
+        slots[i].handle.store(0);
+        std::lock_guard<std::mutex> guard(slotLock);
+        slots[i].used = false;
+    }
+};
+
+// Realtime: no allocation, no locks, no waiting.
+int JackServices::State::Process(jack_nframes_t frames, void* arg) {
+    State& s = *static_cast<State*>(arg);
+    s.cycleEnter.fetch_add(1);
+    bool wakeWorker = false;
+    void* buffers[MaxSlots];
+    for (size_t i = 0; i < MaxSlots; ++i) {
+        jack_port_t* port = s.slots[i].port.load();
+        buffers[i] = port ? jack_port_get_buffer(port, frames) : nullptr;
+        if (!buffers[i]) continue;
+        if (!s.slots[i].input) {
+            jack_midi_clear_buffer(buffers[i]);
+            continue;
+        }
+        uint64_t handle = s.slots[i].handle.load();
+        uint32_t count = jack_midi_get_event_count(buffers[i]);
+        for (uint32_t e = 0; e < count; ++e) {
+            jack_midi_event_t event;
+            if (jack_midi_event_get(&event, buffers[i], e) != 0 || event.size == 0) continue;
+            if (jack_ringbuffer_write_space(s.inRing) < sizeof(InRecord) + event.size) {
+                s.lost.fetch_add(1);
+                continue;
+            }
+            InRecord record{handle, uint32_t(event.size)};
+            jack_ringbuffer_write(s.inRing, reinterpret_cast<const char*>(&record), sizeof record);
+            jack_ringbuffer_write(s.inRing, reinterpret_cast<const char*>(event.buffer), event.size);
+            wakeWorker = true;
+        }
+    }
+    uint32_t budget = PaceBytesPerCycle;
+    while (jack_ringbuffer_read_space(s.outRing) >= sizeof(OutRecord) &&
+           jack_ringbuffer_write_space(s.doneRing) >= sizeof(DoneRecord)) {
+        OutRecord record;
+        jack_ringbuffer_peek(s.outRing, reinterpret_cast<char*>(&record), sizeof record);
+        void* buffer = record.slot < MaxSlots ? buffers[record.slot] : nullptr;
+        if (buffer && !s.slots[record.slot].input && s.slots[record.slot].handle.load() == record.handle) {
+            uint32_t length = record.header->bufferLength;
+            if (length > budget) break;  // the rest goes out next period
+            if (jack_midi_event_write(buffer, 0, record.header->data, length) != 0 &&
+                jack_midi_get_event_count(buffer) > 0)
+                break;  // the port's buffer is full for this period
+            // A message that does not fit an empty buffer never will: it is dropped.
+            budget -= length;
+        }
+        jack_ringbuffer_read_advance(s.outRing, sizeof record);
+        DoneRecord done{record.handle, record.header};
+        jack_ringbuffer_write(s.doneRing, reinterpret_cast<const char*>(&done), sizeof done);
+        wakeWorker = true;
+    }
+    s.cycleLeave.fetch_add(1);
+    if (wakeWorker) sem_post(&s.wake);
+    return 0;
+}
+
+std::unique_ptr<JackServices> JackServices::Create() {
+    jack_set_error_function(Quiet);
+    jack_set_info_function(Quiet);
+    jack_status_t status;
+    jack_client_t* client = jack_client_open("Yonderpad", JackNoStartServer, &status);
+    if (!client) {
+        g_message("No JACK server running (status 0x%x)", unsigned(status));
+        return nullptr;
+    }
+    auto state = std::make_unique<State>();
+    state->client = client;
+    state->ownPrefix = std::string(jack_get_client_name(client)) + ":";
+    sem_init(&state->wake, 0, 0);
+    state->inRing = jack_ringbuffer_create(InRingBytes);
+    state->outRing = jack_ringbuffer_create(OutRecords * sizeof(OutRecord));
+    state->doneRing = jack_ringbuffer_create(OutRecords * sizeof(DoneRecord));
+    if (!state->inRing || !state->outRing || !state->doneRing) {
+        jack_client_close(client);
+        g_warning("JACK MIDI: ring buffers could not be created");
+        return nullptr;
+    }
+    State* s = state.get();
+    jack_set_process_callback(client, State::Process, s);
+    jack_set_port_registration_callback(
+        client, [](jack_port_id_t, int, void* arg) { static_cast<State*>(arg)->stale = true; }, s);
+    jack_on_shutdown(
+        client,
+        [](void* arg) {
+            auto* st = static_cast<State*>(arg);
+            st->dead = true;
+            st->stale = true;
+            sem_post(&st->wake);
+        },
+        s);
+    if (jack_activate(client) != 0) {
+        g_warning("JACK MIDI: client could not be activated");
+        jack_client_close(client);
+        return nullptr;
+    }
+    return std::unique_ptr<JackServices>(new JackServices(std::move(state)));
+}
+
+JackServices::JackServices(std::unique_ptr<State> s) : state(std::move(s)) {
+    state->worker = std::thread([this] { Work(); });
+}
+
+JackServices::~JackServices() {
+    CloseAll();
+    State& s = *state;
+    if (!s.dead) jack_deactivate(s.client);
+    s.stopped = true;
+    s.stop = true;
+    sem_post(&s.wake);
+    s.worker.join();
+    jack_client_close(s.client);
+}
+
+void JackServices::Work() {
+    State& s = *state;
+    std::vector<uint8_t> bytes;
+    std::vector<std::pair<MidiHandle, std::vector<uint8_t>>> messages;
+    for (;;) {
+        bool finishing = s.stop.load();
+        timespec until;
+        clock_gettime(CLOCK_REALTIME, &until);
+        until.tv_nsec += 100 * 1000 * 1000;
+        if (until.tv_nsec >= 1000000000) {
+            until.tv_sec += 1;
+            until.tv_nsec -= 1000000000;
+        }
+        if (!finishing) sem_timedwait(&s.wake, &until);
+
+        // Input events, assembled into whole messages per port.
+        for (;;) {
+            InRecord record;
+            size_t available = jack_ringbuffer_read_space(s.inRing);
+            if (available < sizeof record) break;
+            jack_ringbuffer_peek(s.inRing, reinterpret_cast<char*>(&record), sizeof record);
+            if (available < sizeof record + record.length) break;  // still being written
+            jack_ringbuffer_read_advance(s.inRing, sizeof record);
+            bytes.resize(record.length);
+            jack_ringbuffer_read(s.inRing, reinterpret_cast<char*>(bytes.data()), record.length);
+            messages.clear();
+            {
+                std::lock_guard<std::mutex> guard(s.assemblyLock);
+                s.assemblers[record.handle].Feed(bytes.data(), bytes.size(), [&](const uint8_t* b, size_t n) {
+                    messages.emplace_back(record.handle, std::vector<uint8_t>(b, b + n));
+                });
+            }
+            for (auto& [handle, message] : messages) InputEvent(handle, message.data(), message.size());
+        }
+
+        // Without a realtime reader (server gone or client deactivated) queued
+        // sends are given back here.
+        if (s.dead || s.stopped) {
+            std::lock_guard<std::mutex> guard(s.outLock);
+            OutRecord record;
+            while (jack_ringbuffer_read_space(s.outRing) >= sizeof record &&
+                   jack_ringbuffer_write_space(s.doneRing) >= sizeof(DoneRecord)) {
+                jack_ringbuffer_read(s.outRing, reinterpret_cast<char*>(&record), sizeof record);
+                DoneRecord done{record.handle, record.header};
+                jack_ringbuffer_write(s.doneRing, reinterpret_cast<const char*>(&done), sizeof done);
+            }
+        }
+        DoneRecord done;
+        while (jack_ringbuffer_read_space(s.doneRing) >= sizeof done) {
+            jack_ringbuffer_read(s.doneRing, reinterpret_cast<char*>(&done), sizeof done);
+            OutputDone(done.handle, done.header);
+        }
+        if (finishing && jack_ringbuffer_read_space(s.outRing) == 0) return;
+    }
+}
+
+unsigned JackServices::InGetNumDevs() {
+    std::lock_guard<std::mutex> guard(state->enumLock);
+    state->Refresh();
+    return unsigned(state->inNames.size());
+}
+
+unsigned JackServices::OutGetNumDevs() {
+    std::lock_guard<std::mutex> guard(state->enumLock);
+    state->Refresh();
+    return unsigned(state->outNames.size());
+}
+
+unsigned JackServices::InGetDevCaps(unsigned id, std::wstring* name) {
+    std::lock_guard<std::mutex> guard(state->enumLock);
+    state->Refresh();
+    if (id >= state->inNames.size()) return MMSYSERR_BADDEVICEID;
+    if (name) *name = Widen(state->inNames[id]);
+    return MMSYSERR_NOERROR;
+}
+
+unsigned JackServices::OutGetDevCaps(unsigned id, std::wstring* name) {
+    std::lock_guard<std::mutex> guard(state->enumLock);
+    state->Refresh();
+    if (id >= state->outNames.size()) return MMSYSERR_BADDEVICEID;
+    if (name) *name = Widen(state->outNames[id]);
+    return MMSYSERR_NOERROR;
+}
+
+uint64_t JackServices::LostEvents() { return state->lost.load(); }
+
+bool JackServices::OpenInputDevice(unsigned id, Port& port) {
+    State& s = *state;
+    if (s.dead) return false;
+    std::string peer;
+    {
+        std::lock_guard<std::mutex> guard(s.enumLock);
+        s.Refresh();
+        if (id >= s.inNames.size()) return false;
+        peer = s.inNames[id];
+    }
+    int slot = s.TakeSlot();
+    if (slot < 0) {
+        g_warning("JACK MIDI: no room for another port (%zu open)", MaxSlots);
+        return false;
+    }
+    std::string name = "in-" + std::to_string(port.handle);
+    jack_port_t* own = jack_port_register(s.client, name.c_str(), JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+    if (!own) {
+        s.GiveSlot(size_t(slot));
+        g_message("JACK MIDI: port %s could not be registered", name.c_str());
+        return false;
+    }
+    if (jack_connect(s.client, peer.c_str(), jack_port_name(own)) != 0) {
+        jack_port_unregister(s.client, own);
+        s.GiveSlot(size_t(slot));
+        g_message("JACK MIDI: %s could not be connected", peer.c_str());
+        return false;
+    }
+    State::Slot& entry = s.slots[slot];
+    entry.input = true;
+    entry.handle.store(port.handle);
+    entry.port.store(own);
+    port.backend = uintptr_t(slot);
+    return true;
+}
+
+bool JackServices::OpenOutputDevice(unsigned id, Port& port) {
+    State& s = *state;
+    if (s.dead) return false;
+    std::string peer;
+    {
+        std::lock_guard<std::mutex> guard(s.enumLock);
+        s.Refresh();
+        if (id >= s.outNames.size()) return false;
+        peer = s.outNames[id];
+    }
+    int slot = s.TakeSlot();
+    if (slot < 0) {
+        g_warning("JACK MIDI: no room for another port (%zu open)", MaxSlots);
+        return false;
+    }
+    std::string name = "out-" + std::to_string(port.handle);
+    jack_port_t* own = jack_port_register(s.client, name.c_str(), JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+    if (!own) {
+        s.GiveSlot(size_t(slot));
+        g_message("JACK MIDI: port %s could not be registered", name.c_str());
+        return false;
+    }
+    // Published before connecting, so the process callback clears its buffer
+    // from the first period on.
+    State::Slot& entry = s.slots[slot];
+    entry.input = false;
+    entry.handle.store(port.handle);
+    entry.port.store(own);
+    if (jack_connect(s.client, jack_port_name(own), peer.c_str()) != 0) {
+        entry.port.store(nullptr);
+        s.WaitForCycle();
+        jack_port_unregister(s.client, own);
+        s.GiveSlot(size_t(slot));
+        g_message("JACK MIDI: %s could not be connected", peer.c_str());
+        return false;
+    }
+    port.backend = uintptr_t(slot);
+    return true;
+}
+
+void JackServices::CloseDevice(Port& port) {
+    State& s = *state;
+    size_t slot = size_t(port.backend);
+    if (slot >= MaxSlots) return;
+    jack_port_t* own = s.slots[slot].port.exchange(nullptr);
+    s.WaitForCycle();
+    if (own && !s.dead) jack_port_unregister(s.client, own);
+    // Sends still queued for this port find its slot empty and come back as done.
+    s.GiveSlot(slot);
+    if (port.input) {
+        std::lock_guard<std::mutex> guard(s.assemblyLock);
+        s.assemblers.erase(port.handle);
+    }
+    sem_post(&s.wake);
+}
+
+unsigned JackServices::SendLong(Port& port, MidiHeader* header) {
+    State& s = *state;
+    if (s.dead || s.stopped) return MMSYSERR_ERROR;
+    if (header->bufferLength > MaxLongMessage) return MMSYSERR_INVALPARAM;
+    std::lock_guard<std::mutex> guard(s.outLock);
+    if (jack_ringbuffer_write_space(s.outRing) < sizeof(OutRecord)) return MMSYSERR_ERROR;
+    OutRecord record{port.handle, uint64_t(port.backend), header};
+    jack_ringbuffer_write(s.outRing, reinterpret_cast<const char*>(&record), sizeof record);
+    return MMSYSERR_NOERROR;
+}
+
+}  // namespace midi

@@ -1,0 +1,65 @@
+// The JACK backend, on libjack directly with one client for all ports.
+//
+// Why one client: every JACK client open costs a round trip to every existing
+// client, so a client per port (as RtMidi does) makes opening a few dozen ports
+// take many seconds. Here each opened device registers one port of our client and
+// connects it to the peer's port.
+//
+// Devices are the MIDI ports of other clients (their outputs are our inputs and
+// the other way round), in the server's order; our own ports never count, or every
+// open would look like a hot-plug. The port registration callback marks the list
+// stale, so the device counts follow hot-plug; a dying server (jack_on_shutdown)
+// leaves no devices.
+//
+// The process callback runs in JACK's realtime thread and never allocates or
+// waits: it copies each input event into a lock-free ring buffer for the worker
+// thread, which assembles whole messages (SysexAssembler) and fills the queued
+// buffers; it takes long messages queued by OutLongMsg from a second ring buffer,
+// writes each one whole as one event, and hands the finished header back through a
+// third ring buffer so that the worker delivers MOM_DONE. Sends are paced: at most
+// PaceBytesPerCycle per period, and a message may hold at most MaxLongMessage
+// bytes (larger ones are refused), because common JACK MIDI peers corrupt or drop
+// longer messages and too much data in one period can crash a receiver.
+// Closing a port clears its slot and waits for the running process cycle to end
+// before the port is unregistered, so the realtime thread never sees a freed port.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "PortServices.h"
+
+namespace midi {
+
+class JackServices : public PortServices {
+public:
+    static constexpr uint32_t MaxLongMessage = 16379;
+    static constexpr uint32_t PaceBytesPerCycle = 16384;
+
+    // Null when no JACK server runs (it is never started for us).
+    static std::unique_ptr<JackServices> Create();
+    ~JackServices() override;
+
+    unsigned InGetNumDevs() override;
+    unsigned InGetDevCaps(unsigned id, std::wstring* name) override;
+    unsigned OutGetNumDevs() override;
+    unsigned OutGetDevCaps(unsigned id, std::wstring* name) override;
+
+    // Input events lost because the ring buffer to the worker was full.
+    uint64_t LostEvents();
+
+    struct State;
+
+protected:
+    bool OpenInputDevice(unsigned id, Port& port) override;
+    bool OpenOutputDevice(unsigned id, Port& port) override;
+    void CloseDevice(Port& port) override;
+    unsigned SendLong(Port& port, MidiHeader* header) override;
+
+private:
+    explicit JackServices(std::unique_ptr<State> state);
+    void Work();
+    std::unique_ptr<State> state;
+};
+
+}  // namespace midi

@@ -1,0 +1,108 @@
+// PortServices: what every backend shares — handles, the life of the buffers and
+// how a received event becomes callbacks.
+//
+// A backend only enumerates devices, opens and closes them, sends one complete
+// message, and reports what arrives (InputEvent) and what was sent (OutputDone)
+// from whatever thread it runs. This class keeps the open ports by handle (a
+// counter, never reused), checks every header and handle at the edge, keeps each
+// input port's queue of buffers and fills them:
+//   - a complete system-exclusive message (F0 .. F7) is copied into the next queued
+//     buffer, a longer one into several in turn; no queued buffer drops the rest;
+//     each filled buffer goes back with MIM_LONGDATA;
+//   - F0 without F7 goes back the same way with MIM_LONGERROR;
+//   - a well-formed short message becomes MIM_DATA (status | d1 << 8 | d2 << 16),
+//     anything else MIM_ERROR with its first bytes packed the same way.
+// Callbacks are never called while the lock is held. Closing waits until no
+// delivery for that port is in flight, so no input callback for a handle runs
+// after its close returned (unless the close is called from a callback itself).
+// A closed output port stays known until its last MOM_DONE was delivered, so a
+// done notice always reaches the callback it belongs to.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+
+#include "MidiServices.h"
+
+namespace midi {
+
+class PortServices : public MidiServices {
+public:
+    PortServices();
+    ~PortServices() override;
+
+    unsigned InOpen(MidiHandle* out, unsigned id, MidiCallback callback, uintptr_t instance) override;
+    unsigned InPrepareHeader(MidiHandle handle, MidiHeader* header) override;
+    unsigned InUnprepareHeader(MidiHandle handle, MidiHeader* header) override;
+    unsigned InAddBuffer(MidiHandle handle, MidiHeader* header) override;
+    unsigned InStart(MidiHandle handle) override;
+    unsigned InStop(MidiHandle handle) override;
+    unsigned InReset(MidiHandle handle) override;
+    unsigned InClose(MidiHandle handle) override;
+
+    unsigned OutOpen(MidiHandle* out, unsigned id, MidiCallback callback, uintptr_t instance) override;
+    unsigned OutPrepareHeader(MidiHandle handle, MidiHeader* header) override;
+    unsigned OutUnprepareHeader(MidiHandle handle, MidiHeader* header) override;
+    unsigned OutLongMsg(MidiHandle handle, MidiHeader* header) override;
+    unsigned OutClose(MidiHandle handle) override;
+
+    // Number of buffers queued on an open input port (0 for any other handle).
+    size_t QueuedBuffers(MidiHandle handle);
+    // Bytes of input dropped because no buffer was queued.
+    uint64_t DroppedBytes();
+
+protected:
+    struct Port {
+        MidiHandle handle = 0;
+        bool input = false;
+        unsigned device = 0;  // the device number at open time
+        MidiCallback callback = nullptr;
+        uintptr_t instance = 0;
+        uintptr_t backend = 0;  // the backend's own reference to the device
+        // Guarded by the lock:
+        bool closed = false;
+        bool started = false;
+        uint64_t startMs = 0;
+        std::deque<MidiHeader*> queue;
+        int deliveries = 0;    // callbacks in flight from InputEvent
+        size_t pendingOut = 0;  // headers sent and not yet done
+    };
+
+    // Backend hooks. The open hooks are called without the lock and may fail
+    // (false); CloseDevice is called once per successfully opened port, without
+    // the lock; for an output it must see to it that every header it still holds
+    // reaches OutputDone. SendLong takes a header that is valid and marked
+    // queued; it returns MMSYSERR_NOERROR and later calls OutputDone, or an error
+    // and keeps nothing.
+    virtual bool OpenInputDevice(unsigned id, Port& port) = 0;
+    virtual bool OpenOutputDevice(unsigned id, Port& port) = 0;
+    virtual void CloseDevice(Port& port) = 0;
+    virtual unsigned SendLong(Port& port, MidiHeader* header) = 0;
+
+    // One complete event received on an open input; any thread.
+    void InputEvent(MidiHandle handle, const uint8_t* bytes, size_t length);
+    // The backend finished with a header given to SendLong; any thread.
+    void OutputDone(MidiHandle handle, MidiHeader* header);
+    // Closes every port still open (backends call it from their destructors
+    // while the device side still works).
+    void CloseAll();
+
+    static uint64_t NowMs();
+
+private:
+    std::shared_ptr<Port> Find(MidiHandle handle, bool input);
+    unsigned Open(MidiHandle* out, unsigned id, MidiCallback callback, uintptr_t instance, bool input);
+    void WaitForDeliveries(std::unique_lock<std::mutex>& guard, Port& port);
+
+    std::mutex lock;
+    std::condition_variable idle;
+    std::map<MidiHandle, std::shared_ptr<Port>> ports;
+    MidiHandle lastHandle = 0;
+    uint64_t droppedBytes = 0;
+};
+
+}  // namespace midi
