@@ -1,0 +1,79 @@
+#pragma once
+// The host program's application object and its runtime.
+//
+// Start-up runs in this order: the environment check of YonderpadApp (the DNS-SD
+// stand-in library must lie beside the program), the single-instance lock
+// (a second copy wakes the first and exits), the toolkit and the settings store
+// under the company name, then KorvoHost: registry index rebuilt and read back,
+// project <exeName>.prj loaded, else Default.prj. The main loop then runs until
+// the main window, which a module provides, closes; without one it ends at once.
+//
+// Shutdown runs explicitly after the loop, while the platform's application
+// object still exists: the project's modules are deleted through their
+// libraries (children first, later siblings first), then the registry frees its
+// entries and unloads the libraries, last loaded first.
+
+#include <string>
+
+#include "framework/String.h"
+
+class KorvoModuleRegistry;
+class KorvoProject;
+
+// The host runtime: program facts, registry and project.
+class KorvoHost {
+public:
+    KorvoHost();
+    // Project first (its modules live in the registry's libraries), then registry.
+    ~KorvoHost();
+    KorvoHost(const KorvoHost&) = delete;
+    KorvoHost& operator=(const KorvoHost&) = delete;
+
+    // Builds and reads the registry, then loads the project. Reasons that keep
+    // the system from coming up are logged, never shown.
+    void Start(const String& company);
+
+    String exeDirectory;  // the program's folder with a trailing "/"
+    String exeName;       // the program file's name without extension
+    String projectPath;   // the project file last loaded
+    KorvoModuleRegistry* registry = nullptr;
+    KorvoProject* project = nullptr;  // null when the registry could not be built or read
+};
+
+class KorvoApp {
+public:
+    KorvoApp();
+    virtual ~KorvoApp();
+    KorvoApp(const KorvoApp&) = delete;
+    KorvoApp& operator=(const KorvoApp&) = delete;
+
+    // Start-up; false ends the program without running the loop.
+    virtual bool InitInstance();
+    // Start-up, main loop and shutdown; returns the exit code.
+    int Main();
+    // Deletes the host (modules, registry, libraries). Safe to call twice.
+    void Shutdown();
+
+    // Names the single-instance lock: the lower-cased program file name
+    // without ".exe", computed when the object is made.
+    const std::wstring& InstanceName() const { return instanceName; }
+    KorvoHost* Host() const { return host; }
+
+protected:
+    int exitCode = 0;
+
+private:
+    std::wstring instanceName;
+    KorvoHost* host = nullptr;
+};
+
+// The product's application: KorvoApp plus the check that the DNS-SD library,
+// which the device module library links against, lies beside the program.
+class YonderpadApp : public KorvoApp {
+public:
+    bool InitInstance() override;
+
+    static constexpr const wchar_t* DnssdLibraryName = L"libdante_dnssd.so";
+    static constexpr const wchar_t* DnssdMissingMessage =
+        L"ERROR 0x66092601:\nYONDERPAD / DANTE DLL MISSING!";
+};
