@@ -56,7 +56,9 @@ std::wstring CaseKey(const wchar_t* name) {
 }
 
 String DecodeValue(std::string_view raw) {
-    return String::FromUtf8(Trim(raw))
+    raw = Trim(raw);
+    if (raw.find('&') == std::string_view::npos) return String::FromUtf8(raw);
+    return String::FromUtf8(raw)
         .Replace(L"&quot;", L"\"")
         .Replace(L"&apos;", L"'")
         .Replace(L"&lt;", L"<")
@@ -65,6 +67,7 @@ String DecodeValue(std::string_view raw) {
 }
 
 std::string EscapeValue(const String& value) {
+    if (std::wcspbrk(value.Text(), L"&\"'<>") == nullptr) return value.ToUtf8();
     return value.Replace(L"&", L"&amp;")
         .Replace(L"\"", L"&quot;")
         .Replace(L"'", L"&apos;")
@@ -73,6 +76,7 @@ std::string EscapeValue(const String& value) {
         .ToUtf8();
 }
 
+// A parsed tag. A closing tag carries no element: its name is never used.
 struct Tag {
     std::unique_ptr<KorvoXmlTreeItem> item;
     bool opening = false;
@@ -80,38 +84,52 @@ struct Tag {
 };
 
 // Sets attributes while a tag is read. A tag may hold any number of
-// attributes, so names are matched through a map instead of the element's
-// linear search, which would make a tag with many attributes cost quadratic
-// time.
+// attributes, and searching the element's list for each of them would cost
+// quadratic time; past a handful of attributes the names are matched through
+// a map instead.
 class AttributeSetter {
 public:
     explicit AttributeSetter(KorvoXmlTreeItem& item) : item(item) {}
 
     void Set(const String& name, const String& value) {
-        auto [entry, added] = index.try_emplace(CaseKey(name), nullptr);
-        if (added) {
-            auto attribute = std::make_unique<KorvoXmlTreeAttribute>(name, value);
-            item.attributes.Add(attribute.get());
-            entry->second = attribute.release();
-        } else {
-            entry->second->value = value;
+        if (index.empty() && item.attributes.Count() < LinearLimit) {
+            for (KorvoXmlTreeAttribute* attribute : item.attributes) {
+                if (attribute->name.EqualsNoCase(name)) {
+                    attribute->value = value;
+                    return;
+                }
+            }
+            Append(name, value);
+            return;
         }
+        if (index.empty())
+            for (KorvoXmlTreeAttribute* attribute : item.attributes) index.emplace(CaseKey(attribute->name), attribute);
+        auto [entry, added] = index.try_emplace(CaseKey(name), nullptr);
+        if (added)
+            entry->second = Append(name, value);
+        else
+            entry->second->value = value;
     }
 
 private:
+    static constexpr int LinearLimit = 16;
+
+    KorvoXmlTreeAttribute* Append(const String& name, const String& value) {
+        auto attribute = std::make_unique<KorvoXmlTreeAttribute>(name, value);
+        item.attributes.Add(attribute.get());
+        return attribute.release();
+    }
+
     KorvoXmlTreeItem& item;
     std::unordered_map<std::wstring, KorvoXmlTreeAttribute*> index;
 };
 
 // Turns a tag text (what stood between "<" and ">") into an element. False for
-// a text that holds nothing but blanks.
+// a text that holds nothing but blanks and for an element without a name.
 bool ParseTag(std::string_view text, Tag& tag) {
     text = Trim(text);
     if (text.empty()) return false;
-    if (text.front() == '/') {
-        tag.item = std::make_unique<KorvoXmlTreeItem>(String::FromUtf8(text.substr(1)));
-        return true;
-    }
+    if (text.front() == '/') return true;
 
     tag.item = std::make_unique<KorvoXmlTreeItem>(L"");
     AttributeSetter attributes(*tag.item);
@@ -163,7 +181,9 @@ bool ParseTag(std::string_view text, Tag& tag) {
         }
     }
     if (state == 0) endName(text.size());
-    return true;
+    // Trimming leaves at least one character, but a name that starts with a
+    // NUL byte still comes out empty, and such an element could not be saved.
+    return !tag.item->name.IsEmpty();
 }
 
 class Reader {
@@ -198,12 +218,14 @@ private:
 
         switch (mode) {
         case 0:
-            if (!(tag.item->name == L"?xml") || !tag.item->AttributeValue(L"version").EqualsNoCase(L"1.0"))
+            if (!tag.opening || !(tag.item->name == L"?xml") ||
+                !tag.item->AttributeValue(L"version").EqualsNoCase(L"1.0"))
                 return KorvoXmlTree::SyntaxError;
             return Parse(nullptr, 1);
         case 1: {
+            if (!tag.opening) return KorvoXmlTree::SyntaxError;
             KorvoXmlTreeItem& item = *tag.item;
-            if (!tag.opening || !item.name.EqualsNoCase(tree.rootName) ||
+            if (!item.name.EqualsNoCase(tree.rootName) ||
                 (tree.checkClass && !(item.AttributeValue(L"class") == tree.rootClass)) ||
                 (tree.checkVersion && !(item.AttributeValue(L"version") == tree.rootVersion)))
                 return KorvoXmlTree::SyntaxError;
