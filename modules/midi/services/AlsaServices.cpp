@@ -2,6 +2,7 @@
 
 #include <glib.h>
 #include <rtmidi/RtMidi.h>
+#include <unistd.h>
 
 #include <condition_variable>
 #include <deque>
@@ -69,6 +70,12 @@ struct AlsaServices::State {
 };
 
 std::unique_ptr<AlsaServices> AlsaServices::Create() {
+    // Without the sequencer device both alsa-lib and RtMidi write to standard
+    // error before RtMidi throws; asking first keeps a machine without sound quiet.
+    if (access("/dev/snd/seq", R_OK | W_OK) != 0) {
+        g_message("ALSA sequencer not available: /dev/snd/seq cannot be opened");
+        return nullptr;
+    }
     auto state = std::make_unique<State>();
     try {
         state->inEnum = std::make_unique<RtMidiIn>(RtMidi::LINUX_ALSA, ClientName);

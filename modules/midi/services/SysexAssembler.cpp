@@ -30,6 +30,8 @@ void SysexAssembler::Feed(const uint8_t* bytes, size_t length, const Emit& emit)
             }
             partial.clear();
             skipping = false;
+            if (i + 1 < length) Feed(bytes + i + 1, length - i - 1, emit);
+            return;
         } else if (b >= 0x80) {  // another status byte cuts the open message off
             if (!skipping) emit(partial.data(), partial.size());
             partial.clear();

@@ -1,0 +1,47 @@
+// A private JACK server (dummy driver, period 256) and the unit simulator
+// program for tests and benchmarks.
+//
+// The server has a fixed name per purpose and a lock file serialises its users:
+// JACK keeps at most 8 server registrations per machine and an unclean exit
+// leaks one, so a fixed name is freed again by the next clean start and stop,
+// where names made unique per run would pile up. It is stopped cleanly: queried
+// once with jack_lsp, then SIGTERM. While it runs, this process's JACK clients
+// choose it through JACK_DEFAULT_SERVER, and JACK_NO_START_SERVER=1 keeps them
+// from starting one of their own.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+
+namespace miditest {
+
+class JackTestServer {
+public:
+    explicit JackTestServer(const std::string& name);
+    ~JackTestServer();
+    bool Ready() const { return ready; }
+    const std::string& Name() const { return name; }
+
+private:
+    std::string name;
+    int lockFd = -1;
+    pid_t pid = -1;
+    bool ready = false;
+};
+
+// korvo-unit-simulator with a unit list, waited for until it said "ready".
+class SimulatorProcess {
+public:
+    explicit SimulatorProcess(const std::string& units, const std::string& client = "korvo-unit-simulator");
+    ~SimulatorProcess() { Stop(); }
+    bool Ready() const { return ready; }
+    // SIGTERM and wait; true when it exited cleanly.
+    bool Stop();
+
+private:
+    pid_t pid = -1;
+    bool ready = false;
+};
+
+}  // namespace miditest

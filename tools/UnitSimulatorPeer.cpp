@@ -1,0 +1,236 @@
+// korvo-unit-simulator: one or more units on a JACK server, each on its own pair
+// of MIDI ports ("<type>-<id>-in" receives from the program, "<type>-<id>-out"
+// carries the unit's answers), until SIGTERM or SIGINT.
+//
+//   korvo-unit-simulator [--client NAME] [--delay-ms N] [UNITS]
+//
+// UNITS is a list such as 11:1234567,0a:42 (type in hexadecimal, id in decimal);
+// without it KORVO_SIM_UNITS is used, and without that one unit of each type.
+// The server is never started: it must run (JACK_DEFAULT_SERVER chooses it).
+// "ready" is printed on standard output once every port is registered.
+//
+// The process callback does no allocation and takes no lock: it copies the
+// events that reach each unit into a ring buffer for the worker thread, which
+// runs the UnitSimulator and queues the answers in a second ring buffer; the next
+// period writes them to the unit's output port. An answer thus leaves one or two
+// periods after the request arrived, as from a real unit.
+#include <jack/jack.h>
+#include <jack/midiport.h>
+#include <jack/ringbuffer.h>
+#include <semaphore.h>
+#include <signal.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "UnitSimulator.h"
+
+namespace {
+
+constexpr size_t RingBytes = 1 << 18;
+constexpr size_t MaxEvent = 16384;  // larger events are not unit messages; dropped
+
+struct Record {
+    uint32_t unit;
+    uint32_t length;  // bytes follow
+};
+
+struct PeerUnit {
+    midi::UnitSimulator simulator;
+    jack_port_t* in = nullptr;
+    jack_port_t* out = nullptr;
+};
+
+struct Peer {
+    std::vector<PeerUnit> units;
+    jack_ringbuffer_t* requests = nullptr;
+    jack_ringbuffer_t* answers = nullptr;
+    sem_t wake;
+    std::atomic<bool> stop{false};
+    std::atomic<bool> dead{false};
+    uint32_t delayMs = 0;
+};
+
+int Process(jack_nframes_t frames, void* arg) {
+    Peer& peer = *static_cast<Peer*>(arg);
+    bool any = false;
+    for (uint32_t u = 0; u < peer.units.size(); ++u) {
+        void* in = jack_port_get_buffer(peer.units[u].in, frames);
+        uint32_t count = jack_midi_get_event_count(in);
+        for (uint32_t e = 0; e < count; ++e) {
+            jack_midi_event_t event;
+            if (jack_midi_event_get(&event, in, e) != 0 || event.size > MaxEvent) continue;
+            if (jack_ringbuffer_write_space(peer.requests) < sizeof(Record) + event.size) continue;
+            Record r{u, uint32_t(event.size)};
+            jack_ringbuffer_write(peer.requests, reinterpret_cast<const char*>(&r), sizeof r);
+            jack_ringbuffer_write(peer.requests, reinterpret_cast<const char*>(event.buffer), event.size);
+            any = true;
+        }
+        jack_midi_clear_buffer(jack_port_get_buffer(peer.units[u].out, frames));
+    }
+    for (;;) {
+        Record r;
+        size_t available = jack_ringbuffer_read_space(peer.answers);
+        if (available < sizeof r) break;
+        jack_ringbuffer_peek(peer.answers, reinterpret_cast<char*>(&r), sizeof r);
+        if (available < sizeof r + r.length) break;
+        jack_ringbuffer_read_advance(peer.answers, sizeof r);
+        void* out = jack_port_get_buffer(peer.units[r.unit].out, frames);
+        jack_midi_data_t* place = jack_midi_event_reserve(out, 0, r.length);
+        if (place) {
+            jack_ringbuffer_read(peer.answers, reinterpret_cast<char*>(place), r.length);
+        } else {
+            jack_ringbuffer_read_advance(peer.answers, r.length);  // buffer full: lost, as on a wire
+        }
+    }
+    if (any) sem_post(&peer.wake);
+    return 0;
+}
+
+void Work(Peer& peer) {
+    std::vector<uint8_t> bytes;
+    std::vector<std::vector<uint8_t>> answers;
+    while (!peer.stop) {
+        timespec until;
+        clock_gettime(CLOCK_REALTIME, &until);
+        until.tv_nsec += 100 * 1000 * 1000;
+        if (until.tv_nsec >= 1000000000) {
+            until.tv_sec += 1;
+            until.tv_nsec -= 1000000000;
+        }
+        sem_timedwait(&peer.wake, &until);
+        for (;;) {
+            Record r;
+            size_t available = jack_ringbuffer_read_space(peer.requests);
+            if (available < sizeof r) break;
+            jack_ringbuffer_peek(peer.requests, reinterpret_cast<char*>(&r), sizeof r);
+            if (available < sizeof r + r.length) break;
+            jack_ringbuffer_read_advance(peer.requests, sizeof r);
+            bytes.resize(r.length);
+            jack_ringbuffer_read(peer.requests, reinterpret_cast<char*>(bytes.data()), r.length);
+            answers.clear();
+            peer.units[r.unit].simulator.Handle(bytes.data(), bytes.size(), answers);
+            if (!answers.empty() && peer.delayMs > 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(peer.delayMs));
+            for (const auto& answer : answers) {
+                if (jack_ringbuffer_write_space(peer.answers) < sizeof r + answer.size()) break;
+                Record a{r.unit, uint32_t(answer.size())};
+                jack_ringbuffer_write(peer.answers, reinterpret_cast<const char*>(&a), sizeof a);
+                jack_ringbuffer_write(peer.answers, reinterpret_cast<const char*>(answer.data()), answer.size());
+            }
+        }
+    }
+}
+
+void Quiet(const char*) {}
+
+int Usage() {
+    std::fprintf(stderr, "usage: korvo-unit-simulator [--client NAME] [--delay-ms N] [type:id,...]\n");
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string client = "korvo-unit-simulator";
+    std::string list;
+    uint32_t delayMs = 0;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg == "--client" && i + 1 < argc) {
+            client = argv[++i];
+        } else if (arg == "--delay-ms" && i + 1 < argc) {
+            char* end = nullptr;
+            unsigned long v = std::strtoul(argv[++i], &end, 10);
+            if (*end != '\0' || v > 10000) return Usage();
+            delayMs = uint32_t(v);
+        } else if (!arg.empty() && arg[0] != '-' && list.empty()) {
+            list = arg;
+        } else {
+            return Usage();
+        }
+    }
+    if (list.empty() && std::getenv("KORVO_SIM_UNITS")) list = std::getenv("KORVO_SIM_UNITS");
+    std::vector<midi::UnitConfig> configs = list.empty() ? midi::DefaultUnits() : midi::ParseUnitList(list);
+    if (configs.empty()) {
+        std::fprintf(stderr, "korvo-unit-simulator: no unit to simulate\n");
+        return 2;
+    }
+
+    // Signals are taken by sigwait below; every thread made from here on has them blocked.
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+    jack_set_error_function(Quiet);
+    jack_set_info_function(Quiet);
+    jack_status_t status;
+    jack_client_t* jack = jack_client_open(client.c_str(), JackNoStartServer, &status);
+    if (!jack) {
+        std::fprintf(stderr, "korvo-unit-simulator: no JACK server running (status 0x%x)\n", unsigned(status));
+        return 1;
+    }
+
+    Peer peer;
+    peer.delayMs = delayMs;
+    sem_init(&peer.wake, 0, 0);
+    peer.requests = jack_ringbuffer_create(RingBytes);
+    peer.answers = jack_ringbuffer_create(RingBytes);
+    peer.units.reserve(configs.size());
+    for (const auto& c : configs) {
+        PeerUnit unit{midi::UnitSimulator(c.type, c.id)};
+        char base[40];
+        std::snprintf(base, sizeof base, "%02x-%d", unsigned(c.type), int(c.id));
+        unit.in = jack_port_register(jack, (std::string(base) + "-in").c_str(), JACK_DEFAULT_MIDI_TYPE,
+                                     JackPortIsInput, 0);
+        unit.out = jack_port_register(jack, (std::string(base) + "-out").c_str(), JACK_DEFAULT_MIDI_TYPE,
+                                      JackPortIsOutput, 0);
+        if (!unit.in || !unit.out) {
+            std::fprintf(stderr, "korvo-unit-simulator: ports for %s could not be registered\n", base);
+            jack_client_close(jack);
+            return 1;
+        }
+        peer.units.push_back(std::move(unit));
+    }
+    jack_set_process_callback(jack, Process, &peer);
+    jack_on_shutdown(
+        jack,
+        [](void* arg) {
+            auto* p = static_cast<Peer*>(arg);
+            p->dead = true;
+            p->stop = true;
+            kill(getpid(), SIGTERM);
+        },
+        &peer);
+    std::thread worker([&peer] { Work(peer); });
+    if (jack_activate(jack) != 0) {
+        std::fprintf(stderr, "korvo-unit-simulator: client could not be activated\n");
+        peer.stop = true;
+        worker.join();
+        jack_client_close(jack);
+        return 1;
+    }
+    std::printf("ready\n");
+    std::fflush(stdout);
+
+    int received = 0;
+    sigwait(&signals, &received);
+    peer.stop = true;
+    sem_post(&peer.wake);
+    worker.join();
+    if (!peer.dead) jack_deactivate(jack);
+    jack_client_close(jack);
+    jack_ringbuffer_free(peer.requests);
+    jack_ringbuffer_free(peer.answers);
+    sem_destroy(&peer.wake);
+    return peer.dead ? 1 : 0;
+}
