@@ -12,6 +12,7 @@
 // freed by another. When memory runs out the array throws Array<T>::exception
 // (value 0) and keeps its previous state. The array never deletes its elements.
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <type_traits>
@@ -44,11 +45,15 @@ public:
     const T* end() const { return items + count; }
 
     void Add(T element) {
-        if (count + 1 > capacity) {
-            items = Allocate(items, capacity * 2);
-            capacity *= 2;
-        }
+        if (count + 1 > capacity) Grow(count + 1);
         items[count++] = element;
+    }
+
+    // Makes room for total elements by the same doubling that Add uses, so the
+    // capacity reached is the one that adding them one by one would give. A
+    // caller that must not be left half done (a group merge) calls this first.
+    void EnsureRoom(int total) {
+        if (total > capacity) Grow(total);
     }
 
     // Removes the element at index; the later elements move down one place.
@@ -88,6 +93,16 @@ public:
     }
 
 private:
+    void Grow(int total) {
+        int grown = capacity;
+        while (grown < total) {
+            if (grown > INT32_MAX / 2) throw OutOfMemory;  // the count could no longer be held
+            grown *= 2;
+        }
+        items = Allocate(items, grown);  // on failure nothing has changed
+        capacity = grown;
+    }
+
     static T* Allocate(T* old, int elements) {
         void* block = ArrayReallocate(old, sizeof(T) * static_cast<std::size_t>(elements));
         if (block == nullptr) throw OutOfMemory;

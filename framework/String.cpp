@@ -1,5 +1,6 @@
 #include "String.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <cwctype>
 #include <new>
@@ -85,7 +86,9 @@ String String::FormatList(const wchar_t* format, va_list arguments) {
         if (text == nullptr) throw std::bad_alloc();
         va_list copy;
         va_copy(copy, arguments);
+        errno = 0;
         int written = std::vswprintf(text, size + 2, format, copy);
+        int error = errno;
         va_end(copy);
         if (written >= 0) {
             String result;
@@ -94,6 +97,10 @@ String String::FormatList(const wchar_t* format, va_list arguments) {
             return result;
         }
         std::free(text);
+        // An argument that cannot be converted (a narrow text that is not valid in
+        // the locale) fails at every size: give up at once instead of growing the
+        // buffer towards a gigabyte. A truncated output leaves errno alone.
+        if (error == EILSEQ) return String();
         if (size > (1u << 26)) return String();  // a format that never fits
         size *= 4;
     }
