@@ -1,0 +1,264 @@
+// The real program, run from a temporary program folder:
+//   <root>/bin/Yonderpad, libKorvoPlatform.so, libdante_dnssd.so, probe libraries
+//   <root>/Repository/*.scm
+// with private XDG folders, so that lock, settings and cache never touch the
+// user's. The probe modules log their life cycle into a file (ProbeModules.cpp).
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* ProbeAClass = "11111111-aaaa-4000-8000-000000000001";
+constexpr const char* ProbeBClass = "11111111-bbbb-4000-8000-000000000002";
+constexpr const char* WindowClass = "11111111-cccc-4000-8000-000000000003";
+constexpr const char* DnssdMessage = "ERROR 0x66092601:\nYONDERPAD / DANTE DLL MISSING!";
+
+std::string ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+class Process {
+public:
+    Process(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env) {
+        std::vector<std::string> environment;
+        for (char** e = environ; *e; ++e) {
+            std::string entry = *e;
+            if (!env.count(entry.substr(0, entry.find('=')))) environment.push_back(entry);
+        }
+        for (auto& [key, value] : env) environment.push_back(key + "=" + value);
+        std::vector<char*> args, envp;
+        for (auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+        for (auto& e : environment) envp.push_back(const_cast<char*>(e.c_str()));
+        args.push_back(nullptr);
+        envp.push_back(nullptr);
+        if (posix_spawn(&pid, args[0], nullptr, nullptr, args.data(), envp.data()) != 0) pid = -1;
+    }
+    ~Process() {
+        if (pid > 0 && !finished) {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+    }
+    // Exit code, or -1 when it did not end in time (it is then killed).
+    int Wait(std::chrono::milliseconds limit = std::chrono::seconds(30)) {
+        auto end = std::chrono::steady_clock::now() + limit;
+        while (std::chrono::steady_clock::now() < end) {
+            int status;
+            if (waitpid(pid, &status, WNOHANG) == pid) {
+                finished = true;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return -1;
+    }
+    pid_t pid = -1;
+    bool finished = false;
+};
+
+class HostTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (getenv("DISPLAY") == nullptr) GTEST_SKIP() << "needs an X display (the test command starts Xvfb)";
+        char pattern[] = "/tmp/yonderpad-host-XXXXXX";
+        root = mkdtemp(pattern);
+        bin = root / "bin";
+        fs::create_directories(bin);
+        fs::create_directories(root / "Repository");
+        for (const char* dir : {"config", "runtime", "cache"}) fs::create_directories(root / dir);
+        fs::permissions(root / "runtime", fs::perms::owner_all);
+        fs::copy_file(YONDERPAD_PROGRAM, bin / "Yonderpad");
+        fs::copy_file(PLATFORM_LIBRARY, bin / "libKorvoPlatform.so");
+        fs::copy_file(PROBE_LIBRARY_1, bin / "libHostProbe1.so");
+        fs::copy_file(PROBE_LIBRARY_2, bin / "libHostProbe2.so");
+        std::ofstream(bin / "libdante_dnssd.so") << "stand-in";
+        Describe("ProbeA", ProbeAClass, "libHostProbe1.so");
+        Describe("ProbeB", ProbeBClass, "libHostProbe2.so");
+        Describe("ProbeWindow", WindowClass, "libHostProbe1.so");
+    }
+    void TearDown() override {
+        if (!root.empty()) fs::remove_all(root);
+    }
+
+    void Describe(const std::string& name, const std::string& klass, const std::string& path) {
+        std::ofstream(root / "Repository" / (name + ".scm"))
+            << "<?xml version=\"1.0\"?>\n<korvo_module name=\"" << name << "\" class=\"" << klass
+            << "\" version=\"1\" type=\"probe\" path=\"" << path << "\"/>\n";
+    }
+
+    // A project file of the given body inside <korvo>.
+    void Project(const std::string& file, const std::string& body) {
+        std::ofstream(bin / file) << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                                  << "<korvo class=\"0\" version=\"1.0\">\n" << body << "</korvo>\n";
+    }
+    static std::string Module(const char* klass, const std::string& tag, const std::string& extra = "") {
+        return std::string("<module class=\"") + klass + "\"><connector name=\"Tag\" type=\"259\" value=\"" +
+               tag + "\"/>" + extra + "</module>\n";
+    }
+
+    std::map<std::string, std::string> Environment() {
+        return {{"HOST_PROBE_LOG", (root / "probe.log").string()},
+                {"HOST_BOX_LOG", (root / "box.log").string()},
+                {"XDG_CONFIG_HOME", (root / "config").string()},
+                {"XDG_RUNTIME_DIR", (root / "runtime").string()},
+                {"XDG_CACHE_HOME", (root / "cache").string()},
+                {"LD_PRELOAD", BOX_RECORDER},
+                {"ASAN_OPTIONS", "verify_asan_link_order=0:detect_leaks=0"},
+                {"KORVO_MIDI", "sim"}};
+    }
+
+    int Run(std::vector<std::string> prefix = {}) {
+        prefix.push_back((bin / "Yonderpad").string());
+        Process program(prefix, Environment());
+        return program.Wait();
+    }
+
+    std::vector<std::string> Log() { return Lines(ReadFile(root / "probe.log")); }
+    void ClearLog() { fs::remove(root / "probe.log"); }
+
+    fs::path root, bin;
+};
+
+std::vector<std::string> Expect(std::initializer_list<const char*> lines) {
+    return std::vector<std::string>(lines.begin(), lines.end());
+}
+
+TEST_F(HostTest, ModulesAreMadeInDocumentOrderStartedAfterTheWalkAndDeletedChildrenFirst) {
+    Project("Yonderpad.prj", Module(ProbeAClass, "a1") +
+                                 "<group class=\"g\">" + Module(ProbeBClass, "b1") +
+                                 Module(ProbeAClass, "a2") + "</group>\n" + Module(ProbeBClass, "b2"));
+    EXPECT_EQ(Run(), 0);
+    // Libraries unload last-loaded first: HostProbe2 (first used by b1) before HostProbe1.
+    EXPECT_EQ(Log(), Expect({"create ProbeA", "create ProbeB", "create ProbeA", "create ProbeB",
+                             "start a1", "setting (none)", "start b1", "setting (none)",
+                             "start a2", "setting (none)", "start b2", "setting (none)",
+                             "delete b2", "delete a2", "delete b1", "delete a1",
+                             "unload HostProbe2", "unload HostProbe1"}));
+    EXPECT_TRUE(fs::exists(bin / "Repository.idx"));
+}
+
+TEST_F(HostTest, AWalkErrorStartsNothingAndTheDefaultProjectIsNotTried) {
+    Project("Yonderpad.prj", Module(ProbeAClass, "a1") + Module(ProbeBClass, "b1") +
+                                 "<module class=\"no-such-class\"/>\n" + Module(ProbeAClass, "a3"));
+    Project("Default.prj", Module(ProbeAClass, "default"));
+    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(Log(), Expect({"create ProbeA", "create ProbeB", "delete b1", "delete a1",
+                             "unload HostProbe2", "unload HostProbe1"}));
+}
+
+TEST_F(HostTest, TheProgramsOwnProjectWinsAndDefaultIsTheFallback) {
+    struct Case {
+        const char* name;
+        const char* ownProject;  // null: no Yonderpad.prj
+        const char* expectedTag;
+    } cases[] = {
+        {"own project preferred", "good", "own"},
+        {"no own project", nullptr, "default"},
+        {"own project with another root", "bad root", "default"},
+        {"own project without prolog", "no prolog", "default"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove(bin / "Yonderpad.prj");
+        ClearLog();
+        Project("Default.prj", Module(ProbeAClass, "default"));
+        std::string own = c.ownProject ? c.ownProject : "";
+        if (own == "good") Project("Yonderpad.prj", Module(ProbeAClass, "own"));
+        if (own == "bad root")
+            std::ofstream(bin / "Yonderpad.prj") << "<?xml version=\"1.0\"?>\n<korvo class=\"1\" version=\"1.0\"/>\n";
+        if (own == "no prolog")
+            std::ofstream(bin / "Yonderpad.prj") << "<korvo class=\"0\" version=\"1.0\"/>\n";
+        EXPECT_EQ(Run(), 0);
+        auto log = Log();
+        ASSERT_GE(log.size(), 2u);
+        EXPECT_EQ(log[1], std::string("start ") + c.expectedTag);
+    }
+}
+
+TEST_F(HostTest, MissingDnssdLibraryShowsExactlyOneBoxAndDoesNothingElse) {
+    fs::remove(bin / "libdante_dnssd.so");
+    Project("Yonderpad.prj", Module(ProbeAClass, "a1"));
+    EXPECT_NE(Run(), 0);
+    std::string boxes = ReadFile(root / "box.log");
+    EXPECT_EQ(boxes, std::string("text=") + DnssdMessage + "|caption=Yonderpad|style=0x10\n");
+    EXPECT_FALSE(fs::exists(bin / "Repository.idx"));
+    EXPECT_FALSE(fs::exists(root / "probe.log"));
+    EXPECT_TRUE(fs::is_empty(root / "runtime")) << "no lock may be taken";
+}
+
+TEST_F(HostTest, ASecondCopyActivatesTheFirstAndExitsWithoutTouchingAnything) {
+    Project("Yonderpad.prj", Module(WindowClass, "first"));
+    Process first({(bin / "Yonderpad").string()}, Environment());
+    auto started = [&] {
+        for (auto& line : Log())
+            if (line == "start first") return true;
+        return false;
+    };
+    for (int i = 0; i < 1000 && !started(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_TRUE(started());
+    auto indexTime = fs::last_write_time(bin / "Repository.idx");
+    fs::remove(bin / "Yonderpad.prj");  // a second copy that loaded anything would fail loudly
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+
+    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(first.Wait(std::chrono::seconds(20)), 0) << "the first copy should close when activated";
+    EXPECT_EQ(fs::last_write_time(bin / "Repository.idx"), indexTime);
+    EXPECT_EQ(Log(), Expect({"create ProbeWindow", "start first", "setting (none)", "activated first",
+                             "delete first", "unload HostProbe1"}));
+}
+
+TEST_F(HostTest, ASettingWrittenInOneRunIsReadInTheNext) {
+    Project("Yonderpad.prj",
+            Module(ProbeAClass, "a1", "<connector name=\"Setting\" type=\"259\" value=\"kept &amp; read\"/>"));
+    EXPECT_EQ(Run(), 0);
+    ClearLog();
+    EXPECT_EQ(Run(), 0);
+    auto log = Log();
+    ASSERT_GE(log.size(), 3u);
+    EXPECT_EQ(log[2], "setting kept & read");
+}
+
+TEST_F(HostTest, AReadOnlyProgramFolderStillStarts) {
+    Project("Yonderpad.prj", Module(ProbeAClass, "a1"));
+    std::string script = "mount --bind -o ro '" + bin.string() + "' '" + bin.string() + "' && exec '" +
+                         (bin / "Yonderpad").string() + "'";
+    if (system("unshare -m true 2>/dev/null") != 0) GTEST_SKIP() << "cannot make a private mount namespace here";
+    Process program({"/usr/bin/unshare", "-m", "/bin/sh", "-c", script}, Environment());
+    EXPECT_EQ(program.Wait(), 0);
+    EXPECT_FALSE(fs::exists(bin / "Repository.idx"));
+    // $XDG_CACHE_HOME/<company>/<program>/Repository.idx; the company is the build's.
+    EXPECT_TRUE(fs::exists(root / "cache" / KORVO_COMPANY / "Yonderpad" / "Repository.idx"));
+    auto log = Log();
+    ASSERT_GE(log.size(), 2u);
+    EXPECT_EQ(log[1], "start a1");
+}
+
+}  // namespace
