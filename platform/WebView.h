@@ -81,6 +81,9 @@ public:
     bool IsLoaded() const;
     std::wstring Title() const;
     std::string Uri() const;
+    // Process id of the web process that serves the page over the bridge (0
+    // while none is connected); for diagnostics and tests.
+    int WebProcessId() const;
 
     // Calls the page's global function name with args. Returns S_OK with the
     // function's result in *result (may be null); E_FAIL when no document is

@@ -1,0 +1,550 @@
+// libKorvoWebExtension.so: the page's end of the script bridge, loaded into
+// every web process.
+//
+// The user-interface process hands over the path of its bridge socket as
+// initialization data. For each page of this process the extension opens its
+// own connection and says hello with the page id, which the user-interface
+// process matches to its view. All connections of the process form one channel
+// group, so a wait for one page also serves calls into another page here.
+//
+// Whenever a document gets its window object (first load and every reload,
+// before any of its script runs), the extension
+//   - replaces alert, confirm and prompt by bridge requests answered by native
+//     dialogs, and makes window.open return null: their own implementations
+//     wait on the toolkit's IPC, which stalls while the user-interface process
+//     waits on this page;
+//   - asks the user-interface process whether this document may use the bridge
+//     (its address lies under the navigated folder or origin), and only then
+//     defines window.external: korvoApiCall, Test, var and function.
+// Native calls into script use the script context of the main frame's latest
+// window object, so a reload or a new page takes over at once.
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+#include <webkit2/webkit-web-extension.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <string>
+
+#include "platform/ScriptChannel.h"
+
+using namespace platform;
+
+namespace {
+
+// Upper bound of the elements of one script object snapshot, nested ones
+// included: each costs two slots of a frame, which stays below kMaxFrameSlots.
+// Elements past the bound are absent to native code.
+constexpr size_t kMaxSnapshotElements = 100000;
+
+std::string socketPath;
+std::shared_ptr<ScriptChannelGroup> channelGroup = std::make_shared<ScriptChannelGroup>();
+
+struct Page {
+    WebKitWebPage* page = nullptr;
+    std::shared_ptr<ScriptChannel> channel;
+    // Script context of the main frame's current document, replaced whenever
+    // the main frame gets a new window object (load, reload, navigation).
+    JSCContext* mainContext = nullptr;
+};
+
+// --- Values -----------------------------------------------------------------
+
+std::wstring JsText(JSCValue* value) {
+    std::wstring out;
+    GBytes* bytes = jsc_value_to_string_as_bytes(value);
+    if (!bytes) return out;
+    gsize size = 0;
+    auto* data = static_cast<const char*>(g_bytes_get_data(bytes, &size));
+    if (data && !Utf8ToWide(data, size, out)) {
+        // Lone surrogates of a script string: keep what can be kept.
+        gchar* valid = g_utf8_make_valid(data, static_cast<gssize>(size));
+        Utf8ToWide(valid, std::strlen(valid), out);
+        g_free(valid);
+    }
+    g_bytes_unref(bytes);
+    return out;
+}
+
+JSCValue* NewJsText(JSCContext* context, const std::wstring& text) {
+    std::string utf8 = WideToUtf8(text);
+    GBytes* bytes = g_bytes_new(utf8.data(), utf8.size());
+    JSCValue* value = jsc_value_new_string_from_bytes(context, bytes);
+    g_bytes_unref(bytes);
+    return value;
+}
+
+ScriptValue NumberValue(double d) {
+    if (std::isfinite(d) && d == std::trunc(d) && d >= -2147483648.0 && d <= 2147483647.0 &&
+        !(d == 0 && std::signbit(d)))
+        return ScriptValue::Int32(static_cast<int32_t>(d));
+    return ScriptValue::Double(d);
+}
+
+ScriptValue FromJs(JSCValue* value, int depth, size_t& budget) {
+    if (jsc_value_is_undefined(value)) return ScriptValue::Empty();
+    if (jsc_value_is_null(value)) return ScriptValue::Null();
+    if (jsc_value_is_boolean(value)) return ScriptValue::Bool(jsc_value_to_boolean(value));
+    if (jsc_value_is_number(value)) return NumberValue(jsc_value_to_double(value));
+    if (jsc_value_is_string(value)) return ScriptValue::Text(JsText(value));
+    if (!jsc_value_is_object(value)) return ScriptValue::Empty();  // symbols, big integers
+    ScriptValue object;
+    object.kind = ScriptValue::Kind::Object;
+    if (depth + 1 >= kMaxValueDepth || budget == 0) return object;
+    JSCContext* context = jsc_value_get_context(value);
+    JSCValue* lengthValue = jsc_value_object_get_property(value, "length");
+    double length = jsc_value_is_number(lengthValue) ? jsc_value_to_double(lengthValue) : 0;
+    g_object_unref(lengthValue);
+    jsc_context_clear_exception(context);
+    if (!(length > 0)) return object;
+    size_t count = length >= static_cast<double>(budget) ? budget : static_cast<size_t>(length);
+    budget -= count;
+    object.elements.reserve(count);
+    for (size_t i = 0; i < count; ++i) {
+        std::string name = std::to_string(i);
+        if (!jsc_value_object_has_property(value, name.c_str())) {
+            object.Append(ScriptValue(), false);
+            continue;
+        }
+        JSCValue* element = jsc_value_object_get_property(value, name.c_str());
+        if (jsc_context_get_exception(context)) {
+            // A getter that throws leaves the element unreadable.
+            jsc_context_clear_exception(context);
+            object.Append(ScriptValue(), false);
+        } else {
+            object.Append(FromJs(element, depth + 1, budget));
+        }
+        g_object_unref(element);
+    }
+    return object;
+}
+
+ScriptValue FromJs(JSCValue* value) {
+    size_t budget = kMaxSnapshotElements;
+    return FromJs(value, 0, budget);
+}
+
+JSCValue* ToJs(JSCContext* context, const ScriptValue& value) {
+    using Kind = ScriptValue::Kind;
+    switch (value.kind) {
+    case Kind::Empty: return jsc_value_new_undefined(context);
+    case Kind::Null: return jsc_value_new_null(context);
+    case Kind::Bool: return jsc_value_new_boolean(context, value.boolValue);
+    case Kind::Int32: return jsc_value_new_number(context, value.intValue);
+    case Kind::Double: return jsc_value_new_number(context, value.doubleValue);
+    case Kind::Text: return NewJsText(context, value.text);
+    case Kind::Object: {
+        JSCValue* array = jsc_value_new_array(context, G_TYPE_NONE);
+        for (size_t i = 0; i < value.elements.size(); ++i) {
+            const ScriptValue* element = value.Element(i);
+            if (!element) continue;  // a hole stays a hole
+            JSCValue* item = ToJs(context, *element);
+            jsc_value_object_set_property_at_index(array, static_cast<unsigned>(i), item);
+            g_object_unref(item);
+        }
+        JSCValue* length = jsc_value_new_number(context, static_cast<double>(value.elements.size()));
+        jsc_value_object_set_property(array, "length", length);
+        g_object_unref(length);
+        return array;
+    }
+    }
+    return jsc_value_new_undefined(context);
+}
+
+// A script value as a 32-bit integer, the way automation coerces a number
+// argument: numbers, numeric texts and booleans, rounded to the nearest
+// integer (ties to even); false for anything else or out of range.
+bool ToInt32Number(JSCValue* value, int32_t& out) {
+    if (!jsc_value_is_number(value) && !jsc_value_is_string(value) && !jsc_value_is_boolean(value))
+        return false;
+    double d = jsc_value_to_double(value);
+    if (!std::isfinite(d)) return false;
+    double r = std::nearbyint(d);
+    if (r < -2147483648.0 || r > 2147483647.0) return false;
+    out = static_cast<int32_t>(r);
+    return true;
+}
+
+// --- Requests to the user-interface process ---------------------------------
+
+// Sends a request for the page; on a lost connection throws a script error and
+// returns false.
+bool Ask(Page* page, JSCContext* context, ScriptFrame& request, ScriptFrame& reply) {
+    if (!page->channel || !page->channel->IsOpen() ||
+        page->channel->Request(request, reply, -1) != ScriptChannel::Result::Ok) {
+        jsc_context_throw(context, "The application does not answer (script bridge closed)");
+        return false;
+    }
+    if (reply.values.empty()) reply.values.resize(1);
+    return true;
+}
+
+JSCValue* ApiCall(GPtrArray* args, gpointer data) {
+    auto* page = static_cast<Page*>(data);
+    JSCContext* context = jsc_context_get_current();
+    int32_t number = 0;
+    if (args->len < 1 || !ToInt32Number(static_cast<JSCValue*>(args->pdata[0]), number)) {
+        jsc_context_throw_with_name(context, "TypeError",
+                                    "korvoApiCall: the function number must be a 32-bit integer");
+        return jsc_value_new_undefined(context);
+    }
+    ScriptFrame request, reply;
+    request.kind = FrameKind::ApiCall;
+    request.number = number;
+    request.values.push_back(args->len >= 2 ? FromJs(static_cast<JSCValue*>(args->pdata[1]))
+                                            : ScriptValue());
+    if (!Ask(page, context, request, reply)) return jsc_value_new_undefined(context);
+    return ToJs(context, reply.values[0]);
+}
+
+JSCValue* TestCall(GPtrArray* args, gpointer data) {
+    auto* page = static_cast<Page*>(data);
+    JSCContext* context = jsc_context_get_current();
+    if (args->len < 2) {
+        jsc_context_throw_with_name(context, "TypeError", "Test: two texts expected");
+        return jsc_value_new_undefined(context);
+    }
+    ScriptFrame request, reply;
+    request.kind = FrameKind::Test;
+    request.name = JsText(static_cast<JSCValue*>(args->pdata[0]));
+    request.text = JsText(static_cast<JSCValue*>(args->pdata[1]));
+    Ask(page, context, request, reply);
+    return jsc_value_new_undefined(context);
+}
+
+JSCValue* GetProperty(Page* page, ScriptProperty property) {
+    JSCContext* context = jsc_context_get_current();
+    ScriptFrame request, reply;
+    request.kind = FrameKind::PropertyGet;
+    request.selector = static_cast<uint8_t>(property);
+    if (!Ask(page, context, request, reply)) return jsc_value_new_undefined(context);
+    return ToJs(context, reply.values[0]);
+}
+
+JSCValue* GetVar(gpointer data) { return GetProperty(static_cast<Page*>(data), ScriptProperty::Var); }
+JSCValue* GetFunction(gpointer data) {
+    return GetProperty(static_cast<Page*>(data), ScriptProperty::Function);
+}
+
+void SetVar(JSCValue* value, gpointer data) {
+    JSCContext* context = jsc_value_get_context(value);
+    ScriptFrame request, reply;
+    request.kind = FrameKind::PropertySet;
+    request.selector = static_cast<uint8_t>(ScriptProperty::Var);
+    request.values.push_back(ScriptValue::Text(JsText(value)));
+    Ask(static_cast<Page*>(data), context, request, reply);
+}
+
+void SetFunction(JSCValue* value, gpointer data) {
+    JSCContext* context = jsc_value_get_context(value);
+    int32_t number = 0;
+    if (!ToInt32Number(value, number)) {
+        jsc_context_throw_with_name(context, "TypeError", "function: a 32-bit integer expected");
+        return;
+    }
+    ScriptFrame request, reply;
+    request.kind = FrameKind::PropertySet;
+    request.selector = static_cast<uint8_t>(ScriptProperty::Function);
+    request.values.push_back(ScriptValue::Int32(number));
+    Ask(static_cast<Page*>(data), context, request, reply);
+}
+
+JSCValue* Dialog(Page* page, ScriptDialogKind kind, GPtrArray* args) {
+    JSCContext* context = jsc_context_get_current();
+    ScriptFrame request, reply;
+    request.kind = FrameKind::ScriptDialog;
+    request.selector = static_cast<uint8_t>(kind);
+    if (args->len >= 1) request.name = JsText(static_cast<JSCValue*>(args->pdata[0]));
+    if (args->len >= 2) request.text = JsText(static_cast<JSCValue*>(args->pdata[1]));
+    if (!Ask(page, context, request, reply)) return jsc_value_new_undefined(context);
+    const ScriptValue& answer = reply.values[0];
+    switch (kind) {
+    case ScriptDialogKind::Alert: return jsc_value_new_undefined(context);
+    case ScriptDialogKind::Confirm:
+        return jsc_value_new_boolean(context, answer.kind == ScriptValue::Kind::Bool && answer.boolValue);
+    case ScriptDialogKind::Prompt:
+        if (answer.kind == ScriptValue::Kind::Text) return NewJsText(context, answer.text);
+        return jsc_value_new_null(context);
+    }
+    return jsc_value_new_undefined(context);
+}
+
+JSCValue* Alert(GPtrArray* args, gpointer data) {
+    return Dialog(static_cast<Page*>(data), ScriptDialogKind::Alert, args);
+}
+JSCValue* Confirm(GPtrArray* args, gpointer data) {
+    return Dialog(static_cast<Page*>(data), ScriptDialogKind::Confirm, args);
+}
+JSCValue* Prompt(GPtrArray* args, gpointer data) {
+    return Dialog(static_cast<Page*>(data), ScriptDialogKind::Prompt, args);
+}
+JSCValue* Open(GPtrArray*, gpointer) { return jsc_value_new_null(jsc_context_get_current()); }
+
+// --- Document set-up --------------------------------------------------------
+
+void DefineFunction(JSCContext* context, JSCValue* object, const char* name, GCallback callback,
+                    Page* page, JSCValuePropertyFlags flags) {
+    JSCValue* function = jsc_value_new_function_variadic(context, name, callback, page, nullptr,
+                                                         JSC_TYPE_VALUE);
+    jsc_value_object_define_property_data(object, name, flags, function);
+    g_object_unref(function);
+}
+
+bool DocumentAllowed(Page* page, WebKitFrame* frame) {
+    if (!page->channel || !page->channel->IsOpen()) return false;
+    ScriptFrame request, reply;
+    request.kind = FrameKind::DocumentQuery;
+    const char* uri = webkit_frame_get_uri(frame);
+    if (uri) Utf8ToWide(uri, std::strlen(uri), request.name);
+    if (page->channel->Request(request, reply, -1) != ScriptChannel::Result::Ok) return false;
+    return !reply.values.empty() && reply.values[0].kind == ScriptValue::Kind::Bool &&
+           reply.values[0].boolValue;
+}
+
+void OnWindowObjectCleared(WebKitScriptWorld* world, WebKitWebPage* webPage, WebKitFrame* frame,
+                           gpointer data) {
+    auto* page = static_cast<Page*>(g_object_get_data(G_OBJECT(webPage), "korvo-page"));
+    (void)data;
+    if (!page) return;
+    JSCContext* context = webkit_frame_get_js_context_for_script_world(frame, world);
+    if (webkit_frame_is_main_frame(frame)) {
+        if (page->mainContext) g_object_unref(page->mainContext);
+        page->mainContext = JSC_CONTEXT(g_object_ref(context));
+    }
+    JSCValue* window = jsc_context_get_global_object(context);
+    auto writable = static_cast<JSCValuePropertyFlags>(JSC_VALUE_PROPERTY_CONFIGURABLE |
+                                                       JSC_VALUE_PROPERTY_WRITABLE);
+    DefineFunction(context, window, "alert", G_CALLBACK(Alert), page, writable);
+    DefineFunction(context, window, "confirm", G_CALLBACK(Confirm), page, writable);
+    DefineFunction(context, window, "prompt", G_CALLBACK(Prompt), page, writable);
+    DefineFunction(context, window, "open", G_CALLBACK(Open), page, writable);
+
+    if (DocumentAllowed(page, frame)) {
+        JSCValue* external = jsc_value_new_object(context, nullptr, nullptr);
+        auto fixed = static_cast<JSCValuePropertyFlags>(0);
+        DefineFunction(context, external, "korvoApiCall", G_CALLBACK(ApiCall), page, fixed);
+        DefineFunction(context, external, "Test", G_CALLBACK(TestCall), page, fixed);
+        jsc_value_object_define_property_accessor(external, "var", fixed, JSC_TYPE_VALUE,
+                                                  G_CALLBACK(GetVar), G_CALLBACK(SetVar), page,
+                                                  nullptr);
+        jsc_value_object_define_property_accessor(external, "function", fixed, JSC_TYPE_VALUE,
+                                                  G_CALLBACK(GetFunction), G_CALLBACK(SetFunction),
+                                                  page, nullptr);
+        jsc_value_object_define_property_data(window, "external", JSC_VALUE_PROPERTY_CONFIGURABLE,
+                                              external);
+        g_object_unref(external);
+    }
+    g_object_unref(window);
+    g_object_unref(context);
+}
+
+// --- Requests from the user-interface process --------------------------------
+
+// Looks name up on the main frame's window: S_OK with the function, or the
+// status of the failed lookup.
+ScriptStatus FindFunction(JSCContext* context, JSCValue* window, const std::wstring& name,
+                          JSCValue** function) {
+    std::string utf8 = WideToUtf8(name);
+    if (name.empty() || !jsc_value_object_has_property(window, utf8.c_str()))
+        return DISP_E_UNKNOWNNAME;
+    *function = jsc_value_object_get_property(window, utf8.c_str());
+    if (jsc_context_get_exception(context)) {
+        jsc_context_clear_exception(context);
+        return DISP_E_EXCEPTION;
+    }
+    if (!jsc_value_is_function(*function)) return DISP_E_MEMBERNOTFOUND;
+    return S_OK;
+}
+
+void Call(JSCContext* context, JSCValue* function, std::vector<JSCValue*>& args, ScriptFrame& reply) {
+    JSCValue* result = jsc_value_function_callv(function, static_cast<guint>(args.size()), args.data());
+    if (jsc_context_get_exception(context)) {
+        jsc_context_clear_exception(context);
+        reply.number = DISP_E_EXCEPTION;
+    } else {
+        reply.number = S_OK;
+        reply.values[0] = FromJs(result);
+    }
+    if (result) g_object_unref(result);
+}
+
+void CallFunction(JSCContext* context, JSCValue* window, const ScriptFrame& request,
+                  ScriptFrame& reply) {
+    JSCValue* function = nullptr;
+    reply.number = FindFunction(context, window, request.name, &function);
+    if (reply.number == S_OK) {
+        std::vector<JSCValue*> args;
+        for (const auto& value : request.values) args.push_back(ToJs(context, value));
+        Call(context, function, args, reply);
+        for (auto* arg : args) g_object_unref(arg);
+    }
+    if (function) g_object_unref(function);
+}
+
+void CallFunctionWithArray(JSCContext* context, JSCValue* window, const ScriptFrame& request,
+                           ScriptFrame& reply) {
+    // The array comes from the page's own Array constructor, as the page would make it.
+    if (!jsc_value_object_has_property(window, "Array")) {
+        reply.number = DISP_E_UNKNOWNNAME;
+        return;
+    }
+    JSCValue* constructor = jsc_value_object_get_property(window, "Array");
+    JSCValue* array = nullptr;
+    if (jsc_context_get_exception(context)) {
+        jsc_context_clear_exception(context);
+        reply.number = DISP_E_EXCEPTION;
+    } else if (!jsc_value_is_object(constructor)) {
+        reply.number = DISP_E_TYPEMISMATCH;
+    } else if (!jsc_value_is_constructor(constructor)) {
+        reply.number = E_NOINTERFACE;
+    } else {
+        array = jsc_value_constructor_callv(constructor, 0, nullptr);
+        if (jsc_context_get_exception(context)) {
+            jsc_context_clear_exception(context);
+            reply.number = DISP_E_EXCEPTION;
+        } else if (!array || !jsc_value_is_object(array)) {
+            reply.number = DISP_E_TYPEMISMATCH;
+        } else {
+            reply.number = S_OK;
+        }
+    }
+    if (reply.number == S_OK) {
+        for (size_t i = 0; i < request.values.size(); ++i) {
+            JSCValue* item = ToJs(context, request.values[i]);
+            jsc_value_object_set_property(array, std::to_string(i).c_str(), item);
+            g_object_unref(item);
+            if (jsc_context_get_exception(context)) {
+                // The array keeps what was stored so far.
+                jsc_context_clear_exception(context);
+                break;
+            }
+        }
+        JSCValue* function = nullptr;
+        reply.number = FindFunction(context, window, request.name, &function);
+        if (reply.number == S_OK) {
+            std::vector<JSCValue*> args{array};
+            Call(context, function, args, reply);
+        }
+        if (function) g_object_unref(function);
+    }
+    if (array) g_object_unref(array);
+    g_object_unref(constructor);
+}
+
+void ReplaceOuterHtml(JSCContext* context, JSCValue* window, const ScriptFrame& request,
+                      ScriptFrame& reply) {
+    JSCValue* document = jsc_value_object_get_property(window, "document");
+    JSCValue* id = NewJsText(context, request.name);
+    JSCValue* element = nullptr;
+    if (jsc_value_is_object(document)) {
+        JSCValue* args[] = {id};
+        element = jsc_value_object_invoke_methodv(document, "getElementById", 1, args);
+    }
+    if (jsc_context_get_exception(context)) {
+        jsc_context_clear_exception(context);
+        reply.number = DISP_E_EXCEPTION;
+    } else if (!element || !jsc_value_is_object(element)) {
+        reply.number = S_FALSE;
+    } else {
+        JSCValue* html = NewJsText(context, request.text);
+        jsc_value_object_set_property(element, "outerHTML", html);
+        g_object_unref(html);
+        if (jsc_context_get_exception(context)) {
+            jsc_context_clear_exception(context);
+            reply.number = DISP_E_EXCEPTION;
+        } else {
+            reply.number = S_OK;
+        }
+    }
+    if (element) g_object_unref(element);
+    g_object_unref(id);
+    g_object_unref(document);
+}
+
+void Serve(Page* page, const ScriptFrame& request, ScriptFrame& reply) {
+    reply.number = E_FAIL;
+    if (!page->page || !page->mainContext) return;
+    JSCContext* context = JSC_CONTEXT(g_object_ref(page->mainContext));
+    JSCValue* window = jsc_context_get_global_object(context);
+    // A call from native code starts with a clean slate even if some script
+    // left an exception behind.
+    jsc_context_clear_exception(context);
+    switch (request.kind) {
+    case FrameKind::CallFunction: CallFunction(context, window, request, reply); break;
+    case FrameKind::CallFunctionWithArray: CallFunctionWithArray(context, window, request, reply); break;
+    case FrameKind::ReplaceOuterHtml: ReplaceOuterHtml(context, window, request, reply); break;
+    default:
+        g_warning("Script bridge: request of kind %u is not served by a page",
+                  static_cast<unsigned>(request.kind));
+        break;
+    }
+    g_object_unref(window);
+    g_object_unref(context);
+}
+
+std::shared_ptr<ScriptChannel> Connect(uint64_t pageId) {
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return nullptr;
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (socketPath.size() >= sizeof address.sun_path) {
+        close(fd);
+        return nullptr;
+    }
+    std::memcpy(address.sun_path, socketPath.c_str(), socketPath.size() + 1);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        g_warning("Script bridge: cannot connect to %s: %s", socketPath.c_str(), g_strerror(errno));
+        close(fd);
+        return nullptr;
+    }
+    auto channel = ScriptChannel::Create(fd);
+    ScriptFrame hello;
+    hello.kind = FrameKind::Hello;
+    hello.pageId = pageId;
+    if (!channel->Send(hello)) return nullptr;
+    return channel;
+}
+
+void OnPageCreated(WebKitWebExtension*, WebKitWebPage* webPage, gpointer) {
+    // Kept for the life of the process: script functions of past documents may
+    // still hold a pointer to it.
+    auto* page = new Page;
+    page->page = webPage;
+    g_object_set_data(G_OBJECT(webPage), "korvo-page", page);
+    g_object_weak_ref(
+        G_OBJECT(webPage),
+        [](gpointer data, GObject*) {
+            auto* gone = static_cast<Page*>(data);
+            gone->page = nullptr;
+            if (gone->mainContext) g_object_unref(gone->mainContext);
+            gone->mainContext = nullptr;
+            if (gone->channel) gone->channel->Close();
+        },
+        page);
+    page->channel = Connect(webkit_web_page_get_id(webPage));
+    if (!page->channel) return;
+    page->channel->serve = [page](const ScriptFrame& request, ScriptFrame& reply) {
+        Serve(page, request, reply);
+    };
+    page->channel->JoinGroup(channelGroup);
+    page->channel->StartWatch();
+}
+
+}  // namespace
+
+extern "C" G_MODULE_EXPORT void webkit_web_extension_initialize_with_user_data(
+    WebKitWebExtension* extension, const GVariant* userData) {
+    if (userData && g_variant_is_of_type(const_cast<GVariant*>(userData), G_VARIANT_TYPE_STRING))
+        socketPath = g_variant_get_string(const_cast<GVariant*>(userData), nullptr);
+    if (socketPath.empty()) {
+        g_warning("Script bridge: no socket path given; pages get no bridge");
+        return;
+    }
+    g_signal_connect(extension, "page-created", G_CALLBACK(OnPageCreated), nullptr);
+    g_signal_connect(webkit_script_world_get_default(), "window-object-cleared",
+                     G_CALLBACK(OnWindowObjectCleared), nullptr);
+}

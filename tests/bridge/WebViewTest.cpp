@@ -1,0 +1,485 @@
+// Real pages in WebKitGTK talking to native code through WebView: calls both
+// ways, nesting, values of every kind, dialogs, reload, a killed web process,
+// an unresponsive page and documents outside the allowed folder.
+
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+#include <signal.h>
+
+#include <glib/gstdio.h>
+
+#include <chrono>
+#include <cmath>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "platform/MessageBox.h"
+#include "platform/ScriptDialog.h"
+#include "platform/WebView.h"
+
+using namespace platform;
+using Kind = ScriptValue::Kind;
+
+// The web process and the toolkit keep caches for the life of the process;
+// only leaks in our own code should fail an ASan run.
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libwebkit2gtk-4.1\nleak:libjavascriptcoregtk-4.1\nleak:libgtk-3\nleak:libgdk-3\n"
+           "leak:libfontconfig\nleak:libglib-2.0\nleak:libgobject-2.0\nleak:libgio-2.0\n"
+           "leak:libpango\nleak:libcairo\nleak:libEGL\nleak:libGL\nleak:libX11\nleak:libxkbcommon\n"
+           "leak:libatk\nleak:libdbus\n";
+}
+
+namespace {
+
+const char* kMainPage = R"(<!doctype html>
+<html><head><meta charset="utf-8"><title>main</title><script>
+function echo(x) { return x; }
+function add(a, b) { return a + b; }
+function thrower() { throw new Error("boom"); }
+var notAFunction = 5;
+function describe(x) {
+  if (x === undefined) return "undefined";
+  if (x === null) return "null";
+  if (typeof x === "number") return Object.is(x, -0) ? "number:-0" : "number:" + x;
+  if (typeof x === "string") return "string:" + x;
+  if (Array.isArray(x)) {
+    var parts = [];
+    for (var i = 0; i < x.length; i++) parts.push(i in x ? describe(x[i]) : "hole");
+    return "[" + parts.join(",") + "]";
+  }
+  return typeof x + ":" + x;
+}
+function describeAll() {
+  var parts = [];
+  for (var i = 0; i < arguments.length; i++) parts.push(describe(arguments[i]));
+  return parts.join(" ");
+}
+class Tagged extends Array {}
+var PageArray = window.Array;
+function useTaggedArray(on) { window.Array = on ? Tagged : PageArray; }
+function arrayInfo(a) {
+  return (a instanceof Tagged ? "Tagged" : a instanceof PageArray ? "Array" : "other") + " " + describe(a);
+}
+function down(n) { return n == 0 ? 0 : window.external.korvoApiCall(3, [n]) + 1; }
+function sendArgs() {
+  return window.external.korvoApiCall(5, [1, 1.5, -0, 2147483648, -2147483648, "äö€😀\u0000z",
+                                          null, undefined, , true, [7, [8]]]);
+}
+function dialogs() {
+  alert("careful");
+  return confirm("sure?") ? prompt("name?", "def") : "declined";
+}
+function nestedDialogs() { return window.external.korvoApiCall(4, []); }
+function hang(ms) { var t = Date.now() + ms; while (Date.now() < t) {} return "late"; }
+function properties() {
+  external.var = 5;
+  var v = external.var;
+  external.function = "12";
+  var f = external.function;
+  external.Test("one", "two");
+  var bad;
+  try { external.function = "abc"; bad = "no error"; } catch (e) { bad = e.name; }
+  return v + "|" + f + "|" + bad;
+}
+function badNumber() {
+  try { external.korvoApiCall(); return "no error"; } catch (e) { return e.name; }
+}
+function externalShape() {
+  var d = Object.getOwnPropertyDescriptor(window, "external");
+  return d.configurable + "/" + d.writable + "/" + typeof external.korvoApiCall;
+}
+function openWindow() { return window.open("main.html") === null; }
+function go(url) { location.href = url; return true; }
+window.onload = function() { external.korvoApiCall(7, ["loaded"]); };
+</script></head><body><span id="ID_DISPLAY">x</span></body></html>
+)";
+
+// Reports in its title whether it has the bridge.
+const char* kProbePage = R"(<!doctype html>
+<html><head><title>probe</title><script>
+document.title = "external:" + (typeof window.external) + ":" +
+                 (window.external ? typeof window.external.korvoApiCall : "-");
+function ping() { return 1; }
+</script></head><body></body></html>
+)";
+
+std::string Narrow(const std::wstring& text) {
+    gchar* utf8 = g_ucs4_to_utf8(reinterpret_cast<const gunichar*>(text.data()),
+                                 static_cast<glong>(text.size()), nullptr, nullptr, nullptr);
+    std::string out = utf8 ? utf8 : "?";
+    g_free(utf8);
+    return out;
+}
+
+void WriteFile(const std::string& path, const char* text) {
+    std::ofstream out(path, std::ios::binary);
+    out << text;
+}
+
+// Runs the main loop until done() holds or ms pass.
+bool PumpUntil(const std::function<bool()>& done, int ms = 20000) {
+    gint64 end = g_get_monotonic_time() + gint64(ms) * 1000;
+    guint tick = g_timeout_add(10, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
+    bool ok = true;
+    while (!done()) {
+        if (g_get_monotonic_time() > end) {
+            ok = false;
+            break;
+        }
+        g_main_context_iteration(nullptr, TRUE);
+    }
+    g_source_remove(tick);
+    return ok;
+}
+
+struct TestHost : ScriptHost {
+    std::function<ScriptValue(int32_t, const ScriptValue&)> onApiCall;
+    int loads = 0;
+    ScriptValue lastArgument;
+    std::wstring var;
+    int32_t function = 0;
+    std::vector<std::wstring> log;
+
+    ScriptValue ApiCall(int32_t number, const ScriptValue& argument) override {
+        if (number == 7) {
+            ++loads;
+            return {};
+        }
+        lastArgument = argument;
+        if (onApiCall) return onApiCall(number, argument);
+        return {};
+    }
+    void Test(const std::wstring& first, const std::wstring& second) override {
+        log.push_back(L"Test " + first + L" " + second);
+    }
+    void SetVar(const std::wstring& value) override { var = value; }
+    std::wstring GetVar() override { return L"var=" + var; }
+    void SetFunction(int32_t value) override { function = value; }
+    int32_t GetFunction() override { return function + 1; }
+};
+
+class WebViewTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        if (!g_getenv("DISPLAY") || !gtk_init_check(nullptr, nullptr)) return;
+        gchar* dir = g_dir_make_tmp("bridge-test-XXXXXX", nullptr);
+        folder = dir;
+        g_free(dir);
+        for (const char* sub : {"/app", "/app/sub", "/app2"}) g_mkdir((folder + sub).c_str(), 0700);
+        WriteFile(folder + "/app/main.html", kMainPage);
+        WriteFile(folder + "/app/sub/inner.html", kProbePage);
+        WriteFile(folder + "/app2/page.html", kProbePage);
+        WriteFile(folder + "/outside.html", kProbePage);
+        host = new TestHost;
+        view = new WebView(host, true);
+        view->onTitleChanged = [](const std::wstring& title) { lastTitle = title; };
+    }
+    static void TearDownTestSuite() {
+        delete view;
+        view = nullptr;
+        delete host;
+        host = nullptr;
+        if (!folder.empty()) {
+            gchar* quoted = g_shell_quote(folder.c_str());
+            std::string command = std::string("rm -rf ") + quoted;
+            g_free(quoted);
+            if (system(command.c_str()) != 0) g_warning("could not remove %s", folder.c_str());
+        }
+    }
+
+    void SetUp() override {
+        if (!view) GTEST_SKIP() << "no display (DISPLAY unset or not reachable): run under Xvfb";
+        host->onApiCall = nullptr;
+        view->SetWaitTimeout(WebView::kDefaultWaitTimeoutMs);
+        SetMessageBoxHook(nullptr);
+        SetPromptBoxHook(nullptr);
+        if (!view->IsLoaded() || view->Uri() != MainUri()) Load(MainUri());
+    }
+    void TearDown() override {
+        SetMessageBoxHook(nullptr);
+        SetPromptBoxHook(nullptr);
+    }
+
+    static std::string MainUri() { return "file://" + folder + "/app/main.html"; }
+    static void Load(const std::string& uri) {
+        int loads = host->loads;
+        view->Navigate(uri);
+        ASSERT_TRUE(PumpUntil([&] { return view->IsLoaded() && host->loads > loads; }))
+            << "the page did not load: " << uri;
+    }
+    static ScriptValue Call(const std::wstring& name, std::vector<ScriptValue> args = {}) {
+        ScriptValue result;
+        ScriptStatus status = view->CallFunction(name, args, &result);
+        EXPECT_EQ(status, S_OK) << "calling " << Narrow(name);
+        return result;
+    }
+
+    static inline std::string folder;
+    static inline TestHost* host = nullptr;
+    static inline WebView* view = nullptr;
+    static inline std::wstring lastTitle;
+};
+
+TEST_F(WebViewTest, CallsFailBeforeTheDocumentHasLoaded) {
+    TestHost otherHost;
+    WebView fresh(&otherHost, true);
+    ScriptValue result;
+    EXPECT_EQ(fresh.CallFunction(L"echo", {}, &result), E_FAIL);
+    fresh.Navigate(MainUri());
+    EXPECT_FALSE(fresh.IsLoaded());
+    EXPECT_EQ(fresh.CallFunction(L"echo", {}, &result), E_FAIL);
+    EXPECT_EQ(fresh.CallFunctionWithArray(L"arrayInfo", {}, &result), E_FAIL);
+    ASSERT_TRUE(PumpUntil([&] { return fresh.IsLoaded() && otherHost.loads == 1; }));
+    EXPECT_EQ(fresh.CallFunction(L"add", {ScriptValue::Int32(2), ScriptValue::Int32(3)}, &result), S_OK);
+    EXPECT_EQ(result, ScriptValue::Int32(5));
+}
+
+TEST_F(WebViewTest, StatusOfCallsThatCannotRun) {
+    struct Case {
+        const wchar_t* name;
+        ScriptStatus status;
+    } cases[] = {
+        {L"noSuchFunction", DISP_E_UNKNOWNNAME},
+        {L"", DISP_E_UNKNOWNNAME},
+        {L"notAFunction", DISP_E_MEMBERNOTFOUND},
+        {L"thrower", DISP_E_EXCEPTION},
+    };
+    for (const auto& c : cases) {
+        ScriptValue result = ScriptValue::Int32(99);
+        EXPECT_EQ(view->CallFunction(c.name, {}, &result), c.status) << "function " << Narrow(c.name);
+    }
+    // The page is unharmed by the failures.
+    EXPECT_EQ(Call(L"add", {ScriptValue::Int32(1), ScriptValue::Int32(2)}), ScriptValue::Int32(3));
+}
+
+TEST_F(WebViewTest, ValuesTravelToScriptAndBack) {
+    ScriptValue holes;
+    holes.kind = Kind::Object;
+    holes.Append(ScriptValue::Int32(1));
+    holes.Append(ScriptValue(), false);
+    holes.Append(ScriptValue::Empty());
+    struct Case {
+        ScriptValue value;
+        std::wstring described;  // what the page sees
+    } cases[] = {
+        {ScriptValue::Empty(), L"undefined"},
+        {ScriptValue::Null(), L"null"},
+        {ScriptValue::Bool(true), L"boolean:true"},
+        {ScriptValue::Int32(-2147483647 - 1), L"number:-2147483648"},
+        {ScriptValue::Double(0.5), L"number:0.5"},
+        {ScriptValue::Double(-0.0), L"number:-0"},
+        {ScriptValue::Double(4294967296.0), L"number:4294967296"},
+        {ScriptValue::Text(L"äö€😀"), L"string:äö€😀"},
+        {ScriptValue::Text(std::wstring(L"a\0b", 3)), std::wstring(L"string:a\0b", 10)},
+        {holes, L"[number:1,hole,undefined]"},
+        {ScriptValue::Array({ScriptValue::Text(L"x"), ScriptValue::Array({ScriptValue::Null()})}),
+         L"[string:x,[null]]"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(Call(L"describe", {c.value}), ScriptValue::Text(c.described)) << Narrow(c.described);
+    }
+    // And back: echo returns each value as it came, except that a double
+    // holding an integral 32-bit value becomes an Int32 (one number type in script).
+    for (const auto& c : cases) {
+        ScriptValue back = Call(L"echo", {c.value});
+        if (c.value.kind == Kind::Object) {
+            ASSERT_EQ(back.kind, Kind::Object);
+            EXPECT_EQ(back.Length(), c.value.Length());
+            for (size_t i = 0; i < c.value.Length(); ++i)
+                EXPECT_EQ(back.Element(i) != nullptr, c.value.Element(i) != nullptr) << i;
+        } else {
+            EXPECT_EQ(back, c.value);
+        }
+    }
+    EXPECT_EQ(Call(L"echo", {ScriptValue::Double(3.0)}), ScriptValue::Int32(3));
+    // Several arguments keep their order.
+    EXPECT_EQ(Call(L"describeAll", {ScriptValue::Int32(1), ScriptValue::Text(L"two"), ScriptValue::Null()}),
+              ScriptValue::Text(L"number:1 string:two null"));
+}
+
+TEST_F(WebViewTest, ScriptArgumentsArriveWithTheirKinds) {
+    host->onApiCall = [](int32_t number, const ScriptValue&) { return ScriptValue::Int32(number * 10); };
+    EXPECT_EQ(Call(L"sendArgs"), ScriptValue::Int32(50));
+    const ScriptValue& a = host->lastArgument;
+    ASSERT_EQ(a.kind, Kind::Object);
+    ASSERT_EQ(a.Length(), 11u);
+    EXPECT_EQ(*a.Element(0), ScriptValue::Int32(1));
+    EXPECT_EQ(*a.Element(1), ScriptValue::Double(1.5));
+    ASSERT_EQ(a.Element(2)->kind, Kind::Double);  // -0 is not an integer
+    EXPECT_TRUE(std::signbit(a.Element(2)->doubleValue));
+    EXPECT_EQ(*a.Element(3), ScriptValue::Double(2147483648.0));
+    EXPECT_EQ(*a.Element(4), ScriptValue::Int32(-2147483647 - 1));
+    EXPECT_EQ(*a.Element(5), ScriptValue::Text(std::wstring(L"äö€😀\0z", 6)));
+    EXPECT_EQ(*a.Element(6), ScriptValue::Null());
+    ASSERT_NE(a.Element(7), nullptr);  // undefined is present...
+    EXPECT_EQ(a.Element(7)->kind, Kind::Empty);
+    EXPECT_EQ(a.Element(8), nullptr);  // ...a hole is not
+    EXPECT_EQ(*a.Element(9), ScriptValue::Bool(true));
+    const ScriptValue* nested = a.Element(10);
+    ASSERT_TRUE(nested && nested->kind == Kind::Object && nested->Length() == 2);
+    EXPECT_EQ(*nested->Element(0), ScriptValue::Int32(7));
+    EXPECT_EQ(*nested->Element(1)->Element(0), ScriptValue::Int32(8));
+    EXPECT_EQ(a.Element(11), nullptr);  // past the end
+
+    EXPECT_EQ(Call(L"badNumber"), ScriptValue::Text(L"TypeError"));
+}
+
+TEST_F(WebViewTest, ArraysAreMadeByThePagesOwnArray) {
+    EXPECT_EQ(view->CallFunctionWithArray(L"arrayInfo", {}, nullptr), S_OK);
+    ScriptValue result;
+    ASSERT_EQ(view->CallFunctionWithArray(L"arrayInfo", {}, &result), S_OK);
+    EXPECT_EQ(result, ScriptValue::Text(L"Array []"));
+    ASSERT_EQ(view->CallFunctionWithArray(
+                  L"arrayInfo", {ScriptValue::Text(L"Hello "), ScriptValue::Int32(12345)}, &result),
+              S_OK);
+    EXPECT_EQ(result, ScriptValue::Text(L"Array [string:Hello ,number:12345]"));
+
+    Call(L"useTaggedArray", {ScriptValue::Bool(true)});
+    ASSERT_EQ(view->CallFunctionWithArray(L"arrayInfo", {}, &result), S_OK);
+    Call(L"useTaggedArray", {ScriptValue::Bool(false)});
+    EXPECT_EQ(result, ScriptValue::Text(L"Tagged []"));
+
+    EXPECT_EQ(view->CallFunctionWithArray(L"noSuchFunction", {}, &result), DISP_E_UNKNOWNNAME);
+}
+
+TEST_F(WebViewTest, CallsNestBothWaysMoreThanAHundredLevels) {
+    // down(n) in script calls native 3, which calls down(n - 1) in script: 2n
+    // crossings, each level adding one on both sides.
+    int deepest = 0;
+    host->onApiCall = [&](int32_t number, const ScriptValue& argument) -> ScriptValue {
+        if (number != 3) return {};
+        int n = argument.Element(0)->intValue;
+        deepest = std::max(deepest, n);
+        ScriptValue inner;
+        if (view->CallFunction(L"down", {ScriptValue::Int32(n - 1)}, &inner) != S_OK) return {};
+        return ScriptValue::Int32(inner.intValue + 1);
+    };
+    for (int levels : {1, 120}) {
+        EXPECT_EQ(Call(L"down", {ScriptValue::Int32(levels)}), ScriptValue::Int32(2 * levels));
+    }
+    EXPECT_EQ(deepest, 120);
+}
+
+TEST_F(WebViewTest, DialogsInsideNestedCallsAreAnsweredNatively) {
+    std::vector<MessageBoxRecord> boxes;
+    SetMessageBoxHook([&](const MessageBoxRecord& box) {
+        boxes.push_back(box);
+        return IDOK;
+    });
+    std::vector<std::wstring> prompts;
+    SetPromptBoxHook([&](const std::wstring& message, const std::wstring& text) {
+        prompts.push_back(message + L"/" + text);
+        return std::optional<std::wstring>(L"Ann");
+    });
+    // native -> script -> native -> script, whose alert/confirm/prompt come
+    // back to native while both sides wait.
+    host->onApiCall = [&](int32_t number, const ScriptValue&) -> ScriptValue {
+        ScriptValue inner;
+        if (number == 4) view->CallFunction(L"dialogs", {}, &inner);
+        return inner;
+    };
+    EXPECT_EQ(Call(L"nestedDialogs"), ScriptValue::Text(L"Ann"));
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[0].text, L"careful");
+    EXPECT_EQ(boxes[1].text, L"sure?");
+    EXPECT_EQ(prompts, std::vector<std::wstring>{L"name?/def"});
+
+    SetMessageBoxHook([](const MessageBoxRecord&) { return IDCANCEL; });
+    EXPECT_EQ(Call(L"nestedDialogs"), ScriptValue::Text(L"declined"));
+    SetPromptBoxHook([](const std::wstring&, const std::wstring&) { return std::nullopt; });
+    SetMessageBoxHook([](const MessageBoxRecord&) { return IDOK; });
+    EXPECT_EQ(Call(L"nestedDialogs"), ScriptValue::Null());
+
+    EXPECT_EQ(Call(L"openWindow"), ScriptValue::Bool(true));
+}
+
+TEST_F(WebViewTest, ExternalObjectMembers) {
+    EXPECT_EQ(Call(L"externalShape"), ScriptValue::Text(L"true/false/function"));
+    host->log.clear();
+    host->var.clear();
+    EXPECT_EQ(Call(L"properties"), ScriptValue::Text(L"var=5|13|TypeError"));
+    EXPECT_EQ(host->var, L"5");
+    EXPECT_EQ(host->function, 12);
+    EXPECT_EQ(host->log, std::vector<std::wstring>{L"Test one two"});
+}
+
+TEST_F(WebViewTest, ReplaceOuterHtml) {
+    EXPECT_EQ(view->ReplaceOuterHtml(L"ID_DISPLAY", L"<b id=\"ID_DISPLAY\">DISPLAY</b>"), S_OK);
+    ScriptValue result;
+    ASSERT_EQ(view->CallFunction(L"eval", {ScriptValue::Text(L"document.getElementById('ID_DISPLAY').outerHTML")}, &result), S_OK);
+    EXPECT_EQ(result, ScriptValue::Text(L"<b id=\"ID_DISPLAY\">DISPLAY</b>"));
+    EXPECT_EQ(view->ReplaceOuterHtml(L"NO_SUCH_ID", L"<i></i>"), S_FALSE);
+}
+
+TEST_F(WebViewTest, ReloadKeepsTheBridge) {
+    int loads = host->loads;
+    view->Reload();
+    EXPECT_EQ(view->CallFunction(L"echo", {}, nullptr), E_FAIL);  // loading
+    ASSERT_TRUE(PumpUntil([&] { return view->IsLoaded() && host->loads > loads; }));
+    EXPECT_EQ(Call(L"add", {ScriptValue::Int32(20), ScriptValue::Int32(22)}), ScriptValue::Int32(42));
+    host->onApiCall = [](int32_t, const ScriptValue&) { return ScriptValue::Int32(-1); };
+    EXPECT_EQ(Call(L"down", {ScriptValue::Int32(1)}), ScriptValue::Int32(0));
+}
+
+TEST_F(WebViewTest, KilledWebProcessFailsTheCallAndThePageComesBack) {
+    int pid = view->WebProcessId();
+    ASSERT_GT(pid, 0);
+    bool terminated = false;
+    view->onWebProcessTerminated = [&] { terminated = true; };
+    std::thread killer([pid] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        kill(pid, SIGKILL);
+    });
+    auto start = std::chrono::steady_clock::now();
+    ScriptValue result;
+    EXPECT_EQ(view->CallFunction(L"hang", {ScriptValue::Int32(60000)}, &result), E_FAIL);
+    auto waited = std::chrono::steady_clock::now() - start;
+    killer.join();
+    EXPECT_LT(waited, std::chrono::seconds(5)) << "the call in flight should fail at the end of file";
+    int loads = host->loads;
+    ASSERT_TRUE(PumpUntil([&] { return terminated && view->IsLoaded() && host->loads > loads; }));
+    view->onWebProcessTerminated = nullptr;
+    EXPECT_NE(view->WebProcessId(), pid);
+    EXPECT_EQ(Call(L"add", {ScriptValue::Int32(1), ScriptValue::Int32(1)}), ScriptValue::Int32(2));
+}
+
+TEST_F(WebViewTest, AnUnresponsivePageIsGivenUpAndHeardFromAgain) {
+    view->SetWaitTimeout(300);
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(view->CallFunction(L"hang", {ScriptValue::Int32(1500)}, nullptr), E_FAIL);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1400));
+    // Still busy: refused at once instead of waiting again.
+    start = std::chrono::steady_clock::now();
+    EXPECT_EQ(view->CallFunction(L"echo", {}, nullptr), E_FAIL);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(100));
+    // Its late answer shows it is back.
+    ScriptValue result;
+    ASSERT_TRUE(PumpUntil([&] { return view->CallFunction(L"echo", {ScriptValue::Int32(8)}, &result) == S_OK; }, 5000));
+    EXPECT_EQ(result, ScriptValue::Int32(8));
+}
+
+TEST_F(WebViewTest, OnlyDocumentsUnderTheNavigatedFolderGetTheBridge) {
+    struct Case {
+        const char* path;  // relative to the test folder
+        bool bridged;
+    } cases[] = {
+        {"/app/sub/inner.html", true},
+        {"/outside.html", false},
+        {"/app2/page.html", false},  // shares a prefix with app, not the folder
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        std::string uri = "file://" + folder + c.path;
+        lastTitle.clear();
+        ASSERT_EQ(view->CallFunction(L"go", {ScriptValue::Text(std::wstring(uri.begin(), uri.end()))}, nullptr), S_OK);
+        ASSERT_TRUE(PumpUntil([&] { return view->IsLoaded() && view->Uri() == uri && !lastTitle.empty(); }));
+        EXPECT_EQ(lastTitle, c.bridged ? L"external:object:function" : L"external:undefined:-");
+        EXPECT_EQ(view->CallFunction(L"ping", {}, nullptr), c.bridged ? S_OK : E_FAIL);
+        Load(MainUri());
+    }
+}
+
+}  // namespace
