@@ -1,7 +1,6 @@
 #include "Conversion.h"
 
 #include <clocale>
-#include <cwctype>
 #include <limits>
 #include <locale.h>
 
@@ -26,7 +25,9 @@ private:
 
 int32_t ParseLong(const wchar_t* text) {
     if (text == nullptr) return 0;
-    while (std::iswspace(static_cast<wint_t>(*text))) ++text;
+    // White space of the C locale, as ParseDouble skips it: the user's locale
+    // would add Unicode spaces and make the same text read differently.
+    while (*text == L' ' || (*text >= L'\t' && *text <= L'\r')) ++text;
     bool negative = false;
     if (*text == L'+' || *text == L'-') negative = *text++ == L'-';
     int64_t value = 0;

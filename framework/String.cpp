@@ -50,7 +50,7 @@ std::size_t DecodeUtf8(std::string_view bytes, std::size_t i, char32_t& out) {
 
 String::String() : buffer(Copy(L"", 0)) {}
 String::String(const wchar_t* text) : buffer(Copy(text ? text : L"", text ? std::wcslen(text) : 0)) {}
-String::String(const wchar_t* text, std::size_t length) : buffer(Copy(text, length)) {}
+String::String(const wchar_t* text, std::size_t length) : buffer(Copy(text ? text : L"", text ? length : 0)) {}
 String::String(const String& other) : buffer(Copy(other.buffer, std::wcslen(other.buffer))) {}
 String::String(String&& other) noexcept : buffer(other.buffer) { other.buffer = Copy(L"", 0); }
 String::~String() { std::free(buffer); }
@@ -149,6 +149,7 @@ std::string String::ToUtf8() const {
 bool String::EqualsNoCase(const wchar_t* other) const { return CompareNoCase(buffer, other) == 0; }
 
 String& String::operator+=(const wchar_t* text) {
+    if (text == nullptr) return *this;
     std::size_t a = std::wcslen(buffer), b = std::wcslen(text);
     auto* joined = static_cast<wchar_t*>(std::malloc((a + b + 1) * sizeof(wchar_t)));
     if (joined == nullptr) throw std::bad_alloc();
@@ -166,6 +167,8 @@ String String::operator+(const wchar_t* text) const {
 }
 
 String String::Replace(const wchar_t* from, const wchar_t* to) const {
+    if (from == nullptr) return *this;
+    if (to == nullptr) to = L"";
     std::size_t fromLength = std::wcslen(from);
     if (fromLength == 0) return *this;
     std::wstring out;
@@ -181,6 +184,8 @@ String String::Replace(const wchar_t* from, const wchar_t* to) const {
 }
 
 int CompareNoCase(const wchar_t* a, const wchar_t* b) {
+    if (a == nullptr) a = L"";
+    if (b == nullptr) b = L"";
     for (;; ++a, ++b) {
         wint_t x = std::towlower(static_cast<wint_t>(*a)), y = std::towlower(static_cast<wint_t>(*b));
         if (x != y) return x < y ? -1 : 1;

@@ -35,7 +35,8 @@ public:
     bool IsEmpty() const { return buffer[0] == L'\0'; }
 
     bool operator==(const String& other) const { return std::wcscmp(buffer, other.buffer) == 0; }
-    bool operator==(const wchar_t* other) const { return std::wcscmp(buffer, other) == 0; }
+    // A null text compares, joins and replaces as the empty text.
+    bool operator==(const wchar_t* other) const { return std::wcscmp(buffer, other ? other : L"") == 0; }
     // Compares ignoring the case of the characters.
     bool EqualsNoCase(const wchar_t* other) const;
 

@@ -141,6 +141,10 @@ TEST(Conversion, NumbersUseThePointWhenTheProcessLocaleUsesAComma) {
     EXPECT_EQ(ParseDouble(L"1.5"), 1.5);
     EXPECT_EQ(ParseDouble(L"1,5"), 1.0);
     EXPECT_STREQ(FormatDouble(0.5).Text(), L"0.500000");
+    // Only the C locale's white space is skipped, by both parses alike.
+    EXPECT_EQ(ParseLong(L"\u3000 5"), 0);
+    EXPECT_EQ(ParseDouble(L"\u3000 5"), 0.0);
+    EXPECT_EQ(ParseLong(L"\v\f\r 5"), 5);
 
     KorvoDoubleConnector number(L"Number", nullptr, 0, nullptr);
     number.SetText(L"2.25", false);

@@ -84,4 +84,18 @@ TEST(String, CompareAndReplace) {
     EXPECT_STREQ((String(L"Re") + L"ceive").Text(), L"Receive");
 }
 
+// A null text, where a caller passes one, reads as the empty text.
+TEST(String, NullTextActsAsEmpty) {
+    const wchar_t* none = nullptr;
+    String text = L"Send";
+    EXPECT_FALSE(text == none);
+    EXPECT_TRUE(String() == none);
+    EXPECT_FALSE(text.EqualsNoCase(none));
+    EXPECT_EQ(CompareNoCase(none, L""), 0);
+    EXPECT_STREQ((text + none).Text(), L"Send");
+    EXPECT_STREQ(text.Replace(none, L"x").Text(), L"Send");
+    EXPECT_STREQ(text.Replace(L"e", none).Text(), L"Snd");
+    EXPECT_STREQ(String(none, 4).Text(), L"");
+}
+
 }  // namespace
