@@ -3,9 +3,10 @@
 // dialog's response id, so the response is the result. Closing the dialog
 // (Escape, the title bar, the owner going away) answers like Cancel where the
 // box has one, and otherwise with the answer that commits to nothing: OK for
-// a lone OK, No for Yes/No, Abort for Abort/Retry/Ignore. Boxes without a
-// Cancel button also lose the title bar's close button, as they would on the
-// desktop this interface comes from. The help button does not close the box.
+// a lone OK, No for Yes/No, Abort for Abort/Retry/Ignore. Yes/No and
+// Abort/Retry/Ignore boxes also lose the title bar's close button, as they
+// demand a choice. The help button does not close the box. A style whose
+// button field names no set shows a lone OK.
 
 #include "MessageBox.h"
 
@@ -112,13 +113,12 @@ int MessageBox(Window* owner, const std::wstring& text, const std::wstring& capt
         parent, static_cast<GtkDialogFlags>(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT), type,
         GTK_BUTTONS_NONE, "%s", ToUtf8(text).c_str());
     gtk_window_set_title(GTK_WINDOW(dialog), ToUtf8(caption).c_str());
-    bool hasCancel = false;
-    for (auto& [label, result] : MessageBoxButtons(style)) {
-        gtk_dialog_add_button(GTK_DIALOG(dialog), label, result);
-        hasCancel = hasCancel || result == IDCANCEL;
-    }
+    const auto buttons = MessageBoxButtons(style);
+    for (auto& [label, result] : buttons) gtk_dialog_add_button(GTK_DIALOG(dialog), label, result);
     if (style & MB_HELP) gtk_dialog_add_button(GTK_DIALOG(dialog), "_Help", HelpResponse);
-    if (!hasCancel && (style & 0xF) != MB_OK) gtk_window_set_deletable(GTK_WINDOW(dialog), FALSE);
+    // Yes/No and Abort/Retry/Ignore demand a choice: no close button.
+    if (buttons.size() > 1 && MessageBoxClosedResult(style) != IDCANCEL)
+        gtk_window_set_deletable(GTK_WINDOW(dialog), FALSE);
     gtk_dialog_set_default_response(GTK_DIALOG(dialog), MessageBoxDefaultResult(style));
     if (style & MB_SYSTEMMODAL) gtk_window_set_keep_above(GTK_WINDOW(dialog), TRUE);
 
