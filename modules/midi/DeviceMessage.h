@@ -1,0 +1,78 @@
+#pragma once
+// The layout of a device message on the wire and of its hexadecimal text on
+// the connectors.
+//
+//   byte 0        F0, start of system exclusive
+//   bytes 1..3    00 11 22, the maker's prefix
+//   byte 4        unit type
+//   bytes 5..8    unit id in four 7-bit groups, least significant first
+//   byte 9        command
+//   byte 10       value
+//   bytes 11..n-2 payload
+//   byte n-1      F7, end of system exclusive
+//
+// Received bytes are untrusted: RecogniseUnitMessage is the one place that
+// decides whether a buffer is a unit message and reads its fields.
+
+#include <cstddef>
+#include <cstdint>
+
+#include "framework/String.h"
+#include "modules/midi/MidiDevice.h"
+
+namespace DeviceMessage {
+
+constexpr uint8_t SysexStart = 0xF0;
+constexpr uint8_t SysexEnd = 0xF7;
+// Bytes around the payload of a message the module builds: 11 header bytes and F7.
+constexpr std::size_t Overhead = 12;
+// The shortest buffer that can carry a unit message (no payload, no end byte).
+constexpr std::size_t MinimumLength = 11;
+constexpr std::size_t ProbeLength = 12;
+
+// Unit types.
+constexpr uint8_t TypeA = 0x0A;
+constexpr uint8_t TypeB = 0x0B;
+constexpr uint8_t Type11 = 0x11;
+constexpr uint8_t Type12 = 0x12;
+
+// Commands the module itself uses.
+constexpr uint8_t CommandProbe = 0x02;
+constexpr uint8_t CommandIdentity = 0x03;
+constexpr uint8_t CommandIdentityAlt = 0x22;  // types 0x11 and 0x12 only
+
+// The fields of a recognised unit message. payload points into the buffer.
+struct UnitMessage {
+    uint8_t type = 0;
+    int32_t id = 0;
+    uint8_t command = 0;
+    uint8_t value = 0;
+    const uint8_t* payload = nullptr;
+    std::size_t count = 0;  // payload bytes: recorded - 12, or 0 for 11 bytes
+};
+
+// True when bytes[0, recorded) hold a unit message: at least 11 bytes, the
+// maker's prefix, an id (byte 5 is not FF, id not 0) and a known type. Fills
+// message then. The last recorded byte is never part of the payload.
+bool RecogniseUnitMessage(const uint8_t* bytes, std::size_t recorded, UnitMessage* message);
+
+// The id carried by bytes 5..8 (each byte taken whole).
+int32_t DecodeId(const uint8_t* bytes);
+
+// A new[]-allocated message of count + 12 bytes. Command, value and payload
+// bytes go out as given, without masking.
+uint8_t* Build(uint8_t type, int32_t id, uint8_t command, uint8_t value, const uint8_t* payload,
+               std::size_t count);
+// The probe: type 0, id 0, command 02, value 00, no payload (new[]-allocated).
+uint8_t* BuildProbe();
+
+// "%02x%08x%02x%02x" of (type, id, command, value) and "%02x" per payload byte.
+String ReceiveText(uint8_t type, int32_t id, uint8_t command, uint8_t value,
+                   const uint8_t* payload, std::size_t count);
+// The announcement of a unit on "Receive": header (type, id, 0, 1), then the
+// 12 serial bytes and the type as payload.
+String Announcement(const Unit& unit);
+// The header that opens a new list of units: type 0, id 0, command 0, value 1.
+String ListStart();
+
+}  // namespace DeviceMessage

@@ -1,0 +1,184 @@
+// The device module object: its connectors, its hidden window, the timer state
+// machine that sequences discovery and polling, restart and teardown.
+//
+// How it runs. One timer (id 1) drives everything, and every tick first kills
+// it, so each arming is good for exactly one tick; the tick re-arms it as the
+// state requires. `state` says what the next tick does:
+//   ScanPending (-1)  open every port, "Status" = "Available", then go straight
+//                     on as Probing 0 in the same tick;
+//   Probing k (>= 0)  probe output port k and wait 200 ms for answers (state
+//                     k + 1); once every output was probed, close the ports
+//                     where nothing answered, announce the units and run;
+//   Running (-2)      every 100 ms: if the number of MIDI devices changed,
+//                     post WM_RESCAN and stop ticking; otherwise poll the
+//                     units when a poll is due;
+//   Closing (-3)      only seen while ports are being closed; a tick then
+//                     simply waits another 1.5 s.
+// A restart ("Reset" written, or WM_RESCAN) closes every port, shows
+// "Initializing..." and arms a scan 1.5 s later, unless "Reset" holds -1,
+// which leaves the module stopped.
+//
+// Connector writes run the handlers of linked peers synchronously, and such a
+// handler may write "Reset". Each step that writes a connector therefore checks
+// `restarts` afterwards and abandons its work when a restart happened meanwhile.
+// The MIDI callbacks never touch the module's state: the input callback posts
+// the returned buffer to the window by handle (Transfer.cpp).
+
+#include "TannevaleMidi.h"
+
+#include <glib.h>
+
+#include "framework/PlugIn.h"
+#include "platform/Application.h"
+
+namespace {
+const wchar_t* const StatusInitializing = L"Initializing...";
+}
+
+TannevaleMidi::TannevaleMidi() {
+    send = new KorvoTextConnector(L"Send", MakeHandler(&TannevaleMidiHandlers::OnSend), 0, this);
+    connectors.Add(send);
+    receive = new KorvoTextConnector(L"Receive", nullptr, 0, this);
+    connectors.Add(receive);
+    status = new KorvoTextConnector(L"Status", nullptr, 0, this);
+    connectors.Add(status);
+    reset = new KorvoLongConnector(L"Reset", MakeHandler(&TannevaleMidiHandlers::OnReset), 0, this);
+    connectors.Add(reset);
+}
+
+// Teardown: the ports close (and "Status" says "Initializing...") while the
+// connectors still exist; the arrays go next, then KorvoModule deletes the
+// connectors, and last the Window base destroys the window with its timer and
+// every message still queued for it.
+TannevaleMidi::~TannevaleMidi() {
+    CloseDevices(true);
+    // CloseDevices leaves nothing behind unless it was entered while closing.
+    for (MidiDevice* device : inputs) delete device;
+    for (MidiDevice* device : outputs) delete device;
+}
+
+void TannevaleMidi::Start() {
+    if (Exists()) return;
+    platform::Window* parent = platform::Application::Instance().MainOrActiveWindow();
+    // Without a parent there is no window: no tick and no notification will
+    // ever reach the module.
+    if (parent == nullptr || !Create(parent)) return;
+    windowHandle.store(Handle(), std::memory_order_release);
+    SetTimer(TimerId, ScanDelayMs);
+}
+
+void TannevaleMidi::OnTimer(unsigned id) {
+    if (id != TimerId) return;
+    KillTimer(TimerId);
+    const uint32_t restartCount = restarts;
+
+    if (state == ScanPending) {
+        Scan();
+        if (RestartedSince(restartCount)) return;
+    }
+    if (state >= 0) {
+        if (state < outputs.Count()) {
+            Probe(state);
+            state = state + 1;
+            SetTimer(TimerId, ProbeDelayMs);
+        } else {
+            state = Running;
+            FinishDiscovery();
+            if (!RestartedSince(restartCount)) SetTimer(TimerId, RunningDelayMs);
+        }
+        return;
+    }
+    if (state == Running) {
+        midi::MidiServices& services = midi::Services();
+        if (services.InGetNumDevs() != inDeviceCount || services.OutGetNumDevs() != outDeviceCount) {
+            Post(WM_RESCAN, 0, 0);
+            return;
+        }
+        Poll();
+        SetTimer(TimerId, RunningDelayMs);
+        return;
+    }
+    if (state == Closing) SetTimer(TimerId, ClosingDelayMs);
+}
+
+void TannevaleMidi::OnMessage(unsigned message, uintptr_t wparam, uintptr_t lparam) {
+    switch (message) {
+    case WM_MIDI_INPUT:
+        OnMidiInput(static_cast<unsigned>(wparam), lparam);
+        break;
+    case WM_RESCAN:
+        OnRescan();
+        break;
+    default:
+        platform::Window::OnMessage(message, wparam, lparam);
+    }
+}
+
+void TannevaleMidi::OnDestroy() {
+    // From here on the input callback frees returned buffers itself.
+    windowHandle.store(0, std::memory_order_release);
+    platform::Window::OnDestroy();
+}
+
+void TannevaleMidi::CloseDevices(bool all) {
+    if (state == Closing) return;
+    const int32_t remembered = state;
+    state = Closing;
+    midi::MidiServices& services = midi::Services();
+
+    for (int i = 0; i < inputs.Count();) {
+        MidiDevice* device = inputs[i];
+        if (!all && !device->units.IsEmpty()) {
+            ++i;
+            continue;
+        }
+        inputs.RemoveAt(i);
+        if (device->inHandle != 0) {
+            services.InStop(device->inHandle);
+            // Hands every queued buffer back through the input callback.
+            services.InReset(device->inHandle);
+            if (unsigned result = services.InClose(device->inHandle); result != midi::MMSYSERR_NOERROR)
+                g_warning("MIDI input port \"%s\" did not close (error %u)", device->name.ToUtf8().c_str(),
+                          result);
+        }
+        delete device;
+    }
+    for (int i = 0; i < outputs.Count();) {
+        MidiDevice* device = outputs[i];
+        if (!all && !device->units.IsEmpty()) {
+            ++i;
+            continue;
+        }
+        outputs.RemoveAt(i);
+        if (device->outHandle != 0) {
+            if (unsigned result = services.OutClose(device->outHandle); result != midi::MMSYSERR_NOERROR)
+                g_warning("MIDI output port \"%s\" did not close (error %u)", device->name.ToUtf8().c_str(),
+                          result);
+        }
+        delete device;
+    }
+
+    if (all) {
+        ++restarts;
+        state = ScanPending;
+        status->SetText(StatusInitializing, false);
+    } else {
+        state = remembered;
+    }
+}
+
+void TannevaleMidi::OnReset(KorvoConnector*) { OnRescan(); }
+
+void TannevaleMidi::OnRescan() {
+    CloseDevices(true);
+    // -1 stops the module until "Reset" receives another value. The tick armed
+    // before (100 ms while running, 200 ms while probing) must not come either,
+    // or it would find ScanPending and scan again at once.
+    if (reset->GetLong() != -1)
+        SetTimer(TimerId, ScanDelayMs);
+    else
+        KillTimer(TimerId);
+}
+
+KORVO_DEFINE_CREATE_MODULE(TannevaleMidi)
+KORVO_DEFINE_DELETE_MODULE

@@ -1,0 +1,229 @@
+// Message transfer between the connectors and the units, and the life of the
+// MIDI buffers.
+//
+// Output: "Send" text becomes one device message; SendLong wraps it in a
+// header that belongs to the services from a successful OutLongMsg on, until
+// the output callback (on a services thread) unprepares and frees it.
+//
+// Input: every input port keeps 32 buffers queued. The services hand a filled
+// buffer back through the input callback on their own thread; the callback
+// only wraps {port handle, parameter} in a record and posts it to the module
+// window by handle. Should the window be gone, the post fails and the callback
+// frees record and buffer itself; messages still queued when the window is
+// destroyed are freed by DiscardInput. On the user-interface thread
+// OnMidiInput examines the bytes, then unprepares the buffer: success means the
+// port is still open and a fresh buffer takes its place; failure means the
+// port was closed meanwhile, and nothing is queued. The handled buffer is freed
+// either way, so a port never loses buffers and no buffer outlives its use.
+
+#include <glib.h>
+
+#include <algorithm>
+#include <cwchar>
+#include <limits>
+#include <new>
+#include <vector>
+
+#include "DeviceMessage.h"
+#include "TannevaleMidi.h"
+#include "platform/Window.h"
+
+namespace {
+
+// What the input callback hands to the user-interface thread.
+struct InputRecord {
+    midi::MidiHandle input;
+    uintptr_t param1;
+};
+
+// Input codes whose parameter is one of our buffers.
+bool CarriesBuffer(unsigned code) { return code == midi::MIM_LONGDATA || code == midi::MIM_LONGERROR; }
+
+void FreeHeader(midi::MidiHeader* header) {
+    delete[] header->data;
+    delete header;
+}
+
+// Frees the payload of a WM_MIDI_INPUT that is discarded with the window.
+void DiscardInput(uintptr_t code, uintptr_t lparam) {
+    auto* record = reinterpret_cast<InputRecord*>(lparam);
+    if (record == nullptr) return;
+    if (CarriesBuffer(static_cast<unsigned>(code)) && record->param1 != 0)
+        FreeHeader(reinterpret_cast<midi::MidiHeader*>(record->param1));
+    delete record;
+}
+
+// One field of the "Send" text converted as wcstol with base 16 does it on a
+// 32-bit long: leading blanks and a sign are accepted, no digit gives 0, and
+// values beyond the range stop at its ends.
+int32_t ParseHexField(const wchar_t* text, std::size_t length) {
+    wchar_t field[9] = {};
+    std::wmemcpy(field, text, std::min<std::size_t>(length, 8));
+    long long value = std::wcstoll(field, nullptr, 16);
+    value = std::clamp<long long>(value, std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max());
+    return static_cast<int32_t>(value);
+}
+
+// Which command and value poll a unit of a type.
+bool PollCommand(uint8_t type, uint8_t* command, uint8_t* value) {
+    switch (type) {
+    case DeviceMessage::Type11:
+    case DeviceMessage::Type12:
+        *command = 0x10, *value = 0x01;
+        return true;
+    case DeviceMessage::TypeA:
+    case DeviceMessage::TypeB:
+        *command = 0x02, *value = 0x04;
+        return true;
+    default:
+        return false;
+    }
+}
+
+// A state report from a unit: it postpones the next poll of every unit.
+bool DefersPoll(uint8_t type, uint8_t command) {
+    if (type == DeviceMessage::TypeA || type == DeviceMessage::TypeB) return command == 0x04 || command == 0x05;
+    if (type == DeviceMessage::Type11 || type == DeviceMessage::Type12) return command == 0x37;
+    return false;
+}
+
+}  // namespace
+
+void TannevaleMidi::OnSend(KorvoConnector*) {
+    const wchar_t* text = send->Text();
+    const std::size_t length = std::wcslen(text);
+    if (length < 11) return;
+
+    const int32_t id = ParseHexField(text, 8);
+    const auto command = static_cast<uint8_t>(ParseHexField(text + 8, 2));
+    const auto value = static_cast<uint8_t>(ParseHexField(text + 10, length == 11 ? 1 : 2));
+    // Two characters per payload byte; a last odd character is ignored.
+    const std::size_t count = length > 12 ? (length - 12) / 2 : 0;
+    std::vector<uint8_t> payload(count);
+    for (std::size_t i = 0; i < count; ++i) payload[i] = static_cast<uint8_t>(ParseHexField(text + 12 + 2 * i, 2));
+
+    SendToUnit(id, command, value, payload.data(), count);
+}
+
+bool TannevaleMidi::SendToUnit(int32_t id, uint8_t command, uint8_t value, const uint8_t* payload,
+                               std::size_t count) {
+    if (state == Closing) return true;
+    for (MidiDevice* port : outputs)
+        for (Unit* unit : port->units)
+            if (unit->id == id) return SendToPortUnit(port, *unit, command, value, payload, count);
+    return false;
+}
+
+bool TannevaleMidi::SendToPortUnit(MidiDevice* port, const Unit& unit, uint8_t command, uint8_t value,
+                                   const uint8_t* payload, std::size_t count) {
+    if (port->outHandle == 0) return false;
+    uint8_t* bytes = DeviceMessage::Build(unit.type, unit.id, command, value, payload, count);
+    return SendLong(port, bytes, count + DeviceMessage::Overhead);
+}
+
+bool TannevaleMidi::SendLong(MidiDevice* port, uint8_t* bytes, std::size_t length) {
+    if (port == nullptr || port->outHandle == 0 || length > std::numeric_limits<uint32_t>::max()) {
+        delete[] bytes;
+        return false;
+    }
+    midi::MidiServices& services = midi::Services();
+    auto* header = new midi::MidiHeader{};
+    header->data = bytes;
+    header->bufferLength = static_cast<uint32_t>(length);
+    header->bytesRecorded = static_cast<uint32_t>(length);
+    header->user = static_cast<uintptr_t>(port->outHandle);
+
+    if (services.OutPrepareHeader(port->outHandle, header) != midi::MMSYSERR_NOERROR) {
+        FreeHeader(header);
+        return false;
+    }
+    // From a successful OutLongMsg on, the header is the services' until the
+    // output callback frees it (possibly before OutLongMsg returns).
+    if (services.OutLongMsg(port->outHandle, header) != midi::MMSYSERR_NOERROR) {
+        services.OutUnprepareHeader(port->outHandle, header);
+        FreeHeader(header);
+        return false;
+    }
+    return true;
+}
+
+void TannevaleMidi::OutputCallback(midi::MidiHandle, unsigned message, uintptr_t, uintptr_t param1, uintptr_t) {
+    if (message != midi::MOM_DONE || param1 == 0) return;
+    auto* header = reinterpret_cast<midi::MidiHeader*>(param1);
+    midi::Services().OutUnprepareHeader(static_cast<midi::MidiHandle>(header->user), header);
+    FreeHeader(header);
+}
+
+void TannevaleMidi::InputCallback(midi::MidiHandle handle, unsigned message, uintptr_t instance, uintptr_t param1,
+                                  uintptr_t) {
+    auto* module = reinterpret_cast<TannevaleMidi*>(instance);
+    const platform::WindowHandle window = module ? module->windowHandle.load(std::memory_order_acquire) : 0;
+    if (window != 0) {
+        auto* record = new (std::nothrow) InputRecord{handle, param1};
+        if (record != nullptr &&
+            platform::Window::Post(window, WM_MIDI_INPUT, message, reinterpret_cast<uintptr_t>(record), DiscardInput))
+            return;
+        delete record;
+    }
+    // Nobody will handle this buffer any more.
+    if (CarriesBuffer(message) && param1 != 0) FreeHeader(reinterpret_cast<midi::MidiHeader*>(param1));
+}
+
+intptr_t TannevaleMidi::OnMidiInput(unsigned code, uintptr_t lparam) {
+    auto* record = reinterpret_cast<InputRecord*>(lparam);
+    if (record == nullptr) return 0;
+    const midi::MidiHandle input = record->input;
+    auto* header = reinterpret_cast<midi::MidiHeader*>(record->param1);
+    delete record;
+
+    // Short messages, open, close and short errors carry no buffer.
+    if (!CarriesBuffer(code) || header == nullptr) return 0;
+    if (input == 0) {
+        FreeHeader(header);
+        return 0;
+    }
+
+    // An incomplete message (MIM_LONGERROR) is not examined, only replaced.
+    if (code == midi::MIM_LONGDATA && header->data != nullptr) {
+        // The recorded count comes from the services: never read beyond the buffer.
+        const std::size_t recorded = std::min(header->bytesRecorded, header->bufferLength);
+        DeviceMessage::UnitMessage message;
+        if (DeviceMessage::RecogniseUnitMessage(header->data, recorded, &message)) {
+            if (state == Running) {
+                if (recorded != DeviceMessage::MinimumLength)
+                    ReportMessage(message.type, message.id, message.command, message.value, message.payload,
+                                  message.count);
+            } else if (state >= 0) {
+                Register(message, input);
+            }
+        }
+    }
+
+    midi::MidiServices& services = midi::Services();
+    // Fails once the port was closed: then no replacement is queued.
+    if (services.InUnprepareHeader(input, header) == midi::MMSYSERR_NOERROR) QueueInputBuffer(input);
+    FreeHeader(header);
+    return 0;
+}
+
+void TannevaleMidi::ReportMessage(uint8_t type, int32_t id, uint8_t command, uint8_t value, const uint8_t* payload,
+                                  std::size_t count) {
+    if (DefersPoll(type, command)) lastPollTime = platform::Clock::NowMs();
+    receive->SetText(DeviceMessage::ReceiveText(type, id, command, value, payload, count), true);
+}
+
+void TannevaleMidi::Poll() {
+    const uint64_t now = platform::Clock::NowMs();
+    if (now <= lastPollTime + PollIntervalMs) return;
+    lastPollTime = now;
+    // Ids are unique within outputs, so each unit is polled on its own port
+    // directly instead of being looked up again by id.
+    for (int i = 0; i < outputs.Count(); ++i) {
+        MidiDevice* port = outputs[i];
+        for (int j = 0; j < port->units.Count(); ++j) {
+            const Unit& unit = *port->units[j];
+            uint8_t command, value;
+            if (PollCommand(unit.type, &command, &value)) SendToPortUnit(port, unit, command, value, nullptr, 0);
+        }
+    }
+}
