@@ -1,0 +1,102 @@
+// The built libTannevaleMidi.so: its exports, its dependency on the DNS-SD
+// stand-in and the Runtime.log it makes sure of at load. Each case loads the
+// library in a child process, so every load is a first load.
+
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <link.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "framework/PlugIn.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Runs body in a child process; returns its exit status (0 = every check held).
+template <typename Body>
+int InChild(Body body) {
+    pid_t child = fork();
+    if (child == 0) _exit(body());
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 100;
+}
+
+fs::path TempDirectory() {
+    char pattern[] = "/tmp/tannevale-midi-XXXXXX";
+    return fs::path(mkdtemp(pattern));
+}
+
+std::string Read(const fs::path& file) {
+    std::ifstream in(file);
+    std::stringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+bool DnsSdLoaded() {
+    bool found = false;
+    dl_iterate_phdr(
+        [](dl_phdr_info* info, size_t, void* data) {
+            if (info->dlpi_name && std::strstr(info->dlpi_name, "libdante_dnssd.so")) *static_cast<bool*>(data) = true;
+            return 0;
+        },
+        &found);
+    return found;
+}
+
+TEST(Library, ExportsTheModuleAndNeedsTheDnsSdStandIn) {
+    fs::path dir = TempDirectory();
+    int status = InChild([&] {
+        if (chdir(dir.c_str()) != 0) return 1;
+        if (DnsSdLoaded()) return 2;
+        void* library = dlopen(TANNEVALE_MIDI_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+        if (!library) return 3;
+        if (!DnsSdLoaded()) return 4;
+        auto create = reinterpret_cast<CreateKorvoModuleFunction>(dlsym(library, "CreateKorvoModule_TannevaleMidi"));
+        auto destroy = reinterpret_cast<DeleteKorvoModuleFunction>(dlsym(library, "DeleteKorvoModule"));
+        if (!create || !destroy) return 5;
+        KorvoModule* module = create();
+        if (!module || module->connectors.Count() != 4 || !module->FindConnector(L"Receive")) return 6;
+        destroy(module);
+        destroy(nullptr);
+        return 0;
+    });
+    EXPECT_EQ(status, 0);
+    fs::remove_all(dir);
+}
+
+TEST(Library, LoadingMakesSureRuntimeLogExists) {
+    struct Case {
+        const char* name;
+        const char* existing;  // null: no file before the load
+        const char* after;
+    };
+    const Case cases[] = {
+        {"missing", nullptr, ""},
+        {"present", "kept line\n", "kept line\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::path dir = TempDirectory();
+        if (c.existing) std::ofstream(dir / "Runtime.log") << c.existing;
+        int status = InChild([&] {
+            if (chdir(dir.c_str()) != 0) return 1;
+            return dlopen(TANNEVALE_MIDI_LIBRARY, RTLD_NOW | RTLD_LOCAL) ? 0 : 2;
+        });
+        EXPECT_EQ(status, 0);
+        ASSERT_TRUE(fs::exists(dir / "Runtime.log"));
+        EXPECT_EQ(Read(dir / "Runtime.log"), c.after);
+        fs::remove_all(dir);
+    }
+}
+
+}  // namespace
