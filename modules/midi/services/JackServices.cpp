@@ -57,13 +57,17 @@ std::wstring Widen(const std::string& text) {
 }  // namespace
 
 struct JackServices::State {
-    jack_client_t* client = nullptr;
-    std::string ownPrefix;  // "<our client name>:"
+    // One client carries every input port, the other every output port.
+    enum { Inputs = 0, Outputs = 1 };
+    jack_client_t* clients[2] = {nullptr, nullptr};
+    std::string ownPrefixes[2];  // "<our client name>:"
 
     struct Slot {
         std::atomic<jack_port_t*> port{nullptr};  // read by the realtime thread
         std::atomic<uint64_t> handle{0};
-        bool input = false;  // written before port is published
+        // Written before port is published; read after port, so a slot that
+        // changed direction is never taken for the old one.
+        std::atomic<bool> input{false};
         bool used = false;   // guarded by slotLock
     };
     Slot slots[MaxSlots];
@@ -75,8 +79,8 @@ struct JackServices::State {
     std::mutex outLock;                     // one writer at a time on outRing
     sem_t wake;
 
-    std::atomic<uint64_t> cycleEnter{0};
-    std::atomic<uint64_t> cycleLeave{0};
+    std::atomic<uint64_t> cycleEnter[2] = {0, 0};  // per client
+    std::atomic<uint64_t> cycleLeave[2] = {0, 0};
     std::atomic<bool> dead{false};     // the server went away
     std::atomic<bool> stopped{false};  // deactivated: nobody reads outRing in realtime
     std::atomic<bool> stale{true};
@@ -99,7 +103,12 @@ struct JackServices::State {
         sem_destroy(&wake);
     }
 
-    static int Process(jack_nframes_t frames, void* arg);
+    static int ProcessInputs(jack_nframes_t frames, void* arg);
+    static int ProcessOutputs(jack_nframes_t frames, void* arg);
+
+    bool IsOwn(const std::string& name) const {
+        return name.rfind(ownPrefixes[0], 0) == 0 || name.rfind(ownPrefixes[1], 0) == 0;
+    }
 
     void Refresh() {
         if (!stale.exchange(false)) return;
@@ -107,24 +116,25 @@ struct JackServices::State {
         outNames.clear();
         if (dead) return;
         for (int direction = 0; direction < 2; ++direction) {
-            const char** names = jack_get_ports(client, nullptr, JACK_DEFAULT_MIDI_TYPE,
+            const char** names = jack_get_ports(clients[Inputs], nullptr, JACK_DEFAULT_MIDI_TYPE,
                                                 direction == 0 ? JackPortIsOutput : JackPortIsInput);
             if (!names) continue;
             for (const char** n = names; *n; ++n) {
                 std::string name = *n;
-                if (name.rfind(ownPrefix, 0) == 0) continue;
+                if (IsOwn(name)) continue;
                 (direction == 0 ? inNames : outNames).push_back(name);
             }
             jack_free(names);
         }
     }
 
-    // Waits until every process cycle that may still see a port cleared from its
-    // slot has ended.
-    void WaitForCycle() {
-        uint64_t entered = cycleEnter.load();
+    // Waits until every process cycle of the client that may still see a port
+    // cleared from its slot has ended.
+    void WaitForCycle(int client) {
+        uint64_t entered = cycleEnter[client].load();
         auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
-        while (cycleLeave.load() < entered && !dead && !stopped && std::chrono::steady_clock::now() < deadline)
+        while (cycleLeave[client].load() < entered && !dead && !stopped &&
+               std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
 
@@ -145,24 +155,20 @@ struct JackServices::State {
 };
 
 // Realtime: no allocation, no locks, no waiting.
-int JackServices::State::Process(jack_nframes_t frames, void* arg) {
+int JackServices::State::ProcessInputs(jack_nframes_t frames, void* arg) {
     State& s = *static_cast<State*>(arg);
-    s.cycleEnter.fetch_add(1);
+    s.cycleEnter[Inputs].fetch_add(1);
     bool wakeWorker = false;
-    void* buffers[MaxSlots];
     for (size_t i = 0; i < MaxSlots; ++i) {
         jack_port_t* port = s.slots[i].port.load();
-        buffers[i] = port ? jack_port_get_buffer(port, frames) : nullptr;
-        if (!buffers[i]) continue;
-        if (!s.slots[i].input) {
-            jack_midi_clear_buffer(buffers[i]);
-            continue;
-        }
+        if (!port || !s.slots[i].input.load()) continue;
+        void* buffer = jack_port_get_buffer(port, frames);
+        if (!buffer) continue;
         uint64_t handle = s.slots[i].handle.load();
-        uint32_t count = jack_midi_get_event_count(buffers[i]);
+        uint32_t count = jack_midi_get_event_count(buffer);
         for (uint32_t e = 0; e < count; ++e) {
             jack_midi_event_t event;
-            if (jack_midi_event_get(&event, buffers[i], e) != 0 || event.size == 0) continue;
+            if (jack_midi_event_get(&event, buffer, e) != 0 || event.size == 0) continue;
             if (jack_ringbuffer_write_space(s.inRing) < sizeof(InRecord) + event.size) {
                 s.lost.fetch_add(1);
                 continue;
@@ -173,13 +179,28 @@ int JackServices::State::Process(jack_nframes_t frames, void* arg) {
             wakeWorker = true;
         }
     }
+    s.cycleLeave[Inputs].fetch_add(1);
+    if (wakeWorker) sem_post(&s.wake);
+    return 0;
+}
+
+int JackServices::State::ProcessOutputs(jack_nframes_t frames, void* arg) {
+    State& s = *static_cast<State*>(arg);
+    s.cycleEnter[Outputs].fetch_add(1);
+    bool wakeWorker = false;
+    void* buffers[MaxSlots];
+    for (size_t i = 0; i < MaxSlots; ++i) {
+        jack_port_t* port = s.slots[i].port.load();
+        buffers[i] = port && !s.slots[i].input.load() ? jack_port_get_buffer(port, frames) : nullptr;
+        if (buffers[i]) jack_midi_clear_buffer(buffers[i]);
+    }
     uint32_t budget = PaceBytesPerCycle;
     while (jack_ringbuffer_read_space(s.outRing) >= sizeof(OutRecord) &&
            jack_ringbuffer_write_space(s.doneRing) >= sizeof(DoneRecord)) {
         OutRecord record;
         jack_ringbuffer_peek(s.outRing, reinterpret_cast<char*>(&record), sizeof record);
         void* buffer = record.slot < MaxSlots ? buffers[record.slot] : nullptr;
-        if (buffer && !s.slots[record.slot].input && s.slots[record.slot].handle.load() == record.handle) {
+        if (buffer && s.slots[record.slot].handle.load() == record.handle) {
             uint32_t length = record.header->bufferLength;
             if (length > budget) break;  // the rest goes out next period
             if (jack_midi_event_write(buffer, 0, record.header->data, length) != 0 &&
@@ -193,7 +214,7 @@ int JackServices::State::Process(jack_nframes_t frames, void* arg) {
         jack_ringbuffer_write(s.doneRing, reinterpret_cast<const char*>(&done), sizeof done);
         wakeWorker = true;
     }
-    s.cycleLeave.fetch_add(1);
+    s.cycleLeave[Outputs].fetch_add(1);
     if (wakeWorker) sem_post(&s.wake);
     return 0;
 }
@@ -201,40 +222,49 @@ int JackServices::State::Process(jack_nframes_t frames, void* arg) {
 std::unique_ptr<JackServices> JackServices::Create() {
     jack_set_error_function(Quiet);
     jack_set_info_function(Quiet);
-    jack_status_t status;
-    jack_client_t* client = jack_client_open("Yonderpad", JackNoStartServer, &status);
-    if (!client) {
-        g_message("No JACK server running (status 0x%x)", unsigned(status));
-        return nullptr;
-    }
     auto state = std::make_unique<State>();
-    state->client = client;
-    state->ownPrefix = std::string(jack_get_client_name(client)) + ":";
     sem_init(&state->wake, 0, 0);
+    const char* names[2] = {"Yonderpad-in", "Yonderpad-out"};
+    for (int c = 0; c < 2; ++c) {
+        jack_status_t status;
+        state->clients[c] = jack_client_open(names[c], JackNoStartServer, &status);
+        if (!state->clients[c]) {
+            g_message("No JACK server running (status 0x%x)", unsigned(status));
+            if (c == 1) jack_client_close(state->clients[0]);
+            return nullptr;
+        }
+        state->ownPrefixes[c] = std::string(jack_get_client_name(state->clients[c])) + ":";
+    }
+    auto closeAll = [&] {
+        for (jack_client_t* c : state->clients) jack_client_close(c);
+    };
     state->inRing = jack_ringbuffer_create(InRingBytes);
     state->outRing = jack_ringbuffer_create(OutRecords * sizeof(OutRecord));
     state->doneRing = jack_ringbuffer_create(OutRecords * sizeof(DoneRecord));
     if (!state->inRing || !state->outRing || !state->doneRing) {
-        jack_client_close(client);
+        closeAll();
         g_warning("JACK MIDI: ring buffers could not be created");
         return nullptr;
     }
     State* s = state.get();
-    jack_set_process_callback(client, State::Process, s);
+    jack_set_process_callback(s->clients[State::Inputs], State::ProcessInputs, s);
+    jack_set_process_callback(s->clients[State::Outputs], State::ProcessOutputs, s);
     jack_set_port_registration_callback(
-        client, [](jack_port_id_t, int, void* arg) { static_cast<State*>(arg)->stale = true; }, s);
-    jack_on_shutdown(
-        client,
-        [](void* arg) {
-            auto* st = static_cast<State*>(arg);
-            st->dead = true;
-            st->stale = true;
-            sem_post(&st->wake);
-        },
+        s->clients[State::Inputs], [](jack_port_id_t, int, void* arg) { static_cast<State*>(arg)->stale = true; },
         s);
-    if (jack_activate(client) != 0) {
-        g_warning("JACK MIDI: client could not be activated");
-        jack_client_close(client);
+    for (jack_client_t* c : s->clients)
+        jack_on_shutdown(
+            c,
+            [](void* arg) {
+                auto* st = static_cast<State*>(arg);
+                st->dead = true;
+                st->stale = true;
+                sem_post(&st->wake);
+            },
+            s);
+    if (jack_activate(s->clients[0]) != 0 || jack_activate(s->clients[1]) != 0) {
+        g_warning("JACK MIDI: clients could not be activated");
+        closeAll();
         return nullptr;
     }
     return std::unique_ptr<JackServices>(new JackServices(std::move(state)));
@@ -247,12 +277,13 @@ JackServices::JackServices(std::unique_ptr<State> s) : state(std::move(s)) {
 JackServices::~JackServices() {
     CloseAll();
     State& s = *state;
-    if (!s.dead) jack_deactivate(s.client);
+    if (!s.dead)
+        for (jack_client_t* c : s.clients) jack_deactivate(c);
     s.stopped = true;
     s.stop = true;
     sem_post(&s.wake);
     s.worker.join();
-    jack_client_close(s.client);
+    for (jack_client_t* c : s.clients) jack_client_close(c);
 }
 
 void JackServices::Work() {
@@ -357,14 +388,15 @@ bool JackServices::OpenInputDevice(unsigned id, Port& port) {
         return false;
     }
     std::string name = "in-" + std::to_string(port.handle);
-    jack_port_t* own = jack_port_register(s.client, name.c_str(), JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+    jack_client_t* client = s.clients[State::Inputs];
+    jack_port_t* own = jack_port_register(client, name.c_str(), JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
     if (!own) {
         s.GiveSlot(size_t(slot));
         g_message("JACK MIDI: port %s could not be registered", name.c_str());
         return false;
     }
-    if (jack_connect(s.client, peer.c_str(), jack_port_name(own)) != 0) {
-        jack_port_unregister(s.client, own);
+    if (jack_connect(client, peer.c_str(), jack_port_name(own)) != 0) {
+        jack_port_unregister(client, own);
         s.GiveSlot(size_t(slot));
         g_message("JACK MIDI: %s could not be connected", peer.c_str());
         return false;
@@ -393,7 +425,8 @@ bool JackServices::OpenOutputDevice(unsigned id, Port& port) {
         return false;
     }
     std::string name = "out-" + std::to_string(port.handle);
-    jack_port_t* own = jack_port_register(s.client, name.c_str(), JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+    jack_client_t* client = s.clients[State::Outputs];
+    jack_port_t* own = jack_port_register(client, name.c_str(), JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
     if (!own) {
         s.GiveSlot(size_t(slot));
         g_message("JACK MIDI: port %s could not be registered", name.c_str());
@@ -405,10 +438,10 @@ bool JackServices::OpenOutputDevice(unsigned id, Port& port) {
     entry.input = false;
     entry.handle.store(port.handle);
     entry.port.store(own);
-    if (jack_connect(s.client, jack_port_name(own), peer.c_str()) != 0) {
+    if (jack_connect(client, jack_port_name(own), peer.c_str()) != 0) {
         entry.port.store(nullptr);
-        s.WaitForCycle();
-        jack_port_unregister(s.client, own);
+        s.WaitForCycle(State::Outputs);
+        jack_port_unregister(client, own);
         s.GiveSlot(size_t(slot));
         g_message("JACK MIDI: %s could not be connected", peer.c_str());
         return false;
@@ -422,8 +455,9 @@ void JackServices::CloseDevice(Port& port) {
     size_t slot = size_t(port.backend);
     if (slot >= MaxSlots) return;
     jack_port_t* own = s.slots[slot].port.exchange(nullptr);
-    s.WaitForCycle();
-    if (own && !s.dead) jack_port_unregister(s.client, own);
+    int client = port.input ? State::Inputs : State::Outputs;
+    s.WaitForCycle(client);
+    if (own && !s.dead) jack_port_unregister(s.clients[client], own);
     // Sends still queued for this port find its slot empty and come back as done.
     s.GiveSlot(slot);
     if (port.input) {

@@ -1,9 +1,15 @@
-// The JACK backend, on libjack directly with one client for all ports.
+// The JACK backend, on libjack directly: one client carries every input port,
+// a second one every output port.
 //
-// Why one client: every JACK client open costs a round trip to every existing
-// client, so a client per port (as RtMidi does) makes opening a few dozen ports
-// take many seconds. Here each opened device registers one port of our client and
-// connects it to the peer's port.
+// Why so few clients: every JACK client open costs a round trip to every
+// existing client, so a client per port (as RtMidi does) makes opening a few
+// dozen ports take many seconds. Each opened device registers one port of the
+// client of its direction and connects it to the peer's port. Why two and not
+// one: a unit's answer comes back on the same client pair, and one client with
+// both directions connected to a peer forms a loop in the JACK graph, which the
+// server breaks by delaying one direction by a whole period (measured: one
+// period more per round trip). With one client per direction the graph stays a
+// chain: our outputs, the peer, our inputs, all within one period.
 //
 // Devices are the MIDI ports of other clients (their outputs are our inputs and
 // the other way round), in the server's order; our own ports never count, or every

@@ -46,7 +46,9 @@ SimLayout SimLayoutFromEnvironment() {
         u.id = c.id;
         units.push_back(u);
     }
-    return SimLayoutForUnits(units);
+    SimLayout layout = SimLayoutForUnits(units);
+    layout.recordSent = false;
+    return layout;
 }
 
 // Ports are known by a serial number that survives renumbering on hot-plug.
@@ -63,6 +65,7 @@ struct SimServices::State {
     };
 
     bool synchronous = false;
+    bool recordSent = true;
     std::mutex lock;
     std::condition_variable wake;
     std::condition_variable idle;
@@ -104,6 +107,7 @@ struct SimServices::State {
 SimServices::SimServices(SimLayout layout) : state(std::make_unique<State>()) {
     State& s = *state;
     s.synchronous = layout.synchronous;
+    s.recordSent = layout.recordSent;
     for (const std::wstring& name : layout.inputs) s.inputs.push_back({s.nextSerial++, name});
     for (const std::wstring& name : layout.outputs) s.outputs.push_back({s.nextSerial++, name});
     for (const SimUnit& u : layout.units) s.AddUnit(u);
@@ -206,7 +210,7 @@ unsigned SimServices::SendLong(Port& port, MidiHeader* header) {
         std::vector<uint8_t> bytes(header->data, header->data + header->bufferLength);
         deliveries.emplace_back(0, [this, handle, header] { OutputDone(handle, header); });
         if (index >= 0) {
-            s.sent.push_back({unsigned(index), bytes});
+            if (s.recordSent) s.sent.push_back({unsigned(index), bytes});
             for (State::Unit& unit : s.units) {
                 if (std::find(unit.listens.begin(), unit.listens.end(), serial) == unit.listens.end()) continue;
                 std::vector<std::vector<uint8_t>> answers;

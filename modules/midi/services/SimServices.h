@@ -41,6 +41,9 @@ struct SimLayout {
     std::vector<std::wstring> outputs;  // output port names
     std::vector<SimUnit> units;
     bool synchronous = false;
+    // Keep every sent message for SentMessages(). Tests want it; a long demo run
+    // must not grow without bound, so the layout from the environment turns it off.
+    bool recordSent = true;
 };
 
 // One input/output port pair per unit, both named after the unit ("Sim 11:0012d687").
@@ -83,7 +86,8 @@ public:
     bool RemoveOutputPort(unsigned port);
     void AddUnit(const SimUnit& unit);
 
-    // Every complete message sent so far, with its output port number at the time.
+    // Every complete message sent so far (when the layout records them), with its
+    // output port number at the time.
     struct Sent {
         unsigned port;
         std::vector<uint8_t> bytes;

@@ -1,0 +1,41 @@
+// bench_midi: figures of the MIDI layer and the device module.
+//   send_receive_sim_us        one unit message and its answer through the sim backend
+//   send_receive_jack_us       the same through the JACK backend to the simulator
+//                              program on a private server (dummy driver, period 256)
+//   rtmidi_jack_roundtrip_us   the same with plain RtMidi UNIX_JACK objects, as the
+//                              reference measured in the same run
+//   poll_tick_256_units_us     one Running tick of the device module polling 256 units
+// The last line carries every figure and ratio = jack / rtmidi.
+#include <cstdio>
+
+#include "JackTestServer.h"
+#include "PollTick.h"
+#include "RoundTrip.h"
+
+int main() {
+    const int simTrips = 5000, jackTrips = 300;
+    double poll = PollTick256UnitsUs();
+    std::printf("poll_tick_256_units_us=%.2f\n", poll);
+    double sim = benchmidi::SendReceiveSimUs(simTrips);
+    std::printf("send_receive_sim_us=%.2f (%d round trips)\n", sim, simTrips);
+
+    double jack = -1, rtmidi = -1;
+    {
+        miditest::JackTestServer server("korvo-bench-midi");
+        miditest::SimulatorProcess simulator("11:1234567");
+        if (!server.Ready() || !simulator.Ready()) {
+            std::fprintf(stderr, "bench_midi: private JACK server or simulator did not start\n");
+        } else {
+            int lostJack = 0, lostRt = 0;
+            jack = benchmidi::SendReceiveJackUs(jackTrips, &lostJack);
+            std::printf("send_receive_jack_us=%.2f (%d round trips, %d lost)\n", jack, jackTrips, lostJack);
+            rtmidi = benchmidi::RtMidiJackRoundTripUs(jackTrips, &lostRt);
+            std::printf("rtmidi_jack_roundtrip_us=%.2f (%d round trips, %d lost)\n", rtmidi, jackTrips, lostRt);
+        }
+    }
+    double ratio = jack > 0 && rtmidi > 0 ? jack / rtmidi : -1;
+    std::printf("midi: poll_tick_256_units_us=%.2f send_receive_sim_us=%.2f send_receive_jack_us=%.2f "
+                "rtmidi_jack_roundtrip_us=%.2f ratio=%.3f\n",
+                poll, sim, jack, rtmidi, ratio);
+    return jack > 0 && rtmidi > 0 && sim > 0 && poll > 0 ? 0 : 1;
+}
