@@ -3,6 +3,8 @@
 #include <glib.h>
 #include <unistd.h>
 
+#include <cwctype>
+#include <string>
 #include <vector>
 
 #include "XmlTree.h"
@@ -13,6 +15,14 @@ namespace {
 
 // The five attributes of a module, in the order the index writes them.
 constexpr const wchar_t* ModuleAttributes[] = {L"class", L"version", L"name", L"type", L"path"};
+
+// The folding of CompareNoCase: two texts compare equal ignoring case exactly
+// when their folded forms are equal.
+std::wstring FoldCase(const String& text) {
+    std::wstring folded(text.Text());
+    for (wchar_t& c : folded) c = static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
+    return folded;
+}
 
 std::string CacheRoot() {
     // Read afresh: GLib's own answer is fixed at its first call.
@@ -59,9 +69,10 @@ int KorvoModuleRegistry::BuildIndex() {
     auto* root = new KorvoXmlTreeItem(IndexRootName);
     root->SetAttribute(L"class", IndexRootClass);
     root->SetAttribute(L"version", IndexRootVersion);
-    // The class of every module element so far, for the duplicate test; the
-    // texts live in the elements' attributes.
-    std::vector<const wchar_t*> classes;
+    // The class of every module element so far, folded to lower case once,
+    // so that the duplicate test (each class against all earlier ones) is a
+    // plain comparison instead of folding both texts at every step.
+    std::vector<std::wstring> classes;
 
     std::string repository = (folder + L"../Repository/").ToUtf8();
     for (const std::string& file : platform::FindFiles(repository, "*.scm")) {
@@ -76,8 +87,9 @@ int KorvoModuleRegistry::BuildIndex() {
             continue;
         }
         String moduleClass = description.root->AttributeValue(L"class");
+        std::wstring folded = FoldCase(moduleClass);
         for (auto known = classes.rbegin(); known != classes.rend(); ++known) {
-            if (moduleClass.EqualsNoCase(*known)) {
+            if (folded == *known) {
                 g_warning("Module description %s repeats the class \"%s\"; the registry index is not rebuilt.",
                           fileName.ToUtf8().c_str(), moduleClass.ToUtf8().c_str());
                 delete root;
@@ -88,7 +100,7 @@ int KorvoModuleRegistry::BuildIndex() {
         root->AddChild(module);
         for (const wchar_t* attribute : ModuleAttributes)
             module->SetAttribute(attribute, description.root->AttributeValue(attribute));
-        classes.push_back(module->attributes[0]->value.Text());
+        classes.push_back(std::move(folded));
     }
 
     if (!cacheFolder.IsEmpty() && g_mkdir_with_parents(cacheFolder.ToUtf8().c_str(), 0700) != 0)
