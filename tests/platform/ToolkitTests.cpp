@@ -13,6 +13,7 @@
 #include "RecordingWindow.h"
 #include "platform/Application.h"
 #include "platform/MessageBox.h"
+#include "platform/SingleInstance.h"
 
 using namespace platform;
 using Log = std::vector<std::string>;
@@ -252,6 +253,33 @@ TEST_F(ToolkitTest, OwnerGoingAwayClosesTheBoxLikeCancel) {
     Later(60, [&] { top.Destroy(); });
     Seen seen;
     EXPECT_EQ(ShowAndAnswer(&top, MB_YESNOCANCEL, {}, seen), IDCANCEL);
+}
+
+TEST_F(ToolkitTest, ActivateRequestPresentsTheMainWindow) {
+    gchar* made = g_dir_make_tmp("instance-XXXXXX", nullptr);
+    const std::string runtime = made;
+    g_free(made);
+    g_setenv("XDG_RUNTIME_DIR", runtime.c_str(), TRUE);
+    GtkWidget* gtkWindow = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    RecordingWindow main;
+    ASSERT_TRUE(main.AttachToplevel(gtkWindow));
+    Application::Instance().SetMainWindow(&main);
+    ASSERT_EQ(SingleInstance::Acquire(L"presenttest"), InstanceResult::First);
+    bool activated = false;
+    SingleInstance::SetActivateObserver([&] { activated = true; });
+    EXPECT_FALSE(gtk_widget_get_visible(gtkWindow));
+
+    // This process plays the second copy too: the request goes through the socket.
+    ASSERT_TRUE(SingleInstance::NotifyFirstInstance());
+    for (int i = 0; i < 500 && !activated; ++i) {
+        if (!g_main_context_iteration(nullptr, FALSE)) g_usleep(2000);
+    }
+    EXPECT_TRUE(activated);
+    EXPECT_TRUE(gtk_widget_get_visible(gtkWindow)) << "the main window is presented";
+    main.Destroy();
+    g_unsetenv("XDG_RUNTIME_DIR");
+    std::string command = "rm -rf '" + runtime + "'";
+    EXPECT_EQ(system(command.c_str()), 0);
 }
 
 }  // namespace
