@@ -164,6 +164,35 @@ TEST_F(JackServicesTest, LongSendsAreBoundedAndAlwaysHandedBack) {
     EXPECT_TRUE(outputs.WaitFor(MOM_DONE, 12, milliseconds(3000)));
 }
 
+TEST_F(JackServicesTest, ComesBackAfterTheServerRestarts) {
+    StartSimulator("11:5");
+    jack = JackServices::Create();
+    ASSERT_TRUE(jack);
+    EXPECT_EQ(jack->InGetNumDevs(), 1u);
+    simulator.reset();
+    server.reset();
+    EXPECT_TRUE(WaitUntil([&] { return jack->InGetNumDevs() == 0 && jack->OutGetNumDevs() == 0; }, milliseconds(3000)));
+
+    server = std::make_unique<miditest::JackTestServer>("korvo-midiservices-test");
+    ASSERT_TRUE(server->Ready());
+    StartSimulator("11:5,12:6");
+    ASSERT_TRUE(WaitUntil([&] { return jack->InGetNumDevs() == 2 && jack->OutGetNumDevs() == 2; }, milliseconds(5000)));
+
+    int inId = FindDevice(true, *jack, L":11-5-out"), outId = FindDevice(false, *jack, L":11-5-in");
+    ASSERT_GE(inId, 0);
+    ASSERT_GE(outId, 0);
+    Recorder inputs;
+    MidiHandle in = 0, out = 0;
+    ASSERT_EQ(jack->InOpen(&in, unsigned(inId), Recorder::Callback, inputs.Instance()), MMSYSERR_NOERROR);
+    ASSERT_EQ(jack->OutOpen(&out, unsigned(outId), nullptr, 0), MMSYSERR_NOERROR);
+    set.Queue(*jack, in, 4);
+    jack->InStart(in);
+    EXPECT_TRUE(SendAndAwait(out, Probe, inputs, 1));
+    jack->InReset(in);
+    jack->InClose(in);
+    jack->OutClose(out);
+}
+
 // A bare JACK client that sends one event from its output port.
 struct RawSender {
     jack_client_t* client = nullptr;

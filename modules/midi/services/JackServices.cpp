@@ -103,6 +103,13 @@ struct JackServices::State {
         sem_destroy(&wake);
     }
 
+    // Opens and activates both clients; on failure none is left open.
+    bool Connect();
+    // After the server went away: once all ports are closed, tries (at most once
+    // a second) to connect to a server that runs again.
+    void Reconnect();
+    std::chrono::steady_clock::time_point lastAttempt{};
+
     static int ProcessInputs(jack_nframes_t frames, void* arg);
     static int ProcessOutputs(jack_nframes_t frames, void* arg);
 
@@ -111,6 +118,7 @@ struct JackServices::State {
     }
 
     void Refresh() {
+        if (dead) Reconnect();
         if (!stale.exchange(false)) return;
         inNames.clear();
         outNames.clear();
@@ -219,40 +227,29 @@ int JackServices::State::ProcessOutputs(jack_nframes_t frames, void* arg) {
     return 0;
 }
 
-std::unique_ptr<JackServices> JackServices::Create() {
-    jack_set_error_function(Quiet);
-    jack_set_info_function(Quiet);
-    auto state = std::make_unique<State>();
-    sem_init(&state->wake, 0, 0);
+bool JackServices::State::Connect() {
     const char* names[2] = {"Yonderpad-in", "Yonderpad-out"};
+    auto closeAll = [this] {
+        for (jack_client_t*& c : clients) {
+            if (c) jack_client_close(c);
+            c = nullptr;
+        }
+    };
     for (int c = 0; c < 2; ++c) {
         jack_status_t status;
-        state->clients[c] = jack_client_open(names[c], JackNoStartServer, &status);
-        if (!state->clients[c]) {
+        clients[c] = jack_client_open(names[c], JackNoStartServer, &status);
+        if (!clients[c]) {
             g_message("No JACK server running (status 0x%x)", unsigned(status));
-            if (c == 1) jack_client_close(state->clients[0]);
-            return nullptr;
+            closeAll();
+            return false;
         }
-        state->ownPrefixes[c] = std::string(jack_get_client_name(state->clients[c])) + ":";
+        ownPrefixes[c] = std::string(jack_get_client_name(clients[c])) + ":";
     }
-    auto closeAll = [&] {
-        for (jack_client_t* c : state->clients) jack_client_close(c);
-    };
-    state->inRing = jack_ringbuffer_create(InRingBytes);
-    state->outRing = jack_ringbuffer_create(OutRecords * sizeof(OutRecord));
-    state->doneRing = jack_ringbuffer_create(OutRecords * sizeof(DoneRecord));
-    if (!state->inRing || !state->outRing || !state->doneRing) {
-        closeAll();
-        g_warning("JACK MIDI: ring buffers could not be created");
-        return nullptr;
-    }
-    State* s = state.get();
-    jack_set_process_callback(s->clients[State::Inputs], State::ProcessInputs, s);
-    jack_set_process_callback(s->clients[State::Outputs], State::ProcessOutputs, s);
+    jack_set_process_callback(clients[Inputs], ProcessInputs, this);
+    jack_set_process_callback(clients[Outputs], ProcessOutputs, this);
     jack_set_port_registration_callback(
-        s->clients[State::Inputs], [](jack_port_id_t, int, void* arg) { static_cast<State*>(arg)->stale = true; },
-        s);
-    for (jack_client_t* c : s->clients)
+        clients[Inputs], [](jack_port_id_t, int, void* arg) { static_cast<State*>(arg)->stale = true; }, this);
+    for (jack_client_t* c : clients)
         jack_on_shutdown(
             c,
             [](void* arg) {
@@ -261,12 +258,50 @@ std::unique_ptr<JackServices> JackServices::Create() {
                 st->stale = true;
                 sem_post(&st->wake);
             },
-            s);
-    if (jack_activate(s->clients[0]) != 0 || jack_activate(s->clients[1]) != 0) {
+            this);
+    if (jack_activate(clients[Inputs]) != 0 || jack_activate(clients[Outputs]) != 0) {
         g_warning("JACK MIDI: clients could not be activated");
         closeAll();
+        return false;
+    }
+    return true;
+}
+
+void JackServices::State::Reconnect() {
+    auto now = std::chrono::steady_clock::now();
+    if (now - lastAttempt < std::chrono::seconds(1)) return;
+    lastAttempt = now;
+    {
+        std::lock_guard<std::mutex> guard(slotLock);
+        for (const Slot& slot : slots)
+            if (slot.used) return;  // ports of the old server are still open
+    }
+    // The worker gives queued sends back while the server is gone; it holds
+    // outLock for that, so the new process callback takes over cleanly.
+    std::lock_guard<std::mutex> guard(outLock);
+    for (jack_client_t*& c : clients) {
+        if (c) jack_client_close(c);
+        c = nullptr;
+    }
+    if (!Connect()) return;
+    g_message("JACK MIDI: connected to the server again");
+    dead = false;
+    stale = true;
+}
+
+std::unique_ptr<JackServices> JackServices::Create() {
+    jack_set_error_function(Quiet);
+    jack_set_info_function(Quiet);
+    auto state = std::make_unique<State>();
+    sem_init(&state->wake, 0, 0);
+    state->inRing = jack_ringbuffer_create(InRingBytes);
+    state->outRing = jack_ringbuffer_create(OutRecords * sizeof(OutRecord));
+    state->doneRing = jack_ringbuffer_create(OutRecords * sizeof(DoneRecord));
+    if (!state->inRing || !state->outRing || !state->doneRing) {
+        g_warning("JACK MIDI: ring buffers could not be created");
         return nullptr;
     }
+    if (!state->Connect()) return nullptr;
     return std::unique_ptr<JackServices>(new JackServices(std::move(state)));
 }
 
@@ -278,12 +313,14 @@ JackServices::~JackServices() {
     CloseAll();
     State& s = *state;
     if (!s.dead)
-        for (jack_client_t* c : s.clients) jack_deactivate(c);
+        for (jack_client_t* c : s.clients)
+            if (c) jack_deactivate(c);
     s.stopped = true;
     s.stop = true;
     sem_post(&s.wake);
     s.worker.join();
-    for (jack_client_t* c : s.clients) jack_client_close(c);
+    for (jack_client_t* c : s.clients)
+        if (c) jack_client_close(c);
 }
 
 void JackServices::Work() {
@@ -323,10 +360,11 @@ void JackServices::Work() {
 
         // Without a realtime reader (server gone or client deactivated) queued
         // sends are given back here.
-        if (s.dead || s.stopped) {
+        {
             std::lock_guard<std::mutex> guard(s.outLock);
             OutRecord record;
-            while (jack_ringbuffer_read_space(s.outRing) >= sizeof record &&
+            bool orphaned = s.dead || s.stopped;
+            while (orphaned && jack_ringbuffer_read_space(s.outRing) >= sizeof record &&
                    jack_ringbuffer_write_space(s.doneRing) >= sizeof(DoneRecord)) {
                 jack_ringbuffer_read(s.outRing, reinterpret_cast<char*>(&record), sizeof record);
                 DoneRecord done{record.handle, record.header};

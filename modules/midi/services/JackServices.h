@@ -15,7 +15,9 @@
 // the other way round), in the server's order; our own ports never count, or every
 // open would look like a hot-plug. The port registration callback marks the list
 // stale, so the device counts follow hot-plug; a dying server (jack_on_shutdown)
-// leaves no devices.
+// leaves no devices, and once every port has been closed the backend connects
+// again as soon as a server runs (tried at most once a second, when the device
+// counts are asked for).
 //
 // The process callback runs in JACK's realtime thread and never allocates or
 // waits: it copies each input event into a lock-free ring buffer for the worker
