@@ -22,6 +22,7 @@ protected:
         install.Describe("alpha.scm", "Alpha", "alpha", PROBE_MODULES_PATH);
         install.Describe("beta.scm", "Beta", "beta", PROBE_MODULES_PATH);
         install.Describe("gamma.scm", "Gamma", "gamma", PROBE_MODULES_PATH);  // no such export
+        install.Describe("nothing.scm", "Nothing", "nothing", PROBE_MODULES_PATH);  // factory gives null
         ASSERT_EQ(registry.BuildIndex(), 0);
         ASSERT_EQ(registry.LoadIndex(), 0);
     }
@@ -207,11 +208,13 @@ TEST_F(ProjectTest, ConnectorElementsOutsideAModuleAreIgnored) {
     ASSERT_TRUE(Load(R"(<connector name="Top" type="259" value="x"/>
                         <group class="g"><connector name="InGroup" type="259" value="x"/></group>
                         <module class="gamma"><connector name="InMissing" type="259" value="x"/></module>
+                        <module class="nothing"><connector name="InNothing" type="259" value="x"/></module>
                         <connections><connector name="InConnections" type="259" value="x"/></connections>
                         <module class="alpha"><connector name="Kept" value="mine"/></module>)"));
-    EXPECT_EQ(Text(Module(2), L"Kept"), "mine");
-    EXPECT_EQ(Module(2)->connectors.Count(), 3);
-    EXPECT_EQ(Take(), (Events{"create Alpha#1", "start Alpha#1"}));
+    EXPECT_EQ(Text(Module(3), L"Kept"), "mine");
+    EXPECT_EQ(Module(3)->connectors.Count(), 3);
+    EXPECT_EQ(Module(2), nullptr);
+    EXPECT_EQ(Take(), (Events{"create nothing", "create Alpha#1", "start Alpha#1"}));
 }
 
 TEST_F(ProjectTest, ConnectionsNamingNothingAreSkipped) {

@@ -297,12 +297,14 @@ TEST_F(ModuleRegistryTest, MissingExportsMakeNoModule) {
     install.Describe("b.scm", "Alpha", "alpha", PROBE_MODULES_PATH);
     install.Describe("c.scm", "Alpha", "undeletable", PROBE_WITHOUT_DELETE_PATH);  // no DeleteKorvoModule
     install.Describe("d.scm", "", "unnamed", PROBE_MODULES_PATH);               // CreateKorvoModule_ alone
+    install.Describe("e.scm", "Nothing", "nothing", PROBE_MODULES_PATH);        // its factory returns null
     {
         KorvoModuleRegistry registry(install.ProgramFolder(), L"Company", L"Program");
         Ready(registry);
         EXPECT_EQ(Make(registry, L"gamma"), nullptr);
         EXPECT_EQ(Make(registry, L"undeletable"), nullptr);
         EXPECT_EQ(Make(registry, L"unnamed"), nullptr);
+        EXPECT_EQ(Make(registry, L"nothing"), nullptr);
         EXPECT_NE(registry.entries[2]->createModule, nullptr);  // found, but unusable alone
         EXPECT_EQ(registry.entries[2]->deleteModule, nullptr);
         KorvoModule* alpha = Make(registry, L"alpha");
@@ -310,7 +312,7 @@ TEST_F(ModuleRegistryTest, MissingExportsMakeNoModule) {
         Delete(alpha);
         EXPECT_EQ(registry.handles.Count(), 2);
         EXPECT_EQ(ProbeLogTake(), (Events{"load libProbeModules.so", "load libProbeWithoutDelete.so",
-                                          "create Alpha#1", "delete Alpha#1"}));
+                                          "create nothing", "create Alpha#1", "delete Alpha#1"}));
     }
     EXPECT_EQ(ProbeLogTake(), (Events{"unload libProbeWithoutDelete.so", "unload libProbeModules.so"}));
 }

@@ -73,6 +73,12 @@ public:
 
 KORVO_DEFINE_CREATE_MODULE(Alpha)
 KORVO_DEFINE_CREATE_MODULE(Beta)
+
+// A factory that makes nothing, as one does when memory runs out.
+extern "C" KORVO_EXPORT KorvoModule* CreateKorvoModule_Nothing() {
+    ProbeLogAdd("create nothing");
+    return nullptr;
+}
 // The broken variant of the library lacks DeleteKorvoModule: the host must not
 // make modules that it could never delete.
 #ifndef PROBE_WITHOUT_DELETE
