@@ -136,14 +136,22 @@ ScriptChannel::ReadResult ScriptChannel::ReadFrame(ScriptFrame& frame, int64_t d
         Close();
         return ReadResult::Failed;
     }
-    std::string body(size, '\0');
-    auto* data = reinterpret_cast<uint8_t*>(body.data());
-    if (!ReadExact(data, size, restDeadline, true)) {
-        g_warning("Script channel: frame cut off (%s); closing the channel",
-                  errno ? g_strerror(errno) : "end of file");
-        Close();
-        return ReadResult::Failed;
+    // The buffer grows with the bytes that actually arrive, so a size field
+    // alone cannot make this side allocate the maximum.
+    std::string body;
+    for (size_t done = 0; done < size;) {
+        size_t chunk = std::min<size_t>(size - done, std::max<size_t>(4096, done));
+        body.resize(done + chunk);
+        errno = 0;
+        if (!ReadExact(reinterpret_cast<uint8_t*>(body.data()) + done, chunk, restDeadline, true)) {
+            g_warning("Script channel: frame cut off (%s); closing the channel",
+                      errno ? g_strerror(errno) : "end of file");
+            Close();
+            return ReadResult::Failed;
+        }
+        done += chunk;
     }
+    auto* data = reinterpret_cast<uint8_t*>(body.data());
     if (!DecodeFrame(data, size, frame)) {
         g_warning("Script channel: malformed frame of kind %u; closing the channel", data[0]);
         Close();
