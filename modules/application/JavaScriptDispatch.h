@@ -1,0 +1,107 @@
+#pragma once
+// JavaScriptDispatch: the numbered function table behind the page's
+// window.external.korvoApiCall(number, argument), and native calls into the
+// page's script.
+//
+// The table has 300 slots, numbered 0 to 299; the numbers are the interface
+// that the page's script library is written against, so they never move. Each
+// filled slot holds an ApiFunctionEntry: the name of the class that owns the
+// operation and the operation itself. The constructors of the three class
+// levels fill the slots they own: this class 220 and 221, JavaScriptInterface
+// its numbers, JavaScriptWindow its menu numbers. A call is resolved level by
+// level from the most derived class down: each level runs an entry only when
+// the entry carries its own class name (compared exactly), and otherwise hands
+// the call to the level below; the bottom level runs only "JavaScriptDispatch"
+// entries. A number outside 0..299, an empty slot or an owner that no level
+// claims gives undefined, without a message.
+//
+// Arguments follow one convention, checked by ScriptArguments: the argument is
+// a script array, read element by element in index order; a missing element or
+// one of the wrong kind is a parameter error, which shows the box of
+// ReportInvalidParameter and makes the result undefined.
+//
+// Calls into the page go through the script window reference: the web view
+// whose document has finished loading. Until then, and while a new document
+// loads, every call fails with E_FAIL.
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "framework/String.h"
+#include "platform/ScriptValue.h"
+
+namespace platform {
+class WebView;
+}
+
+using platform::ScriptStatus;
+using platform::ScriptValue;
+
+class JavaScriptDispatch;
+
+// A numbered function: reads its argument and writes its result.
+using ApiOperation = void (JavaScriptDispatch::*)(const ScriptValue& argument, ScriptValue& result);
+
+// Turns an operation of a derived class into an ApiOperation; calling it
+// through the JavaScriptDispatch part reaches the derived object.
+template <typename Owner>
+ApiOperation MakeApiOperation(void (Owner::*operation)(const ScriptValue&, ScriptValue&)) {
+    return static_cast<ApiOperation>(operation);
+}
+
+struct ApiFunctionEntry {
+    String owner;  // "JavaScriptDispatch", "JavaScriptInterface" or "JavaScriptWindow"
+    ApiOperation operation;
+};
+
+class JavaScriptDispatch {
+public:
+    // The number of function slots; the page's script library addresses them by number.
+    static constexpr int FunctionCount = 300;
+
+    JavaScriptDispatch();
+
+    // Undefined for every number; nothing overrides it.
+    virtual ScriptValue DefaultApiCall(int32_t number, const ScriptValue& argument);
+    virtual ~JavaScriptDispatch();
+    // The web view whose loaded document native calls go to; null: none.
+    virtual void SetScriptDispatch(platform::WebView* window);
+    // Calls the page's global function name with texts in list order (null: no arguments).
+    virtual ScriptStatus CallScript(const wchar_t* name, const std::vector<String>* texts,
+                                    ScriptValue* result);
+    virtual ScriptStatus CallScript(const wchar_t* name, const std::vector<ScriptValue>& arguments,
+                                    ScriptValue* result);
+    virtual ScriptStatus CallScript(const wchar_t* name, ScriptValue* result);
+    // Calls name with one argument: a new script array holding values.
+    virtual ScriptStatus CallScriptWithArray(const wchar_t* name,
+                                             const std::vector<ScriptValue>& values,
+                                             ScriptValue* result);
+    // The box "Invalid parameter in function '<functionName>'!" with the error icon.
+    virtual void ReportInvalidParameter(const wchar_t* functionName);
+    // Reads property name ("0", "1", ...) of a script object; false when the
+    // value is no object or the object has no such element.
+    virtual bool GetScriptProperty(const ScriptValue& object, const wchar_t* name,
+                                   ScriptValue& value);
+    // The bottom dispatch level: runs entries owned by "JavaScriptDispatch".
+    virtual ScriptValue DispatchApiCall(int32_t number, const ScriptValue& argument);
+
+protected:
+    // Fills slot number; the constructors call it, nothing else does.
+    void Register(int number, const wchar_t* owner, ApiOperation operation);
+    // The entry of slot number if that slot is filled and owned by owner, else null.
+    const ApiFunctionEntry* EntryOwnedBy(int32_t number, const wchar_t* owner) const;
+    // Runs the entry of slot number if owner owns it; false when it does not.
+    bool RunEntry(int32_t number, const wchar_t* owner, const ScriptValue& argument,
+                  ScriptValue& result);
+
+    platform::WebView* ScriptWindow() const { return scriptWindow; }
+
+private:
+    void testSetScriptArray(const ScriptValue& argument, ScriptValue& result);
+    void testGetScriptArray(const ScriptValue& argument, ScriptValue& result);
+
+    platform::WebView* scriptWindow = nullptr;
+    std::array<std::unique_ptr<ApiFunctionEntry>, FunctionCount> functions;
+};

@@ -1,0 +1,100 @@
+#include "JavaScriptInterface.h"
+
+#include <glib.h>
+
+#include "framework/Connector.h"
+#include "platform/Application.h"
+#include "platform/MessageBox.h"
+#include "platform/ProgramFile.h"
+
+JavaScriptInterface::JavaScriptInterface()
+    : exeDirectory(platform::ProgramFile::Directory().c_str()),
+      exeName(platform::ProgramFile::ExeName().c_str()) {
+    Register(1, L"JavaScriptInterface", MakeApiOperation(&JavaScriptInterface::korvoReserved));
+    Register(101, L"JavaScriptInterface", MakeApiOperation(&JavaScriptInterface::korvoClose));
+    // The connector, settings, file and shell functions take slots 0, 10-13,
+    // 20-25, 100, 150-154 and 170 of this class.
+
+    connectors.Add(new KorvoTextConnector(L"Script", MakeHandler(&JavaScriptInterface::LoadScript),
+                                          KorvoConnector::FlagPersistent, this));
+}
+
+JavaScriptInterface::~JavaScriptInterface() {
+    // The window goes first; no call reaches the page from here on.
+    SetScriptDispatch(nullptr);
+    Destroy();
+    webView.reset();
+}
+
+void JavaScriptInterface::CreateView(bool offscreen) {
+    webView = std::make_unique<platform::WebView>(this, offscreen);
+    webView->onLoadFinished = [this] { SetScriptDispatch(webView.get()); };
+    webView->onWebProcessTerminated = [this] { SetScriptDispatch(nullptr); };
+    webView->onTitleChanged = [this](const std::wstring& title) {
+        if (GtkWidget* window = Toplevel())
+            gtk_window_set_title(GTK_WINDOW(window), String(title.c_str()).ToUtf8().c_str());
+    };
+}
+
+void JavaScriptInterface::Start() {
+    CreateView(true);
+    AttachToplevel(webView->OffscreenWindow());
+    webView->SetDialogOwner(this);
+    gtk_widget_show_all(webView->OffscreenWindow());
+    LoadScript(nullptr);
+}
+
+std::string JavaScriptInterface::PageUri(const String& address) const {
+    std::string text = address.Replace(L"#EXEDIR#", exeDirectory).ToUtf8();
+    if (g_uri_peek_scheme(text.c_str()) != nullptr) return text;
+    // A plain path, relative to the current directory unless absolute.
+    gchar* path = g_canonicalize_filename(text.c_str(), nullptr);
+    gchar* uri = g_filename_to_uri(path, nullptr, nullptr);
+    std::string result = uri ? uri : "";
+    g_free(uri);
+    g_free(path);
+    return result;
+}
+
+void JavaScriptInterface::LoadScript(KorvoConnector*) {
+    // Before Start there is no view yet; Start loads whatever "Script" holds then.
+    if (!webView) return;
+    KorvoConnector* script = FindConnector(L"Script");
+    String address = script ? script->GetText() : String();
+    std::string uri = address.IsEmpty() ? std::string() : PageUri(address);
+    if (uri.empty()) {
+        platform::MessageBox(platform::Application::Instance().MainOrActiveWindow(),
+                             L"Invalid script source!", platform::ProgramFile::ExeName(),
+                             platform::MB_ICONERROR);
+        return;
+    }
+    SetScriptDispatch(nullptr);
+    webView->Navigate(uri);
+}
+
+ScriptValue JavaScriptInterface::ApiCall(int32_t number, const ScriptValue& argument) {
+    return korvoApiCall(number, argument);
+}
+
+ScriptValue JavaScriptInterface::korvoApiCall(int32_t number, const ScriptValue& argument) {
+    ScriptValue result;
+    if (RunEntry(number, L"JavaScriptInterface", argument, result)) return result;
+    return DispatchApiCall(number, argument);
+}
+
+void JavaScriptInterface::CloseRequest() {
+    platform::Application& application = platform::Application::Instance();
+    if (application.MainWindow() == this)
+        application.Quit(0);
+    else if (GtkWidget* window = Toplevel())
+        gtk_widget_hide(window);
+}
+
+void JavaScriptInterface::korvoReserved(const ScriptValue&, ScriptValue& result) {
+    result = ScriptValue::Bool(false);
+}
+
+void JavaScriptInterface::korvoClose(const ScriptValue&, ScriptValue& result) {
+    CloseRequest();
+    result = ScriptValue::Bool(true);
+}

@@ -1,0 +1,58 @@
+#pragma once
+// JavaScriptInterface: the invisible script module. It runs a page in a web
+// view that is never on screen, so that the page's script takes part in the
+// connector network through the numbered functions of window.external.
+//
+// The page address comes from the "Script" connector, kept in the project
+// file; "#EXEDIR#" in it stands for the program's folder, and an address
+// without a scheme is a file path. The connector's handler reloads the page
+// when a new address arrives through its link group.
+
+#include <memory>
+
+#include "JavaScriptDispatch.h"
+#include "framework/Module.h"
+#include "platform/WebView.h"
+#include "platform/Window.h"
+
+class JavaScriptInterface : public platform::Window,
+                            public JavaScriptDispatch,
+                            public KorvoModule,
+                            public platform::ScriptHost {
+public:
+    JavaScriptInterface();
+    ~JavaScriptInterface() override;
+
+    // Creates the web view and starts loading the page.
+    void Start() override;
+
+    // window.external.korvoApiCall: entries of this class first, then the dispatch level.
+    virtual ScriptValue korvoApiCall(int32_t number, const ScriptValue& argument);
+    ScriptValue ApiCall(int32_t number, const ScriptValue& argument) override;
+
+    // Handler of "Script": loads the page that the connector names.
+    void LoadScript(KorvoConnector* connector);
+
+    // What closing the module's window does; korvoClose asks for the same.
+    // Here: the main window ends the program, any other window is hidden.
+    virtual void CloseRequest();
+
+    const String& ExeDirectory() const { return exeDirectory; }
+    const String& ExeName() const { return exeName; }
+    platform::WebView* View() const { return webView.get(); }
+
+protected:
+    // Creates the web view (offscreen or to be packed by the caller) and
+    // connects its load and title notices.
+    void CreateView(bool offscreen);
+    // The page address after "#EXEDIR#" substitution, as a URI.
+    std::string PageUri(const String& address) const;
+
+    String exeDirectory;  // the program's folder, ending in "/"
+    String exeName;       // the program's file name without extension
+    std::unique_ptr<platform::WebView> webView;
+
+private:
+    void korvoReserved(const ScriptValue& argument, ScriptValue& result);
+    void korvoClose(const ScriptValue& argument, ScriptValue& result);
+};

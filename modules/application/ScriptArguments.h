@@ -1,0 +1,40 @@
+#pragma once
+// ScriptArguments: reads the argument of a numbered function the one way all
+// of them share. The argument must be a script array; its elements are read in
+// index order, one per call. The first element that is missing or of the
+// wrong kind (and a first read from anything but an array) shows the
+// parameter box with the function's qualified name once and fails every read
+// from then on, so a function reads all its elements and only then looks at
+// Failed() to return undefined.
+//
+// Kinds: text; integer (a 32-bit integer). The Optional form also accepts an
+// element that holds undefined and gives the default for it; null is never
+// undefined.
+
+#include <cstdint>
+
+#include "JavaScriptDispatch.h"
+
+class ScriptArguments {
+public:
+    // functionName: the qualified name shown in the box ("JavaScriptWindow::korvoAddMenuItem").
+    ScriptArguments(JavaScriptDispatch& dispatch, const ScriptValue& argument, const wchar_t* functionName);
+
+    bool Text(String& value);
+    bool Integer(int32_t& value);
+    bool OptionalInteger(int32_t& value, int32_t defaultValue);
+
+    bool Failed() const { return failed; }
+
+private:
+    // The next element, or null after reporting the parameter error.
+    const ScriptValue* Next();
+    bool Fail();
+
+    JavaScriptDispatch& dispatch;
+    const ScriptValue& argument;
+    const wchar_t* functionName;
+    ScriptValue element;
+    int32_t index = 0;
+    bool failed = false;
+};

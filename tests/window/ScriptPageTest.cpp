@@ -1,0 +1,125 @@
+#include "ScriptPageTest.h"
+
+#include <glib.h>
+#include <glib/gstdio.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "platform/Application.h"
+
+namespace {
+
+// Starts a private Xvfb when the test runs without a display; Xvfb picks a
+// free display number itself and reports it on a pipe.
+class DisplayEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override {
+        const char* display = std::getenv("DISPLAY");
+        if (display == nullptr || *display == '\0') StartXvfb();
+        ASSERT_TRUE(platform::Application::Instance().InitToolkit()) << "no X display";
+    }
+    void TearDown() override {
+        if (server > 0) {
+            kill(server, SIGTERM);
+            waitpid(server, nullptr, 0);
+        }
+    }
+
+private:
+    void StartXvfb() {
+        int pipeEnds[2];
+        ASSERT_EQ(pipe(pipeEnds), 0);
+        server = fork();
+        ASSERT_GE(server, 0);
+        if (server == 0) {
+            close(pipeEnds[0]);
+            std::string fd = std::to_string(pipeEnds[1]);
+            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24",
+                   "-nolisten", "tcp", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(pipeEnds[1]);
+        std::string number;
+        char c;
+        while (read(pipeEnds[0], &c, 1) == 1 && c != '\n') number += c;
+        close(pipeEnds[0]);
+        ASSERT_FALSE(number.empty()) << "Xvfb did not start";
+        setenv("DISPLAY", (":" + number).c_str(), 1);
+    }
+
+    pid_t server = 0;
+};
+
+[[maybe_unused]] auto* const displayEnvironment =
+    ::testing::AddGlobalTestEnvironment(new DisplayEnvironment);
+
+const char* const ProbeLibrary = R"js(
+function describe(r) {
+  if (r === undefined) return "undefined";
+  if (r === null) return "null";
+  return typeof r + ":" + String(r);
+}
+function probe(number, source) {
+  return describe(window.external.korvoApiCall(number, eval("(" + source + ")")));
+}
+)js";
+
+}  // namespace
+
+bool PumpUntil(const std::function<bool()>& condition, int timeoutMs) {
+    gint64 end = g_get_monotonic_time() + gint64{timeoutMs} * 1000;
+    while (!condition()) {
+        if (g_get_monotonic_time() > end) return false;
+        if (!g_main_context_iteration(nullptr, FALSE)) g_usleep(1000);
+    }
+    return true;
+}
+
+void PumpFor(int ms) {
+    gint64 end = g_get_monotonic_time() + gint64{ms} * 1000;
+    PumpUntil([&] { return g_get_monotonic_time() > end; }, ms + 1000);
+}
+
+std::string Page(const std::string& title, const std::string& script, const std::string& body) {
+    return "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>" + title +
+           "</title><script>" + ProbeLibrary + script + "</script></head><body>" + body +
+           "</body></html>";
+}
+
+void ScriptPageTest::SetUp() {
+    gchar* made = g_dir_make_tmp("korvo-page-XXXXXX", nullptr);
+    ASSERT_NE(made, nullptr);
+    folder = made;
+    g_free(made);
+    g_setenv("XDG_CONFIG_HOME", (folder + "/config").c_str(), TRUE);
+    platform::Application::Instance().SetRegistryKey(L"YonderpadTests", L"ScriptPages");
+    platform::SetMessageBoxHook([this](const platform::MessageBoxRecord& box) {
+        boxes.push_back(box);
+        return platform::IDOK;
+    });
+}
+
+void ScriptPageTest::TearDown() {
+    platform::SetMessageBoxHook(nullptr);
+    // Let the views that the test destroyed finish going away.
+    PumpFor(20);
+    if (!folder.empty()) {
+        std::string command = "rm -rf '" + folder + "'";
+        if (std::system(command.c_str()) != 0) ADD_FAILURE() << "cannot remove " << folder;
+    }
+}
+
+std::string ScriptPageTest::WritePage(const std::string& name, const std::string& html) {
+    std::string path = folder + "/" + name;
+    EXPECT_TRUE(g_file_set_contents(path.c_str(), html.c_str(), -1, nullptr));
+    return path;
+}
+
+std::vector<std::wstring> ScriptPageTest::BoxTexts() const {
+    std::vector<std::wstring> texts;
+    for (const auto& box : boxes) texts.push_back(box.text);
+    return texts;
+}
