@@ -28,6 +28,8 @@ public:
     // Milliseconds since an arbitrary start; never goes back.
     virtual uint64_t NowMs() = 0;
     // Calls fire once, after ms milliseconds, on the user-interface thread.
+    // AddTimer and CancelTimer are called on that thread only; cancelling a
+    // token that fired already (or belongs to another loop) does nothing.
     virtual TimerToken AddTimer(uint32_t ms, std::function<void()> fire) = 0;
     virtual void CancelTimer(TimerToken token) = 0;
     // Makes the loop call deliver() soon on the user-interface thread. Safe from

@@ -103,7 +103,8 @@ TEST_F(ToolkitTest, DestroyingTheWindowEndsItsGtkWindowAndFocusMakesItActive) {
     g_object_unref(gtkWindow);
 }
 
-TEST_F(ToolkitTest, HookAnswersInsteadOfADialog) {
+// Needs no display: the hook answers before any toolkit is touched.
+TEST(MessageBoxHookTest, HookAnswersInsteadOfADialog) {
     std::vector<MessageBoxRecord> shown;
     SetMessageBoxHook([&](const MessageBoxRecord& record) {
         shown.push_back(record);
@@ -115,6 +116,7 @@ TEST_F(ToolkitTest, HookAnswersInsteadOfADialog) {
     EXPECT_EQ(shown[0].text, L"Invalid script source!");
     EXPECT_EQ(shown[0].caption, L"Caption");
     EXPECT_EQ(shown[0].style, unsigned(MB_ICONERROR | MB_RETRYCANCEL));
+    SetMessageBoxHook(nullptr);
 }
 
 // What a real dialog showed, seen from inside its modal loop.
