@@ -104,7 +104,7 @@ struct JackServices::State {
     }
 
     // Opens and activates both clients; on failure none is left open.
-    bool Connect();
+    bool Connect(bool report);
     // After the server went away: once all ports are closed, tries (at most once
     // a second) to connect to a server that runs again.
     void Reconnect();
@@ -227,7 +227,7 @@ int JackServices::State::ProcessOutputs(jack_nframes_t frames, void* arg) {
     return 0;
 }
 
-bool JackServices::State::Connect() {
+bool JackServices::State::Connect(bool report) {
     const char* names[2] = {"Yonderpad-in", "Yonderpad-out"};
     auto closeAll = [this] {
         for (jack_client_t*& c : clients) {
@@ -239,7 +239,7 @@ bool JackServices::State::Connect() {
         jack_status_t status;
         clients[c] = jack_client_open(names[c], JackNoStartServer, &status);
         if (!clients[c]) {
-            g_message("No JACK server running (status 0x%x)", unsigned(status));
+            if (report) g_message("No JACK server running (status 0x%x)", unsigned(status));
             closeAll();
             return false;
         }
@@ -283,7 +283,7 @@ void JackServices::State::Reconnect() {
         if (c) jack_client_close(c);
         c = nullptr;
     }
-    if (!Connect()) return;
+    if (!Connect(false)) return;  // quiet: this is tried every second
     g_message("JACK MIDI: connected to the server again");
     dead = false;
     stale = true;
@@ -301,7 +301,7 @@ std::unique_ptr<JackServices> JackServices::Create() {
         g_warning("JACK MIDI: ring buffers could not be created");
         return nullptr;
     }
-    if (!state->Connect()) return nullptr;
+    if (!state->Connect(true)) return nullptr;
     return std::unique_ptr<JackServices>(new JackServices(std::move(state)));
 }
 
