@@ -372,6 +372,24 @@ TEST(SimServices, ClosingAnOutputStillHandsBackItsMessages) {
     sim.InReset(rig.in);
 }
 
+TEST(SimServices, NoInputNoticeArrivesAfterCloseReturned) {
+    Recorder rec;
+    BufferSet set;
+    SimServices sim(SimLayoutForUnits({}));
+    unsigned port = sim.AddInputPort(L"busy");
+    MidiHandle in = 0;
+    ASSERT_EQ(sim.InOpen(&in, port, Recorder::Callback, rec.Instance()), MMSYSERR_NOERROR);
+    set.Queue(sim, in, 500);
+    sim.InStart(in);
+    for (int i = 0; i < 500; ++i) sim.InjectInput(port, Probe);  // delivered by the sim's thread meanwhile
+    ASSERT_EQ(sim.InReset(in), MMSYSERR_NOERROR);
+    ASSERT_EQ(sim.InClose(in), MMSYSERR_NOERROR);
+    size_t atClose = rec.Of(MIM_LONGDATA).size();
+    sim.WaitIdle();
+    EXPECT_EQ(rec.Of(MIM_LONGDATA).size(), atClose);
+    EXPECT_EQ(atClose, 500u);  // every buffer came back once: filled or by the reset
+}
+
 TEST(SimServices, DefaultLayoutHasOneUnitOfEachType) {
     unsetenv("KORVO_SIM_UNITS");
     SimLayout layout = SimLayoutFromEnvironment();
