@@ -545,7 +545,15 @@ std::string WebView::Uri() const {
     return uri ? uri : "";
 }
 
-void WebView::Navigate(const std::string& uri) {
+void WebView::Navigate(const std::string& address) {
+    std::string uri = address;
+    if (!address.empty() && address[0] == '/') {
+        // A plain absolute path, as a project may store it.
+        if (gchar* fileUri = g_filename_to_uri(address.c_str(), nullptr, nullptr)) {
+            uri = fileUri;
+            g_free(fileUri);
+        }
+    }
     impl->uri = uri;
     impl->area = AreaOf(uri);
     impl->loaded = false;

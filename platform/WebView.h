@@ -70,9 +70,9 @@ public:
     // Owner window of the script's alert/confirm/prompt boxes (may be null).
     void SetDialogOwner(Window* owner);
 
-    // Loads uri (a file: path must be absolute). The folder of a file: address,
-    // or the origin of any other, becomes the area whose documents get
-    // window.external.
+    // Loads uri; a plain absolute file path is taken as its file: address. The
+    // folder of a file: address, or the origin of any other, becomes the area
+    // whose documents get window.external.
     void Navigate(const std::string& uri);
     // Reloads the current page.
     void Reload();

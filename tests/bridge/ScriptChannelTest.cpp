@@ -215,6 +215,35 @@ TEST_F(ScriptChannelTest, TheWatchServesOneFrameAndNeverBlocks) {
     EXPECT_EQ(served, (std::vector<std::wstring>{L"A", L"B"}));
 }
 
+TEST_F(ScriptChannelTest, AWaitAlsoServesTheOtherChannelsOfItsGroup) {
+    // Two pages of one web process: while this process waits on the first
+    // page's channel, the other side calls into the second page.
+    int fds[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+    auto second = ScriptChannel::Create(fds[0]);
+    Peer secondPeer{fds[1]};
+    auto group = std::make_shared<ScriptChannelGroup>();
+    channel->JoinGroup(group);
+    second->JoinGroup(group);
+    std::wstring servedOnSecond;
+    second->serve = [&](const ScriptFrame& request, ScriptFrame& reply) {
+        servedOnSecond = request.name;
+        reply.number = S_OK;
+    };
+    thread = std::thread([&] {
+        ScriptFrame first = peer.Read();
+        secondPeer.Write(FrameKind::CallFunction, 5, L"onSecondPage");
+        EXPECT_EQ(secondPeer.Read().id, 5u);
+        peer.Reply(first.id, ScriptValue::Bool(true));
+    });
+    ScriptValue result;
+    ASSERT_EQ(Call(L"first", result), ScriptChannel::Result::Ok);
+    thread.join();
+    EXPECT_EQ(servedOnSecond, L"onSecondPage");
+    EXPECT_EQ(result, ScriptValue::Bool(true));
+    close(secondPeer.fd);
+}
+
 TEST_F(ScriptChannelTest, AMalformedFrameClosesTheChannel) {
     thread = std::thread([&] {
         peer.Read();

@@ -91,6 +91,7 @@ function externalShape() {
   var d = Object.getOwnPropertyDescriptor(window, "external");
   return d.configurable + "/" + d.writable + "/" + typeof external.korvoApiCall;
 }
+function callNative(n) { return window.external.korvoApiCall(n, []); }
 function openWindow() { return window.open("main.html") === null; }
 function go(url) { location.href = url; return true; }
 window.onload = function() { external.korvoApiCall(7, ["loaded"]); };
@@ -228,7 +229,7 @@ TEST_F(WebViewTest, CallsFailBeforeTheDocumentHasLoaded) {
     WebView fresh(&otherHost, true);
     ScriptValue result;
     EXPECT_EQ(fresh.CallFunction(L"echo", {}, &result), E_FAIL);
-    fresh.Navigate(MainUri());
+    fresh.Navigate(folder + "/app/main.html");  // a plain path, as a project may give it
     EXPECT_FALSE(fresh.IsLoaded());
     EXPECT_EQ(fresh.CallFunction(L"echo", {}, &result), E_FAIL);
     EXPECT_EQ(fresh.CallFunctionWithArray(L"arrayInfo", {}, &result), E_FAIL);
@@ -361,6 +362,50 @@ TEST_F(WebViewTest, CallsNestBothWaysMoreThanAHundredLevels) {
         EXPECT_EQ(Call(L"down", {ScriptValue::Int32(levels)}), ScriptValue::Int32(2 * levels));
     }
     EXPECT_EQ(deepest, 120);
+}
+
+TEST_F(WebViewTest, TwoViewsCallEachOtherWhileNested) {
+    TestHost otherHost;
+    WebView other(&otherHost, true);
+    other.Navigate(MainUri());
+    ASSERT_TRUE(PumpUntil([&] { return other.IsLoaded() && otherHost.loads == 1; }));
+    // Each page's down(n) asks its native side, which calls down(n - 1) in the
+    // other view: the waits of both channels interleave.
+    auto relay = [](WebView* next) {
+        return [next](int32_t number, const ScriptValue& argument) -> ScriptValue {
+            if (number != 3) return {};
+            ScriptValue inner;
+            if (next->CallFunction(L"down", {ScriptValue::Int32(argument.Element(0)->intValue - 1)},
+                                   &inner) != S_OK)
+                return {};
+            return ScriptValue::Int32(inner.intValue + 1);
+        };
+    };
+    host->onApiCall = relay(&other);
+    otherHost.onApiCall = relay(view);
+    EXPECT_EQ(Call(L"down", {ScriptValue::Int32(30)}), ScriptValue::Int32(60));
+    ScriptValue result;
+    EXPECT_EQ(other.CallFunction(L"down", {ScriptValue::Int32(31)}, &result), S_OK);
+    EXPECT_EQ(result, ScriptValue::Int32(62));
+}
+
+TEST_F(WebViewTest, AViewDestroyedInsideACallFromItsOwnPage) {
+    TestHost doomedHost;
+    auto* doomed = new WebView(&doomedHost, true);
+    doomed->Navigate(MainUri());
+    ASSERT_TRUE(PumpUntil([&] { return doomed->IsLoaded() && doomedHost.loads == 1; }));
+    bool destroyed = false;
+    doomedHost.onApiCall = [&](int32_t, const ScriptValue&) -> ScriptValue {
+        delete doomed;
+        destroyed = true;
+        return ScriptValue::Int32(1);
+    };
+    // native -> page -> native, which destroys the view the outer call is on.
+    EXPECT_EQ(doomed->CallFunction(L"callNative", {ScriptValue::Int32(9)}, nullptr), E_FAIL);
+    EXPECT_TRUE(destroyed);
+    // The main loop runs on without touching what is gone.
+    PumpUntil([] { return false; }, 300);
+    EXPECT_EQ(Call(L"add", {ScriptValue::Int32(2), ScriptValue::Int32(2)}), ScriptValue::Int32(4));
 }
 
 TEST_F(WebViewTest, DialogsInsideNestedCallsAreAnsweredNatively) {
