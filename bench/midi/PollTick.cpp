@@ -4,6 +4,7 @@
 #include "PollTick.h"
 
 #include <chrono>
+#include <string>
 #include <vector>
 
 #include "modules/midi/TannevaleMidi.h"
@@ -14,14 +15,21 @@
 
 double PollTick256UnitsUs() {
     platform::ManualEventLoop loop;
-    std::vector<midi::SimUnit> units;
-    for (int i = 0; i < 256; ++i) {
+    // 256 units on 16 port pairs, 16 units sharing each pair.
+    constexpr unsigned Ports = 16;
+    midi::SimLayout layout;
+    for (unsigned p = 0; p < Ports; ++p) {
+        layout.inputs.push_back(L"in" + std::to_wstring(p));
+        layout.outputs.push_back(L"out" + std::to_wstring(p));
+    }
+    for (unsigned i = 0; i < 256; ++i) {
         midi::SimUnit unit;
         unit.type = i % 2 ? 0x11 : 0x0A;
-        unit.id = 1000 + i;
-        units.push_back(unit);
+        unit.id = 1000 + static_cast<int32_t>(i);
+        unit.listensOn = {i % Ports};
+        unit.answersOn = {i % Ports};
+        layout.units.push_back(unit);
     }
-    midi::SimLayout layout = midi::SimLayoutForUnits(units);
     layout.synchronous = true;
     layout.recordSent = false;
     midi::SimServices sim(layout);
@@ -33,9 +41,9 @@ double PollTick256UnitsUs() {
 
     auto* module = new TannevaleMidi;
     module->Start();
-    loop.AdvanceBy(TannevaleMidi::ScanDelayMs + TannevaleMidi::ProbeDelayMs * 256 + TannevaleMidi::RunningDelayMs);
+    loop.AdvanceBy(TannevaleMidi::ScanDelayMs + TannevaleMidi::ProbeDelayMs * Ports + TannevaleMidi::RunningDelayMs);
     double result = -1;
-    if (module->State() == TannevaleMidi::Running && module->Outputs().Count() == 256) {
+    if (module->State() == TannevaleMidi::Running && module->Outputs().Count() == int(Ports)) {
         // Replies defer the next poll, so polls come every other tick; only ticks
         // that polled are timed.
         double total = 0;
