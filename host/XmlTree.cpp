@@ -310,6 +310,7 @@ KorvoXmlTreeItem::~KorvoXmlTreeItem() {
 }
 
 void KorvoXmlTreeItem::SetAttribute(const wchar_t* name, const wchar_t* value) {
+    if (name == nullptr) name = L"";
     for (KorvoXmlTreeAttribute* attribute : attributes) {
         if (attribute->name.EqualsNoCase(name)) {
             attribute->value = value;
