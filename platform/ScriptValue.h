@@ -3,9 +3,11 @@
 //
 // Status codes keep the automation names that callers compare against. A value
 // is one of the script kinds; a script object travels as a snapshot of its
-// elements "0" .. length-1, each present or absent (a hole, or an index past
-// the snapshot bounds, is absent), so native code reads elements by index and
-// can tell a missing element from one that holds undefined.
+// elements "0" .. length-1, each present or absent (a hole is absent), so
+// native code reads elements by index and can tell a missing element from one
+// that holds undefined. A snapshot takes at most 100000 elements, nested
+// objects included, and objects nested deeper than 31 levels arrive empty;
+// elements past those bounds are absent, as if the script had none there.
 
 #include <cstdint>
 #include <string>
