@@ -25,8 +25,8 @@ bool ElementIndex(const wchar_t* name, std::size_t& index) {
 }  // namespace
 
 JavaScriptDispatch::JavaScriptDispatch() {
-    Register(220, L"JavaScriptDispatch", &JavaScriptDispatch::testSetScriptArray);
-    Register(221, L"JavaScriptDispatch", &JavaScriptDispatch::testGetScriptArray);
+    Register(220, L"JavaScriptDispatch", BindApiOperation(this, &JavaScriptDispatch::testSetScriptArray));
+    Register(221, L"JavaScriptDispatch", BindApiOperation(this, &JavaScriptDispatch::testGetScriptArray));
 }
 
 JavaScriptDispatch::~JavaScriptDispatch() = default;
@@ -37,7 +37,7 @@ void JavaScriptDispatch::SetScriptDispatch(platform::WebView* window) { scriptWi
 
 void JavaScriptDispatch::Register(int number, const wchar_t* owner, ApiOperation operation) {
     functions.at(static_cast<std::size_t>(number)) =
-        std::make_unique<ApiFunctionEntry>(ApiFunctionEntry{owner, operation});
+        std::make_unique<ApiFunctionEntry>(ApiFunctionEntry{owner, std::move(operation)});
 }
 
 const ApiFunctionEntry* JavaScriptDispatch::EntryOwnedBy(int32_t number, const wchar_t* owner) const {
@@ -51,7 +51,7 @@ bool JavaScriptDispatch::RunEntry(int32_t number, const wchar_t* owner, const Sc
                                   ScriptValue& result) {
     const ApiFunctionEntry* entry = EntryOwnedBy(number, owner);
     if (entry == nullptr) return false;
-    (this->*entry->operation)(argument, result);
+    entry->operation(argument, result);
     return true;
 }
 

@@ -26,6 +26,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -39,16 +40,16 @@ class WebView;
 using platform::ScriptStatus;
 using platform::ScriptValue;
 
-class JavaScriptDispatch;
+// A numbered function bound to the module object that owns it: reads its
+// argument and writes its result.
+using ApiOperation = std::function<void(const ScriptValue& argument, ScriptValue& result)>;
 
-// A numbered function: reads its argument and writes its result.
-using ApiOperation = void (JavaScriptDispatch::*)(const ScriptValue& argument, ScriptValue& result);
-
-// Turns an operation of a derived class into an ApiOperation; calling it
-// through the JavaScriptDispatch part reaches the derived object.
+// Binds a member operation of a class level to that level's object.
 template <typename Owner>
-ApiOperation MakeApiOperation(void (Owner::*operation)(const ScriptValue&, ScriptValue&)) {
-    return static_cast<ApiOperation>(operation);
+ApiOperation BindApiOperation(Owner* owner, void (Owner::*operation)(const ScriptValue&, ScriptValue&)) {
+    return [owner, operation](const ScriptValue& argument, ScriptValue& result) {
+        (owner->*operation)(argument, result);
+    };
 }
 
 struct ApiFunctionEntry {

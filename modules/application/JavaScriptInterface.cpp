@@ -10,8 +10,8 @@
 JavaScriptInterface::JavaScriptInterface()
     : exeDirectory(platform::ProgramFile::Directory().c_str()),
       exeName(platform::ProgramFile::ExeName().c_str()) {
-    Register(1, L"JavaScriptInterface", MakeApiOperation(&JavaScriptInterface::korvoReserved));
-    Register(101, L"JavaScriptInterface", MakeApiOperation(&JavaScriptInterface::korvoClose));
+    Register(1, L"JavaScriptInterface", BindApiOperation(this, &JavaScriptInterface::korvoReserved));
+    Register(101, L"JavaScriptInterface", BindApiOperation(this, &JavaScriptInterface::korvoClose));
     // The connector, settings, file and shell functions take slots 0, 10-13,
     // 20-25, 100, 150-154 and 170 of this class.
 

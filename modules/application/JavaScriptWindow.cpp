@@ -7,10 +7,10 @@
 #include "platform/Application.h"
 
 JavaScriptWindow::JavaScriptWindow() {
-    Register(102, L"JavaScriptWindow", MakeApiOperation(&JavaScriptWindow::korvoClearMenu));
-    Register(103, L"JavaScriptWindow", MakeApiOperation(&JavaScriptWindow::korvoAddMenuItem));
-    Register(104, L"JavaScriptWindow", MakeApiOperation(&JavaScriptWindow::korvoCheckMenuItem));
-    Register(105, L"JavaScriptWindow", MakeApiOperation(&JavaScriptWindow::korvoShowMenu));
+    Register(102, L"JavaScriptWindow", BindApiOperation(this, &JavaScriptWindow::korvoClearMenu));
+    Register(103, L"JavaScriptWindow", BindApiOperation(this, &JavaScriptWindow::korvoAddMenuItem));
+    Register(104, L"JavaScriptWindow", BindApiOperation(this, &JavaScriptWindow::korvoCheckMenuItem));
+    Register(105, L"JavaScriptWindow", BindApiOperation(this, &JavaScriptWindow::korvoShowMenu));
 }
 
 JavaScriptWindow::~JavaScriptWindow() {

@@ -16,10 +16,10 @@ namespace {
 class LevelProbe : public JavaScriptInterface {
 public:
     LevelProbe() {
-        Register(50, L"JavaScriptInterface", MakeApiOperation(&LevelProbe::Answer50));
-        Register(51, L"javascriptinterface", MakeApiOperation(&LevelProbe::Answer51));
-        Register(52, L"JavaScriptWindow", MakeApiOperation(&LevelProbe::Answer52));
-        Register(53, L"JavaScriptDispatch", MakeApiOperation(&LevelProbe::Answer53));
+        Register(50, L"JavaScriptInterface", BindApiOperation(this, &LevelProbe::Answer50));
+        Register(51, L"javascriptinterface", BindApiOperation(this, &LevelProbe::Answer51));
+        Register(52, L"JavaScriptWindow", BindApiOperation(this, &LevelProbe::Answer52));
+        Register(53, L"JavaScriptDispatch", BindApiOperation(this, &LevelProbe::Answer53));
     }
 
 private:
