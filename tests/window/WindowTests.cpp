@@ -424,6 +424,61 @@ TEST_F(ScriptWindowTest, ScriptModuleClosingAsMainWindowEndsTheProgram) {
     EXPECT_EQ(RunBriefly(), 0);
 }
 
+// --- Input kept from the page -------------------------------------------------
+
+const char* const InputScript = R"js(
+var seen = [];
+document.addEventListener("keydown", function (e) { seen.push("key " + e.key); });
+document.addEventListener("mousedown", function (e) { seen.push("button " + e.button); });
+document.addEventListener("contextmenu", function (e) { seen.push("menu"); });
+function inputLog() { return seen.join(","); }
+)js";
+
+gboolean SendKey(GtkWidget* view, guint keyval) {
+    GdkEvent* event = gdk_event_new(GDK_KEY_PRESS);
+    event->key.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(view)));
+    event->key.keyval = keyval;
+    event->key.time = GDK_CURRENT_TIME;
+    GdkSeat* seat = gdk_display_get_default_seat(gtk_widget_get_display(view));
+    gdk_event_set_device(event, gdk_seat_get_keyboard(seat));
+    GdkKeymapKey* keys = nullptr;
+    gint count = 0;
+    if (gdk_keymap_get_entries_for_keyval(gdk_keymap_get_for_display(gtk_widget_get_display(view)), keyval,
+                                          &keys, &count) && count > 0)
+        event->key.hardware_keycode = static_cast<guint16>(keys[0].keycode);
+    g_free(keys);
+    gboolean handled = gtk_widget_event(view, event);
+    gdk_event_free(event);
+    return handled;
+}
+
+gboolean SendButton(GtkWidget* view, guint button) {
+    GdkEvent* event = gdk_event_new(GDK_BUTTON_PRESS);
+    event->button.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(view)));
+    event->button.button = button;
+    event->button.x = 20;
+    event->button.y = 20;
+    event->button.time = GDK_CURRENT_TIME;
+    GdkSeat* seat = gdk_display_get_default_seat(gtk_widget_get_display(view));
+    gdk_event_set_device(event, gdk_seat_get_pointer(seat));
+    gboolean handled = gtk_widget_event(view, event);
+    gdk_event_free(event);
+    return handled;
+}
+
+TEST_F(ScriptWindowTest, ReloadKeyAndRightButtonNeverReachThePage) {
+    auto module = StartModule<JavaScriptWindow>(WritePage("input.html", Page("input", InputScript)));
+    GtkWidget* view = module->View()->View();
+    gtk_widget_grab_focus(view);
+    EXPECT_TRUE(SendKey(view, GDK_KEY_F5));
+    EXPECT_TRUE(SendButton(view, GDK_BUTTON_SECONDARY));
+    // The same path carries other input to the page.
+    SendKey(view, GDK_KEY_a);
+    SendButton(view, GDK_BUTTON_PRIMARY);
+    EXPECT_TRUE(PumpUntil([&] { return ScriptText(*module, L"inputLog") == L"key a,button 0"; }, 5000))
+        << ScriptText(*module, L"inputLog");
+}
+
 // --- Icon and exports --------------------------------------------------------
 
 TEST_F(ScriptWindowTest, IconComesFromTheCurrentDirectory) {
