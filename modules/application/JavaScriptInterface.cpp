@@ -21,7 +21,6 @@ JavaScriptInterface::JavaScriptInterface()
 
 JavaScriptInterface::~JavaScriptInterface() {
     // The window goes first; no call reaches the page from here on.
-    SetScriptDispatch(nullptr);
     Destroy();
     webView.reset();
 }
@@ -35,6 +34,8 @@ void JavaScriptInterface::CreateView(bool offscreen) {
             gtk_window_set_title(GTK_WINDOW(window), String(title.c_str()).ToUtf8().c_str());
     };
 }
+
+void JavaScriptInterface::OnDestroy() { SetScriptDispatch(nullptr); }
 
 void JavaScriptInterface::Start() {
     CreateView(true);

@@ -42,6 +42,8 @@ public:
     platform::WebView* View() const { return webView.get(); }
 
 protected:
+    // The page is gone with the window: calls into script fail from here on.
+    void OnDestroy() override;
     // Creates the web view (offscreen or to be packed by the caller) and
     // connects its load and title notices.
     void CreateView(bool offscreen);

@@ -15,7 +15,6 @@ JavaScriptWindow::JavaScriptWindow() {
 
 JavaScriptWindow::~JavaScriptWindow() {
     // Destroyed here, not by the base, so that OnDestroy still saves the placement.
-    SetScriptDispatch(nullptr);
     Destroy();
 }
 
@@ -83,6 +82,7 @@ void JavaScriptWindow::Start() {
 
 void JavaScriptWindow::OnDestroy() {
     if (placement) placement->Save();
+    JavaScriptInterface::OnDestroy();
 }
 
 ScriptValue JavaScriptWindow::korvoApiCall(int32_t number, const ScriptValue& argument) {
