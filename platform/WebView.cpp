@@ -84,7 +84,11 @@ AllowedArea Parse(const std::string& uri) {
     if (!parsed) return area;
     const char* scheme = g_uri_get_scheme(parsed);
     const char* host = g_uri_get_host(parsed);
-    area.scheme = scheme ? g_ascii_strdown(scheme, -1) : "";
+    if (scheme) {
+        gchar* lower = g_ascii_strdown(scheme, -1);
+        area.scheme = lower;
+        g_free(lower);
+    }
     if (area.scheme == "file") {
         const char* path = g_uri_get_path(parsed);
         bool localHost = !host || !*host || g_ascii_strcasecmp(host, "localhost") == 0;
