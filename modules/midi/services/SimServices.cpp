@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <map>
+#include <unordered_map>
 #include <mutex>
 #include <thread>
 #include <utility>
@@ -52,6 +53,19 @@ SimLayout SimLayoutFromEnvironment() {
 }
 
 // Ports are known by a serial number that survives renumbering on hot-plug.
+//
+// Threaded delivery. The caller of OutLongMsg only appends {handle, header,
+// order} to the outbox and, when the worker sleeps, wakes it; a run of sends
+// (the device module's poll hands out one message per unit in one go) thus
+// costs one wake-up instead of one per message, and the sender never waits
+// for the units. The worker takes the whole outbox at once, lets the units
+// handle every message under one hold of the lock (the message bytes still
+// belong to the services until the done notice, so they are read in place),
+// and then, without the lock, gives each header back (MOM_DONE) followed by
+// the immediate answers it caused; late answers go into `pending` by due time.
+// Injected input lives in `pending` too; every entry carries an order number,
+// and the worker never passes an outbox entry ahead of an earlier due entry
+// of `pending`, so callbacks keep the order in which things were sent.
 struct SimServices::State {
     struct SimPort {
         uint64_t serial;
@@ -63,7 +77,20 @@ struct SimServices::State {
         std::vector<uint64_t> answers;  // input serials
         uint32_t delayMs;
     };
+    struct Outgoing {
+        MidiHandle handle;
+        MidiHeader* header;
+        uint64_t serial;  // output port serial
+        uint64_t order;
+    };
+    // One answer to pass on at once: the bytes reach every listed input handle.
+    struct Answer {
+        size_t message;  // index of the outgoing message in its batch
+        std::vector<MidiHandle> handles;
+        std::vector<uint8_t> bytes;
+    };
 
+    SimServices* owner = nullptr;
     bool synchronous = false;
     bool recordSent = true;
     std::mutex lock;
@@ -73,12 +100,16 @@ struct SimServices::State {
     std::vector<SimPort> outputs;
     uint64_t nextSerial = 1;
     std::vector<Unit> units;
+    // Output serial -> indexes in units of the units listening there.
+    std::unordered_map<uint64_t, std::vector<size_t>> listeners;
     std::vector<Sent> sent;
     std::map<MidiHandle, uint64_t> openInputs;  // handle -> input serial
     // Pending deliveries by (due time, order of scheduling).
     std::map<std::pair<uint64_t, uint64_t>, std::function<void()>> pending;
+    std::vector<Outgoing> outbox;  // threaded mode: sent, not yet taken by the worker
     uint64_t order = 0;
     bool busy = false;
+    bool sleeping = false;  // the worker waits on `wake`
     bool stop = false;
     std::function<uint64_t()> clock = [] { return PortServices::NowMs(); };
     std::thread worker;
@@ -97,44 +128,122 @@ struct SimServices::State {
     void AddUnit(const SimUnit& u) {
         units.push_back({std::make_unique<UnitSimulator>(u.type, u.id), Serials(outputs, u.listensOn),
                          Serials(inputs, u.answersOn), u.replyDelayMs});
+        for (uint64_t serial : units.back().listens) {
+            std::vector<size_t>& list = listeners[serial];
+            if (list.empty() || list.back() != units.size() - 1) list.push_back(units.size() - 1);
+        }
     }
     void Schedule(uint64_t due, std::function<void()> action) {
         pending.emplace(std::make_pair(due, order++), std::move(action));
+        sleeping = false;
         wake.notify_all();
+    }
+    std::vector<MidiHandle> OpenHandles(uint64_t inputSerial) const {
+        std::vector<MidiHandle> handles;
+        for (auto& [h, serial] : openInputs)
+            if (serial == inputSerial) handles.push_back(h);
+        return handles;
+    }
+    // An answer passed on later: it looks up the open handles of its input
+    // when it is delivered, since ports may open or close in between.
+    std::function<void()> DeliverLater(uint64_t input, std::vector<uint8_t> bytes) {
+        return [this, input, bytes = std::move(bytes)] {
+            std::vector<MidiHandle> handles;
+            {
+                std::lock_guard<std::mutex> g(lock);
+                if (Index(inputs, input) < 0) return;  // unplugged
+                handles = OpenHandles(input);
+            }
+            for (MidiHandle h : handles) owner->InputEvent(h, bytes.data(), bytes.size());
+        };
+    }
+    // Under the lock: every unit listening on a message's port handles it.
+    // Immediate answers are collected in batch order with the input handles
+    // open right now; late ones are scheduled.
+    void HandleBatch(const std::vector<Outgoing>& batch, std::vector<Answer>& answers) {
+        std::vector<std::vector<uint8_t>> replies;
+        for (size_t i = 0; i < batch.size(); ++i) {
+            const Outgoing& out = batch[i];
+            if (Index(outputs, out.serial) < 0) continue;  // unplugged: only the done notice
+            auto listening = listeners.find(out.serial);
+            if (listening == listeners.end()) continue;
+            for (size_t u : listening->second) {
+                Unit& unit = units[u];
+                replies.clear();
+                unit.simulator->Handle(out.header->data, out.header->bufferLength, replies);
+                for (auto& reply : replies)
+                    for (uint64_t input : unit.answers) {
+                        if (unit.delayMs > 0)
+                            Schedule(PortServices::NowMs() + unit.delayMs, DeliverLater(input, reply));
+                        else if (Index(inputs, input) >= 0)
+                            answers.push_back({i, OpenHandles(input), reply});
+                    }
+            }
+        }
     }
 };
 
 SimServices::SimServices(SimLayout layout) : state(std::make_unique<State>()) {
     State& s = *state;
+    s.owner = this;
     s.synchronous = layout.synchronous;
     s.recordSent = layout.recordSent;
     for (const std::wstring& name : layout.inputs) s.inputs.push_back({s.nextSerial++, name});
     for (const std::wstring& name : layout.outputs) s.outputs.push_back({s.nextSerial++, name});
     for (const SimUnit& u : layout.units) s.AddUnit(u);
     if (s.synchronous) return;
-    s.worker = std::thread([&s] {
-        std::unique_lock<std::mutex> guard(s.lock);
-        while (!s.stop) {
-            if (s.pending.empty()) {
-                s.wake.wait(guard);
-                continue;
+    s.worker = std::thread([this] { RunWorker(); });
+}
+
+void SimServices::RunWorker() {
+    State& s = *state;
+    std::vector<State::Outgoing> batch;
+    std::vector<State::Answer> answers;
+    std::unique_lock<std::mutex> guard(s.lock);
+    while (!s.stop) {
+        const uint64_t now = NowMs();
+        const bool pendingDue = !s.pending.empty() && s.pending.begin()->first.first <= now;
+        if (!s.outbox.empty() && (!pendingDue || s.outbox.front().order < s.pending.begin()->first.second)) {
+            // Take the outbox up to the first due entry of pending that was scheduled before it.
+            const uint64_t limit = pendingDue ? s.pending.begin()->first.second : UINT64_MAX;
+            size_t take = 0;
+            while (take < s.outbox.size() && s.outbox[take].order < limit) ++take;
+            batch.assign(s.outbox.begin(), s.outbox.begin() + take);
+            s.outbox.erase(s.outbox.begin(), s.outbox.begin() + take);
+            s.busy = true;
+            answers.clear();
+            s.HandleBatch(batch, answers);
+            guard.unlock();
+            size_t next = 0;
+            for (size_t i = 0; i < batch.size(); ++i) {
+                OutputDone(batch[i].handle, batch[i].header);
+                for (; next < answers.size() && answers[next].message == i; ++next)
+                    for (MidiHandle h : answers[next].handles)
+                        InputEvent(h, answers[next].bytes.data(), answers[next].bytes.size());
             }
-            auto first = s.pending.begin();
-            uint64_t now = PortServices::NowMs();
-            if (first->first.first > now) {
-                s.wake.wait_for(guard, std::chrono::milliseconds(first->first.first - now));
-                continue;
-            }
-            std::function<void()> action = std::move(first->second);
-            s.pending.erase(first);
+            guard.lock();
+            s.busy = false;
+            s.idle.notify_all();
+            continue;
+        }
+        if (pendingDue) {
+            std::function<void()> action = std::move(s.pending.begin()->second);
+            s.pending.erase(s.pending.begin());
             s.busy = true;
             guard.unlock();
             action();
             guard.lock();
             s.busy = false;
             s.idle.notify_all();
+            continue;
         }
-    });
+        s.sleeping = true;
+        if (s.pending.empty())
+            s.wake.wait(guard);
+        else
+            s.wake.wait_for(guard, std::chrono::milliseconds(s.pending.begin()->first.first - now));
+        s.sleeping = false;
+    }
 }
 
 SimServices::~SimServices() {
@@ -146,7 +255,9 @@ SimServices::~SimServices() {
     }
     s.wake.notify_all();
     if (s.worker.joinable()) s.worker.join();
-    // Done notices still pending give their headers back; answers find no port.
+    // Headers still held go back with their done notices; answers find no port.
+    for (const State::Outgoing& out : s.outbox) OutputDone(out.handle, out.header);
+    s.outbox.clear();
     while (!s.pending.empty()) {
         auto action = std::move(s.pending.begin()->second);
         s.pending.erase(s.pending.begin());
@@ -201,45 +312,52 @@ void SimServices::CloseDevice(Port& port) {
 
 unsigned SimServices::SendLong(Port& port, MidiHeader* header) {
     State& s = *state;
-    MidiHandle handle = port.handle;
-    std::vector<std::pair<uint32_t, std::function<void()>>> deliveries;  // (delay, action)
+    const MidiHandle handle = port.handle;
+    const uint64_t serial = uint64_t(port.backend);
+    if (!s.synchronous) {
+        bool wake = false;
+        {
+            std::lock_guard<std::mutex> guard(s.lock);
+            if (s.recordSent) {
+                int index = State::Index(s.outputs, serial);
+                if (index >= 0)
+                    s.sent.push_back({unsigned(index), std::vector<uint8_t>(header->data,
+                                                                            header->data + header->bufferLength)});
+            }
+            s.outbox.push_back({handle, header, serial, s.order++});
+            wake = s.sleeping;
+            s.sleeping = false;
+        }
+        if (wake) s.wake.notify_one();
+        return MMSYSERR_NOERROR;
+    }
+
+    // Synchronous: the done notice and the immediate answers before returning.
+    std::vector<std::function<void()>> immediate;
     {
         std::lock_guard<std::mutex> guard(s.lock);
-        uint64_t serial = uint64_t(port.backend);
         int index = State::Index(s.outputs, serial);
-        std::vector<uint8_t> bytes(header->data, header->data + header->bufferLength);
-        deliveries.emplace_back(0, [this, handle, header] { OutputDone(handle, header); });
-        if (index >= 0) {
-            if (s.recordSent) s.sent.push_back({unsigned(index), bytes});
-            for (State::Unit& unit : s.units) {
-                if (std::find(unit.listens.begin(), unit.listens.end(), serial) == unit.listens.end()) continue;
-                std::vector<std::vector<uint8_t>> answers;
-                unit.simulator->Handle(bytes.data(), bytes.size(), answers);
-                for (auto& answer : answers)
-                    for (uint64_t input : unit.answers)
-                        deliveries.emplace_back(unit.delayMs, [this, input, answer] {
-                            std::vector<MidiHandle> handles;
-                            {
-                                std::lock_guard<std::mutex> g(state->lock);
-                                if (State::Index(state->inputs, input) < 0) return;  // unplugged
-                                for (auto& [h, sInput] : state->openInputs)
-                                    if (sInput == input) handles.push_back(h);
-                            }
-                            for (MidiHandle h : handles) InputEvent(h, answer.data(), answer.size());
-                        });
+        if (index >= 0 && s.recordSent)
+            s.sent.push_back({unsigned(index), std::vector<uint8_t>(header->data, header->data + header->bufferLength)});
+        std::vector<std::vector<uint8_t>> replies;
+        auto listening = s.listeners.find(serial);
+        if (index >= 0 && listening != s.listeners.end())
+            for (size_t u : listening->second) {
+                State::Unit& unit = s.units[u];
+                replies.clear();
+                unit.simulator->Handle(header->data, header->bufferLength, replies);
+                for (auto& reply : replies)
+                    for (uint64_t input : unit.answers) {
+                        // Late answers fall due by the test's clock (Pump).
+                        if (unit.delayMs > 0)
+                            s.Schedule(s.clock() + unit.delayMs, s.DeliverLater(input, reply));
+                        else
+                            immediate.push_back(s.DeliverLater(input, reply));
+                    }
             }
-        }
-        if (!s.synchronous) {
-            uint64_t now = NowMs();
-            for (auto& [delay, action] : deliveries) s.Schedule(now + delay, std::move(action));
-            return MMSYSERR_NOERROR;
-        }
-        uint64_t now = s.clock();
-        for (auto& [delay, action] : deliveries)
-            if (delay > 0) s.Schedule(now + delay, std::move(action));
     }
-    for (auto& [delay, action] : deliveries)
-        if (delay == 0) action();
+    OutputDone(handle, header);
+    for (auto& deliver : immediate) deliver();
     return MMSYSERR_NOERROR;
 }
 
@@ -269,7 +387,7 @@ void SimServices::WaitIdle() {
     State& s = *state;
     std::unique_lock<std::mutex> guard(s.lock);
     if (s.synchronous) return;
-    s.idle.wait(guard, [&] { return s.pending.empty() && !s.busy; });
+    s.idle.wait(guard, [&] { return s.pending.empty() && s.outbox.empty() && !s.busy; });
 }
 
 void SimServices::InjectInput(unsigned port, std::vector<uint8_t> bytes) {
@@ -280,16 +398,7 @@ void SimServices::InjectInput(unsigned port, std::vector<uint8_t> bytes) {
         if (port >= s.inputs.size()) return;
         uint64_t serial = s.inputs[port].serial;
         if (!s.synchronous) {
-            s.Schedule(NowMs(), [this, serial, bytes = std::move(bytes)] {
-                std::vector<MidiHandle> targets;
-                {
-                    std::lock_guard<std::mutex> g(state->lock);
-                    if (State::Index(state->inputs, serial) < 0) return;  // unplugged
-                    for (auto& [h, sInput] : state->openInputs)
-                        if (sInput == serial) targets.push_back(h);
-                }
-                for (MidiHandle h : targets) InputEvent(h, bytes.data(), bytes.size());
-            });
+            s.Schedule(NowMs(), s.DeliverLater(serial, std::move(bytes)));
             return;
         }
         for (auto& [h, sInput] : s.openInputs)

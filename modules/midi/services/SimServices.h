@@ -6,9 +6,10 @@
 // without units stays silent. A unit may answer late (replyDelayMs).
 //
 // Delivery:
-//   - threaded (default): answers, done notices and injected input are passed to
-//     the callbacks on the simulator's own thread; late answers after their delay
-//     in real time. WaitIdle() returns once everything pending has been passed on.
+//   - threaded (default): OutLongMsg only queues the message; the units handle it,
+//     and answers, done notices and injected input are passed to the callbacks on
+//     the simulator's own thread; late answers after their delay in real time.
+//     WaitIdle() returns once everything pending has been passed on.
 //   - synchronous: on the calling thread. OutLongMsg sends MOM_DONE and then the
 //     immediate answers before it returns; late answers are held until Pump()
 //     finds them due by the clock given to SetClock (a test's manual clock).
@@ -103,6 +104,9 @@ protected:
     unsigned SendLong(Port& port, MidiHeader* header) override;
 
 private:
+    // Threaded mode: passes sent messages, answers and injected input on.
+    void RunWorker();
+
     struct State;
     std::unique_ptr<State> state;
 };
