@@ -53,6 +53,30 @@ void DiscardInput(uintptr_t code, uintptr_t lparam) {
     delete record;
 }
 
+// A whole message in its own header to an open output; takes ownership of
+// bytes. The caller passes the services in, so that a poll looks them up once
+// for all its messages.
+bool HandOver(midi::MidiServices& services, midi::MidiHandle output, uint8_t* bytes, std::size_t length) {
+    auto* header = new midi::MidiHeader{};
+    header->data = bytes;
+    header->bufferLength = static_cast<uint32_t>(length);
+    header->bytesRecorded = static_cast<uint32_t>(length);
+    header->user = static_cast<uintptr_t>(output);
+
+    if (services.OutPrepareHeader(output, header) != midi::MMSYSERR_NOERROR) {
+        FreeHeader(header);
+        return false;
+    }
+    // From a successful OutLongMsg on, the header is the services' until the
+    // output callback frees it (possibly before OutLongMsg returns).
+    if (services.OutLongMsg(output, header) != midi::MMSYSERR_NOERROR) {
+        services.OutUnprepareHeader(output, header);
+        FreeHeader(header);
+        return false;
+    }
+    return true;
+}
+
 // One field of the "Send" text converted as wcstol with base 16 does it on a
 // 32-bit long: leading blanks and a sign are accepted, no digit gives 0, and
 // values beyond the range stop at its ends.
@@ -126,25 +150,7 @@ bool TannevaleMidi::SendLong(MidiDevice* port, uint8_t* bytes, std::size_t lengt
         delete[] bytes;
         return false;
     }
-    midi::MidiServices& services = midi::Services();
-    auto* header = new midi::MidiHeader{};
-    header->data = bytes;
-    header->bufferLength = static_cast<uint32_t>(length);
-    header->bytesRecorded = static_cast<uint32_t>(length);
-    header->user = static_cast<uintptr_t>(port->outHandle);
-
-    if (services.OutPrepareHeader(port->outHandle, header) != midi::MMSYSERR_NOERROR) {
-        FreeHeader(header);
-        return false;
-    }
-    // From a successful OutLongMsg on, the header is the services' until the
-    // output callback frees it (possibly before OutLongMsg returns).
-    if (services.OutLongMsg(port->outHandle, header) != midi::MMSYSERR_NOERROR) {
-        services.OutUnprepareHeader(port->outHandle, header);
-        FreeHeader(header);
-        return false;
-    }
-    return true;
+    return HandOver(midi::Services(), port->outHandle, bytes, length);
 }
 
 void TannevaleMidi::OutputCallback(midi::MidiHandle, unsigned message, uintptr_t, uintptr_t param1, uintptr_t) {
@@ -218,12 +224,17 @@ void TannevaleMidi::Poll() {
     lastPollTime = now;
     // Ids are unique within outputs, so each unit is polled on its own port
     // directly instead of being looked up again by id.
+    midi::MidiServices& services = midi::Services();
     for (int i = 0; i < outputs.Count(); ++i) {
         MidiDevice* port = outputs[i];
+        if (port->outHandle == 0) continue;
         for (int j = 0; j < port->units.Count(); ++j) {
             const Unit& unit = *port->units[j];
             uint8_t command, value;
-            if (PollCommand(unit.type, &command, &value)) SendToPortUnit(port, unit, command, value, nullptr, 0);
+            if (PollCommand(unit.type, &command, &value))
+                HandOver(services, port->outHandle,
+                         DeviceMessage::Build(unit.type, unit.id, command, value, nullptr, 0),
+                         DeviceMessage::Overhead);
         }
     }
 }

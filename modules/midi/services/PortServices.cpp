@@ -55,6 +55,12 @@ PortServices::~PortServices() = default;
 
 uint64_t PortServices::NowMs() { return uint64_t(g_get_monotonic_time() / 1000); }
 
+PortServices::Port* PortServices::Peek(MidiHandle handle, bool input) {
+    auto it = ports.find(handle);
+    if (it == ports.end() || it->second->closed || it->second->input != input) return nullptr;
+    return it->second.get();
+}
+
 std::shared_ptr<PortServices::Port> PortServices::Find(MidiHandle handle, bool input) {
     auto it = ports.find(handle);
     if (it == ports.end() || it->second->closed || it->second->input != input) return nullptr;
@@ -95,7 +101,7 @@ unsigned PortServices::OutOpen(MidiHandle* out, unsigned id, MidiCallback callba
 
 unsigned PortServices::InPrepareHeader(MidiHandle handle, MidiHeader* header) {
     std::lock_guard<std::mutex> guard(lock);
-    if (!Find(handle, true)) return MMSYSERR_INVALHANDLE;
+    if (!Peek(handle, true)) return MMSYSERR_INVALHANDLE;
     if (header == nullptr || header->data == nullptr || header->bufferLength == 0) return MMSYSERR_INVALPARAM;
     if (header->flags & MHDR_INQUEUE) return MIDIERR_STILLPLAYING;
     header->flags |= MHDR_PREPARED;
@@ -105,7 +111,7 @@ unsigned PortServices::InPrepareHeader(MidiHandle handle, MidiHeader* header) {
 
 unsigned PortServices::InUnprepareHeader(MidiHandle handle, MidiHeader* header) {
     std::lock_guard<std::mutex> guard(lock);
-    if (!Find(handle, true)) return MMSYSERR_INVALHANDLE;
+    if (!Peek(handle, true)) return MMSYSERR_INVALHANDLE;
     if (header == nullptr) return MMSYSERR_INVALPARAM;
     if (header->flags & MHDR_INQUEUE) return MIDIERR_STILLPLAYING;
     header->flags &= ~MHDR_PREPARED;
@@ -115,7 +121,7 @@ unsigned PortServices::InUnprepareHeader(MidiHandle handle, MidiHeader* header) 
 
 unsigned PortServices::InAddBuffer(MidiHandle handle, MidiHeader* header) {
     std::lock_guard<std::mutex> guard(lock);
-    auto port = Find(handle, true);
+    Port* port = Peek(handle, true);
     if (!port) return MMSYSERR_INVALHANDLE;
     if (header == nullptr || header->data == nullptr || header->bufferLength == 0) return MMSYSERR_INVALPARAM;
     if (!(header->flags & MHDR_PREPARED) || header->preparedFor != handle) return MIDIERR_UNPREPARED;
@@ -128,7 +134,7 @@ unsigned PortServices::InAddBuffer(MidiHandle handle, MidiHeader* header) {
 
 unsigned PortServices::InStart(MidiHandle handle) {
     std::lock_guard<std::mutex> guard(lock);
-    auto port = Find(handle, true);
+    Port* port = Peek(handle, true);
     if (!port) return MMSYSERR_INVALHANDLE;
     if (!port->started) port->startMs = NowMs();
     port->started = true;
@@ -137,7 +143,7 @@ unsigned PortServices::InStart(MidiHandle handle) {
 
 unsigned PortServices::InStop(MidiHandle handle) {
     std::lock_guard<std::mutex> guard(lock);
-    auto port = Find(handle, true);
+    Port* port = Peek(handle, true);
     if (!port) return MMSYSERR_INVALHANDLE;
     port->started = false;
     return MMSYSERR_NOERROR;
@@ -187,7 +193,7 @@ unsigned PortServices::InClose(MidiHandle handle) {
 
 unsigned PortServices::OutPrepareHeader(MidiHandle handle, MidiHeader* header) {
     std::lock_guard<std::mutex> guard(lock);
-    if (!Find(handle, false)) return MMSYSERR_INVALHANDLE;
+    if (!Peek(handle, false)) return MMSYSERR_INVALHANDLE;
     if (header == nullptr || header->data == nullptr || header->bufferLength == 0) return MMSYSERR_INVALPARAM;
     if (header->flags & MHDR_INQUEUE) return MIDIERR_STILLPLAYING;
     header->flags |= MHDR_PREPARED;
@@ -197,7 +203,7 @@ unsigned PortServices::OutPrepareHeader(MidiHandle handle, MidiHeader* header) {
 
 unsigned PortServices::OutUnprepareHeader(MidiHandle handle, MidiHeader* header) {
     std::lock_guard<std::mutex> guard(lock);
-    if (!Find(handle, false)) return MMSYSERR_INVALHANDLE;
+    if (!Peek(handle, false)) return MMSYSERR_INVALHANDLE;
     if (header == nullptr) return MMSYSERR_INVALPARAM;
     if (header->flags & MHDR_INQUEUE) return MIDIERR_STILLPLAYING;
     header->flags &= ~MHDR_PREPARED;
@@ -318,7 +324,7 @@ void PortServices::CloseAll() {
 
 size_t PortServices::QueuedBuffers(MidiHandle handle) {
     std::lock_guard<std::mutex> guard(lock);
-    auto port = Find(handle, true);
+    Port* port = Peek(handle, true);
     return port ? port->queue.size() : 0;
 }
 

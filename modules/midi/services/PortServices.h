@@ -94,6 +94,10 @@ protected:
     static uint64_t NowMs();
 
 private:
+    // The open port of that handle and direction, or null; under the lock.
+    // Peek serves checks made under the lock; Find keeps the port alive for
+    // work done after the lock is released.
+    Port* Peek(MidiHandle handle, bool input);
     std::shared_ptr<Port> Find(MidiHandle handle, bool input);
     unsigned Open(MidiHandle* out, unsigned id, MidiCallback callback, uintptr_t instance, bool input);
     void WaitForDeliveries(std::unique_lock<std::mutex>& guard, Port& port);
