@@ -359,6 +359,57 @@ TEST(SimServices, ThreadedModeDeliversOnItsOwnThread) {
     sim.InReset(rig.in);
 }
 
+// The threaded simulator hands a run of sends to its worker in batches; the
+// callbacks must still come in the order of sending: each header back once,
+// before the answer it caused, and injected input between the sends it was
+// injected between.
+TEST(SimServices, ThreadedBurstKeepsTheOrderOfSending) {
+    SimUnit unit;
+    unit.type = 0x11, unit.id = 5;
+    SimServices sim(SimLayoutForUnits({unit}));
+    Recorder rec;  // one recorder for both ports: it sees the order across them
+    BufferSet set;
+    MidiHandle in = 0, out = 0;
+    ASSERT_EQ(sim.InOpen(&in, 0, Recorder::Callback, rec.Instance()), MMSYSERR_NOERROR);
+    ASSERT_EQ(sim.OutOpen(&out, 0, Recorder::Callback, rec.Instance()), MMSYSERR_NOERROR);
+    set.Queue(sim, in, 40);
+    sim.InStart(in);
+    const std::vector<uint8_t> Other = Bytes({0xF0, 0x7D, 0x01, 0xF7});
+
+    // Reads of parameters 0..15: each answer (command 0x21) names its parameter.
+    std::vector<MidiHeader*> sent;
+    for (uint8_t index = 0; index < UnitSimulator::ParameterCount; ++index) {
+        if (index == 8) sim.InjectInput(0, Other);
+        MidiHeader* h = set.Message(UnitSimulator::Message(0x11, 5, 0x20, index));
+        ASSERT_EQ(sim.OutPrepareHeader(out, h), MMSYSERR_NOERROR);
+        ASSERT_EQ(sim.OutLongMsg(out, h), MMSYSERR_NOERROR);
+        sent.push_back(h);
+    }
+    sim.WaitIdle();
+
+    std::vector<miditest::Notice> seen;
+    for (auto& n : rec.Take())
+        if (n.code == MOM_DONE || n.code == MIM_LONGDATA) seen.push_back(n);
+    ASSERT_EQ(seen.size(), 2 * sent.size() + 1);
+    size_t at = 0;
+    for (size_t index = 0; index < sent.size(); ++index) {
+        if (index == 8) {
+            EXPECT_EQ(seen[at].code, unsigned(MIM_LONGDATA));
+            EXPECT_EQ(seen[at++].bytes, Other);
+        }
+        EXPECT_EQ(seen[at].code, unsigned(MOM_DONE)) << "message " << index;
+        EXPECT_EQ(seen[at++].param1, reinterpret_cast<uintptr_t>(sent[index]));
+        EXPECT_EQ(seen[at].code, unsigned(MIM_LONGDATA)) << "message " << index;
+        ASSERT_GE(seen[at].bytes.size(), 12u);
+        EXPECT_EQ(seen[at].bytes[9], 0x21);
+        EXPECT_EQ(seen[at++].bytes[10], index);
+    }
+    sim.InReset(in);
+    sim.InClose(in);
+    sim.OutClose(out);
+    sim.WaitIdle();
+}
+
 TEST(SimServices, ClosingAnOutputStillHandsBackItsMessages) {
     SimUnit unit;
     unit.type = 0x11, unit.id = 5, unit.replyDelayMs = 50;
