@@ -94,7 +94,8 @@ public:
         std::vector<uint8_t> bytes;
     };
     std::vector<Sent> SentMessages();
-    // The simulated unit with this id, or null (its parameter table can be read).
+    // The simulated unit with this id, or null (its parameter table can be read;
+    // in threaded mode the units handle messages on the worker: WaitIdle() first).
     UnitSimulator* Unit(int32_t id);
 
 protected:
