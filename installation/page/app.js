@@ -62,6 +62,8 @@ document.getElementById("send").addEventListener("submit", (event) => {
 
 for (const name of ["Send", "Receive", "Status"]) korvoAddConnector(name, 4, "");
 korvoAddConnector("Reset", 1, 0);
+// A status set before the page was there is asked for once.
+korvoReceiveValue("Status");
 korvoClearMenu();
 korvoAddMenuItem("Units");
 korvoAddMenuItem("Rescan", 1, 1);

@@ -20,9 +20,9 @@
 // one of the wrong kind is a parameter error, which shows the box of
 // ReportInvalidParameter and makes the result undefined.
 //
-// Calls into the page go through the script window reference: the web view
-// whose document has finished loading. Until then, and while a new document
-// loads, every call fails with E_FAIL.
+// Calls into the page go through the script window reference: the web view,
+// once its current document exists (also while that document still loads).
+// Before then every call fails with E_FAIL.
 
 #include <array>
 #include <cstdint>
