@@ -217,7 +217,11 @@ bool EncodeFrame(const ScriptFrame& frame, std::string& out) {
     PutU32(out, frame.id);
     auto value = [&](size_t i) { return i < frame.values.size() ? frame.values[i] : ScriptValue(); };
     switch (frame.kind) {
-    case FrameKind::Hello: PutU64(out, frame.pageId); break;
+    case FrameKind::Hello:
+        PutU64(out, frame.pageId);
+        for (size_t i = 0; i < kTokenSize; ++i)
+            PutU8(out, i < frame.token.size() ? static_cast<uint8_t>(frame.token[i]) : 0);
+        break;
     case FrameKind::Reply:
         PutU32(out, static_cast<uint32_t>(frame.number));
         PutValue(out, value(0), 0, slots);
@@ -278,7 +282,14 @@ bool DecodeFrame(const uint8_t* data, size_t size, ScriptFrame& frame) {
     };
     uint32_t u = 0;
     switch (static_cast<FrameKind>(kind)) {
-    case FrameKind::Hello: ok = r.U64(frame.pageId); break;
+    case FrameKind::Hello:
+        ok = r.U64(frame.pageId) && r.left >= kTokenSize;
+        if (ok) {
+            frame.token.assign(reinterpret_cast<const char*>(r.p), kTokenSize);
+            r.p += kTokenSize;
+            r.left -= kTokenSize;
+        }
+        break;
     case FrameKind::Reply:
     case FrameKind::ApiCall:
         ok = r.U32(u) && oneValue();

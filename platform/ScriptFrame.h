@@ -25,7 +25,7 @@
 namespace platform {
 
 enum class FrameKind : uint8_t {
-    Hello = 1,                  // page -> native: uint64 page id (no reply)
+    Hello = 1,                  // page -> native: uint64 page id, kTokenSize token bytes (no reply)
     Reply = 2,                  // both: int32 status, value
     ApiCall = 3,                // page -> native: int32 number, value argument
     PropertyGet = 4,            // page -> native: uint8 property
@@ -49,6 +49,8 @@ inline constexpr uint32_t kMaxFrameSize = 16u << 20;
 // can make the receiver allocate (some tens of megabytes).
 inline constexpr size_t kMaxFrameSlots = 1u << 18;
 inline constexpr size_t kFrameSizeField = 4;
+// The secret a web process proves itself with in its hello.
+inline constexpr size_t kTokenSize = 16;
 inline constexpr uint32_t kFrameHeaderSize = 5;  // kind + id
 // Objects inside objects: script arrays of arrays are shallow; the bound keeps a
 // hostile frame from exhausting the decoder's stack.
@@ -58,6 +60,7 @@ struct ScriptFrame {
     FrameKind kind = FrameKind::Reply;
     uint32_t id = 0;
     uint64_t pageId = 0;        // Hello
+    std::string token;          // Hello: kTokenSize bytes (shorter is padded with zeros)
     int32_t number = 0;         // ApiCall: function number; Reply: status
     uint8_t selector = 0;       // PropertyGet/Set: ScriptProperty; ScriptDialog: ScriptDialogKind
     std::wstring name;          // Test: first; ScriptDialog: message; DocumentQuery: address;
