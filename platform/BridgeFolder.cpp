@@ -40,8 +40,10 @@ bool IsStale(const std::string& folder, const struct stat& info) {
     if (!dir) return false;
     bool hasSocket = false, other = false;
     while (const char* name = g_dir_read_name(dir)) {
-        if (std::strcmp(name, kSocketName) == 0) hasSocket = true;
-        else other = true;
+        if (std::strcmp(name, kSocketName) == 0)
+            hasSocket = true;
+        else
+            other = true;
     }
     g_dir_close(dir);
     if (other) return false;

@@ -140,6 +140,10 @@ std::string Resolved(const std::string& path) {
 AllowedArea AreaOf(const std::string& uri) {
     AllowedArea area = Parse(uri);
     if (area.valid && area.file) {
+        // The folder of the document itself: a page address that is a link
+        // makes the folder of the file it points to the area.
+        std::string document = Resolved(area.folder);
+        if (!document.empty()) area.folder = document;
         if (area.folder.back() != '/') {
             gchar* folder = g_path_get_dirname(area.folder.c_str());
             area.folder = folder;
