@@ -2,11 +2,10 @@
 // ways, nesting, values of every kind, dialogs, reload, a killed web process,
 // an unresponsive page and documents outside the allowed folder.
 
+#include <glib/gstdio.h>
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 #include <signal.h>
-
-#include <glib/gstdio.h>
 
 #include <chrono>
 #include <cmath>
@@ -96,6 +95,16 @@ function externalShape() {
 function callNative(n) { return window.external.korvoApiCall(n, []); }
 function openWindow() { return window.open("main.html") === null; }
 function go(url) { location.href = url; return true; }
+function loneSurrogates() {
+  external.Test("abc\uD800def", "\uDC00x\uD83D\uDE00");
+  alert("abc\uD800def");
+  external.korvoApiCall(6, ["a\uDBFFb", "\uD800"]);
+  return "r\uDFFFs";
+}
+function tooLarge() {
+  try { external.korvoApiCall(6, "x".repeat(17 * 1024 * 1024)); return "sent"; }
+  catch (e) { return e.name + ": " + e.message; }
+}
 window.onload = function() { external.korvoApiCall(7, ["loaded"]); };
 </script></head><body><span id="ID_DISPLAY">x</span></body></html>
 )";
@@ -136,7 +145,7 @@ struct TestHost : ScriptHost {
 };
 
 class WebViewTest : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() {
         if (!g_getenv("DISPLAY") || !gtk_init_check(nullptr, nullptr)) return;
         gchar* dir = g_dir_make_tmp("bridge-test-XXXXXX", nullptr);
@@ -202,7 +211,8 @@ TEST_F(WebViewTest, CallsFailBeforeTheDocumentHasLoaded) {
     EXPECT_EQ(fresh.CallFunction(L"echo", {}, &result), E_FAIL);
     EXPECT_EQ(fresh.CallFunctionWithArray(L"arrayInfo", {}, &result), E_FAIL);
     ASSERT_TRUE(PumpUntil([&] { return fresh.IsLoaded() && otherHost.loads == 1; }));
-    EXPECT_EQ(fresh.CallFunction(L"add", {ScriptValue::Int32(2), ScriptValue::Int32(3)}, &result), S_OK);
+    EXPECT_EQ(fresh.CallFunction(L"add", {ScriptValue::Int32(2), ScriptValue::Int32(3)}, &result),
+              S_OK);
     EXPECT_EQ(result, ScriptValue::Int32(5));
 }
 
@@ -218,7 +228,8 @@ TEST_F(WebViewTest, StatusOfCallsThatCannotRun) {
     };
     for (const auto& c : cases) {
         ScriptValue result = ScriptValue::Int32(99);
-        EXPECT_EQ(view->CallFunction(c.name, {}, &result), c.status) << "function " << Narrow(c.name);
+        EXPECT_EQ(view->CallFunction(c.name, {}, &result), c.status)
+            << "function " << Narrow(c.name);
     }
     // The page is unharmed by the failures.
     EXPECT_EQ(Call(L"add", {ScriptValue::Int32(1), ScriptValue::Int32(2)}), ScriptValue::Int32(3));
@@ -248,7 +259,8 @@ TEST_F(WebViewTest, ValuesTravelToScriptAndBack) {
          L"[string:x,[null]]"},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(Call(L"describe", {c.value}), ScriptValue::Text(c.described)) << Narrow(c.described);
+        EXPECT_EQ(Call(L"describe", {c.value}), ScriptValue::Text(c.described))
+            << Narrow(c.described);
     }
     // And back: echo returns each value as it came, except that a double
     // holding an integral 32-bit value becomes an Int32 (one number type in script).
@@ -265,12 +277,15 @@ TEST_F(WebViewTest, ValuesTravelToScriptAndBack) {
     }
     EXPECT_EQ(Call(L"echo", {ScriptValue::Double(3.0)}), ScriptValue::Int32(3));
     // Several arguments keep their order.
-    EXPECT_EQ(Call(L"describeAll", {ScriptValue::Int32(1), ScriptValue::Text(L"two"), ScriptValue::Null()}),
+    EXPECT_EQ(Call(L"describeAll",
+                   {ScriptValue::Int32(1), ScriptValue::Text(L"two"), ScriptValue::Null()}),
               ScriptValue::Text(L"number:1 string:two null"));
 }
 
 TEST_F(WebViewTest, ScriptArgumentsArriveWithTheirKinds) {
-    host->onApiCall = [](int32_t number, const ScriptValue&) { return ScriptValue::Int32(number * 10); };
+    host->onApiCall = [](int32_t number, const ScriptValue&) {
+        return ScriptValue::Int32(number * 10);
+    };
     EXPECT_EQ(Call(L"sendArgs"), ScriptValue::Int32(50));
     const ScriptValue& a = host->lastArgument;
     ASSERT_EQ(a.kind, Kind::Object);
@@ -294,6 +309,35 @@ TEST_F(WebViewTest, ScriptArgumentsArriveWithTheirKinds) {
     EXPECT_EQ(a.Element(11), nullptr);  // past the end
 
     EXPECT_EQ(Call(L"badNumber"), ScriptValue::Text(L"TypeError"));
+}
+
+TEST_F(WebViewTest, LoneSurrogatesBecomeReplacementCharactersAndTheRestIsKept) {
+    std::vector<MessageBoxRecord> boxes;
+    SetMessageBoxHook([&](const MessageBoxRecord& box) {
+        boxes.push_back(box);
+        return IDOK;
+    });
+    host->log.clear();
+    EXPECT_EQ(Call(L"loneSurrogates"), ScriptValue::Text(L"r\uFFFDs"));
+    EXPECT_EQ(host->log, std::vector<std::wstring>{L"Test abc\uFFFDdef \uFFFDx😀"});
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, L"abc\uFFFDdef");
+    EXPECT_EQ(host->lastArgument,
+              ScriptValue::Array({ScriptValue::Text(L"a\uFFFDb"), ScriptValue::Text(L"\uFFFD")}));
+    // And towards the page: a code point no script string can hold.
+    std::wstring unpaired = L"a";
+    unpaired += wchar_t(0xD800);
+    unpaired += L"b";
+    EXPECT_EQ(Call(L"describe", {ScriptValue::Text(unpaired)}),
+              ScriptValue::Text(L"string:a\uFFFDb"));
+}
+
+TEST_F(WebViewTest, ACallTooLargeForTheBridgeSaysSo) {
+    ScriptValue result = Call(L"tooLarge");
+    EXPECT_EQ(result.text.rfind(L"RangeError: The call is too large for the script bridge", 0), 0u)
+        << Narrow(result.text);
+    // The bridge is still there.
+    EXPECT_EQ(Call(L"add", {ScriptValue::Int32(2), ScriptValue::Int32(3)}), ScriptValue::Int32(5));
 }
 
 TEST_F(WebViewTest, ArraysAreMadeByThePagesOwnArray) {
@@ -422,7 +466,10 @@ TEST_F(WebViewTest, ExternalObjectMembers) {
 TEST_F(WebViewTest, ReplaceOuterHtml) {
     EXPECT_EQ(view->ReplaceOuterHtml(L"ID_DISPLAY", L"<b id=\"ID_DISPLAY\">DISPLAY</b>"), S_OK);
     ScriptValue result;
-    ASSERT_EQ(view->CallFunction(L"eval", {ScriptValue::Text(L"document.getElementById('ID_DISPLAY').outerHTML")}, &result), S_OK);
+    ASSERT_EQ(view->CallFunction(
+                  L"eval", {ScriptValue::Text(L"document.getElementById('ID_DISPLAY').outerHTML")},
+                  &result),
+              S_OK);
     EXPECT_EQ(result, ScriptValue::Text(L"<b id=\"ID_DISPLAY\">DISPLAY</b>"));
     EXPECT_EQ(view->ReplaceOuterHtml(L"NO_SUCH_ID", L"<i></i>"), S_FALSE);
 }
@@ -432,7 +479,8 @@ TEST_F(WebViewTest, ReloadKeepsTheBridge) {
     view->Reload();
     EXPECT_EQ(view->CallFunction(L"echo", {}, nullptr), E_FAIL);  // loading
     ASSERT_TRUE(PumpUntil([&] { return view->IsLoaded() && host->loads > loads; }));
-    EXPECT_EQ(Call(L"add", {ScriptValue::Int32(20), ScriptValue::Int32(22)}), ScriptValue::Int32(42));
+    EXPECT_EQ(Call(L"add", {ScriptValue::Int32(20), ScriptValue::Int32(22)}),
+              ScriptValue::Int32(42));
     host->onApiCall = [](int32_t, const ScriptValue&) { return ScriptValue::Int32(-1); };
     EXPECT_EQ(Call(L"down", {ScriptValue::Int32(1)}), ScriptValue::Int32(0));
 }
@@ -451,7 +499,8 @@ TEST_F(WebViewTest, KilledWebProcessFailsTheCallAndThePageComesBack) {
     EXPECT_EQ(view->CallFunction(L"hang", {ScriptValue::Int32(60000)}, &result), E_FAIL);
     auto waited = std::chrono::steady_clock::now() - start;
     killer.join();
-    EXPECT_LT(waited, std::chrono::seconds(5)) << "the call in flight should fail at the end of file";
+    EXPECT_LT(waited, std::chrono::seconds(5))
+        << "the call in flight should fail at the end of file";
     int loads = host->loads;
     ASSERT_TRUE(PumpUntil([&] { return terminated && view->IsLoaded() && host->loads > loads; }));
     view->onWebProcessTerminated = nullptr;
@@ -470,7 +519,9 @@ TEST_F(WebViewTest, AnUnresponsivePageIsGivenUpAndHeardFromAgain) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(100));
     // Its late answer shows it is back.
     ScriptValue result;
-    ASSERT_TRUE(PumpUntil([&] { return view->CallFunction(L"echo", {ScriptValue::Int32(8)}, &result) == S_OK; }, 5000));
+    ASSERT_TRUE(PumpUntil(
+        [&] { return view->CallFunction(L"echo", {ScriptValue::Int32(8)}, &result) == S_OK; },
+        5000));
     EXPECT_EQ(result, ScriptValue::Int32(8));
 }
 
@@ -487,16 +538,20 @@ TEST_F(WebViewTest, OnlyDocumentsUnderTheNavigatedFolderAreReached) {
         SCOPED_TRACE(c.path);
         std::string uri = "file://" + folder + c.path;
         lastTitle.clear();
-        ASSERT_EQ(view->CallFunction(L"go", {ScriptValue::Text(std::wstring(uri.begin(), uri.end()))}, nullptr), S_OK);
+        ASSERT_EQ(view->CallFunction(
+                      L"go", {ScriptValue::Text(std::wstring(uri.begin(), uri.end()))}, nullptr),
+                  S_OK);
         if (c.reached) {
-            ASSERT_TRUE(PumpUntil([&] { return view->IsLoaded() && view->Uri() == uri && !lastTitle.empty(); }));
+            ASSERT_TRUE(PumpUntil(
+                [&] { return view->IsLoaded() && view->Uri() == uri && !lastTitle.empty(); }));
             EXPECT_EQ(lastTitle, L"external:object:function");
             EXPECT_EQ(view->CallFunction(L"ping", {}, nullptr), S_OK);
         } else {
             // Refused: the window keeps its page and the page its bridge.
             PumpUntil([] { return false; }, 600);
             EXPECT_EQ(view->Uri(), MainUri());
-            EXPECT_EQ(Call(L"add", {ScriptValue::Int32(1), ScriptValue::Int32(1)}), ScriptValue::Int32(2));
+            EXPECT_EQ(Call(L"add", {ScriptValue::Int32(1), ScriptValue::Int32(1)}),
+                      ScriptValue::Int32(2));
         }
         Load(MainUri());
     }
