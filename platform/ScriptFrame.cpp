@@ -46,7 +46,7 @@ void PutValue(std::string& out, const ScriptValue& value, int depth, size_t& slo
         PutU32(out, static_cast<uint32_t>(value.elements.size()));
         for (size_t i = 0; i < value.elements.size(); ++i) {
             bool isPresent = i < value.present.size() && value.present[i];
-            PutU8(out, isPresent ? 1 : 0);
+            PutU8(out, isPresent ? 1 : value.ReadFailed(i) ? 2 : 0);
             ++slots;
             if (isPresent) PutValue(out, value.elements[i], depth + 1, slots);
         }
@@ -130,9 +130,10 @@ struct Reader {
             value.elements.reserve(count < 1024 ? count : 1024);
             for (uint32_t i = 0; i < count; ++i) {
                 uint8_t isPresent;
-                if (!CountSlot() || !U8(isPresent) || isPresent > 1) return false;
-                value.Append(ScriptValue(), isPresent == 1);
-                if (isPresent && !Value(value.elements.back(), depth + 1)) return false;
+                if (!CountSlot() || !U8(isPresent) || isPresent > 2) return false;
+                if (isPresent == 2) value.AppendFailed();
+                else value.Append(ScriptValue(), isPresent == 1);
+                if (isPresent == 1 && !Value(value.elements.back(), depth + 1)) return false;
             }
             return true;
         }

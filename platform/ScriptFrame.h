@@ -10,7 +10,8 @@
 // all integers little-endian. A value is a tag byte and its payload:
 //   0 undefined, 1 null, 2 bool (uint8 0/1), 3 int32, 4 double (IEEE 754 bits),
 //   5 text (uint32 byte count + UTF-8), 6 object (uint32 slot count, then per
-//   slot uint8 present flag and, when 1, the element's value).
+//   slot uint8 flag: 0 absent, 1 present and then the element's value, 2 absent
+//   because reading it failed).
 // Decode accepts any bytes: every count is checked against what is left, text
 // must be valid UTF-8 without surrogates, objects nest at most kMaxValueDepth
 // deep, and a body must be consumed exactly.

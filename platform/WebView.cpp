@@ -52,6 +52,7 @@
 #include "ScriptChannel.h"
 #include "ScriptDialog.h"
 #include "Shell.h"
+#include "WebSandbox.h"
 
 namespace platform {
 
@@ -312,11 +313,22 @@ Bridge::Bridge() {
     }
     // The web processes run sandboxed: they see the extension folder (read
     // only; WebKit does not mount it by itself) and the socket folder. Paths
-    // must be given before the first web process starts, that is here.
-    webkit_web_context_set_sandbox_enabled(context, TRUE);
-    if (g_file_test(extensionFolder.c_str(), G_FILE_TEST_IS_DIR))
-        webkit_web_context_add_path_to_sandbox(context, extensionFolder.c_str(), TRUE);
-    if (!folder.empty()) webkit_web_context_add_path_to_sandbox(context, folder.c_str(), FALSE);
+    // must be given before the first web process starts, that is here. Where
+    // the sandbox cannot start, WebKit would abort the program at the first
+    // page: the pages then run without it (the bridge still serves only the
+    // page's own folder or origin).
+    std::string sandboxProblem = WebSandboxProblem();
+    if (sandboxProblem.empty()) {
+        webkit_web_context_set_sandbox_enabled(context, TRUE);
+        if (g_file_test(extensionFolder.c_str(), G_FILE_TEST_IS_DIR))
+            webkit_web_context_add_path_to_sandbox(context, extensionFolder.c_str(), TRUE);
+        if (!folder.empty()) webkit_web_context_add_path_to_sandbox(context, folder.c_str(), FALSE);
+    } else {
+        g_warning("Web view: the web process sandbox cannot start here (%s); web pages run "
+                  "without it",
+                  sandboxProblem.c_str());
+        webkit_web_context_set_sandbox_enabled(context, FALSE);
+    }
     g_signal_connect(context, "initialize-web-extensions", G_CALLBACK(&Bridge::OnInitializeExtensions),
                      this);
 }

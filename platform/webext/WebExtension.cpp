@@ -188,9 +188,10 @@ ScriptValue FromJs(JSCValue* value, int depth, size_t& budget) {
         }
         JSCValue* element = jsc_value_object_get_property(value, name.c_str());
         if (jsc_context_get_exception(context)) {
-            // A getter that throws leaves the element unreadable.
+            // A getter that throws leaves the element unreadable, which native
+            // code tells from a hole.
             jsc_context_clear_exception(context);
-            object.Append(ScriptValue(), false);
+            object.AppendFailed();
         } else {
             object.Append(FromJs(element, depth + 1, budget));
         }

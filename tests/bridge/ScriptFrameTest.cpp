@@ -103,6 +103,20 @@ TEST(ScriptFrameTest, HolesStayAbsent) {
     EXPECT_EQ(v.Element(2)->kind, Kind::Empty);
     EXPECT_EQ(v.Element(3)->Element(0)->text, L"€");
     EXPECT_EQ(v.Element(4), nullptr);
+
+    // An element whose read failed is absent too, and stays told apart from a hole.
+    ScriptValue failed;
+    failed.kind = Kind::Object;
+    failed.Append(ScriptValue(), false);
+    failed.AppendFailed();
+    frame.values = {failed};
+    ASSERT_TRUE(Decode(Encode(frame), back));
+    const ScriptValue& f = back.values[0];
+    ASSERT_EQ(f.Length(), 2u);
+    EXPECT_EQ(f.Element(1), nullptr);
+    EXPECT_FALSE(f.ReadFailed(0));
+    EXPECT_TRUE(f.ReadFailed(1));
+    EXPECT_FALSE(f.ReadFailed(2));
 }
 
 TEST(ScriptFrameTest, MalformedBytesAreRefused) {

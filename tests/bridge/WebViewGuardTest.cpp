@@ -25,6 +25,7 @@
 #include "platform/BridgeFolder.h"
 #include "platform/ScriptFrame.h"
 #include "platform/Shell.h"
+#include "platform/WebSandbox.h"
 #include "platform/WebView.h"
 
 using namespace platform;
@@ -474,6 +475,39 @@ TEST(BridgeFolderTest, StaleFoldersOfKilledCopiesAreRemoved) {
     EXPECT_TRUE(exists("korvo-bridge-extra1"));
     close(live);
     RemoveTree(parent);
+}
+
+TEST(WebSandboxTest, ARootThatIsNoMountPointIsSeen) {
+    struct Case {
+        const char* what;
+        const char* mountinfo;
+        bool hasRoot;
+    } cases[] = {
+        {"a normal system",
+         "22 1 8:1 / / rw,relatime shared:1 - ext4 /dev/sda1 rw\n"
+         "23 22 0:5 / /dev rw,nosuid shared:2 - devtmpfs udev rw\n",
+         true},
+        {"a container on an overlay", "510 480 0:52 / / rw - overlay overlay rw,lowerdir=/a\n",
+         true},
+        {"a chroot whose root is a plain folder",
+         "601 22 8:1 /srv/chroot/proc /proc rw - proc proc rw\n"
+         "602 22 8:1 /srv/chroot/usr /usr ro - ext4 /dev/sda1 rw\n",
+         false},
+        {"a mount below the root only", "30 22 0:30 / /root rw - tmpfs tmpfs rw\n", false},
+        {"nothing readable", "", false},
+        {"a cut line", "22 1 8:1 /\n", false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(MountTableHasRoot(c.mountinfo), c.hasRoot) << c.what;
+    // Where the root is no mount point, the sandbox is reported as unavailable.
+    gchar* table = nullptr;
+    ASSERT_TRUE(g_file_get_contents("/proc/self/mountinfo", &table, nullptr, nullptr));
+    bool hasRoot = MountTableHasRoot(table);
+    g_free(table);
+    if (!hasRoot) {
+        EXPECT_NE(WebSandboxProblem(), "");
+    }
+    if (!WebSandboxProblem().empty())
+        std::printf("web sandbox unavailable: %s\n", WebSandboxProblem().c_str());
 }
 
 }  // namespace
