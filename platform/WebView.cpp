@@ -657,7 +657,11 @@ WebView::WebView(ScriptHost* host, bool offscreen) : impl(std::make_shared<Impl>
     Bridge& bridge = Bridge::Get();
     impl->owner = this;
     impl->host = host;
-    impl->view = WEBKIT_WEB_VIEW(webkit_web_view_new_with_context(bridge.context));
+    // Connections that open no resource load (WebSocket) pass by the
+    // extension's load check; the policy keeps them to the page's own origin.
+    impl->view = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", bridge.context,
+                                              "default-content-security-policy",
+                                              "connect-src 'self' file: data: blob:", nullptr));
     g_object_ref_sink(impl->view);
     Impl* data = impl.get();
     g_signal_connect(impl->view, "load-changed", G_CALLBACK(OnLoadChanged), data);

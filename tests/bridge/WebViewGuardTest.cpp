@@ -168,9 +168,14 @@ class WebViewGuardTest : public ::testing::Test {
                 "  fetch(url).then(function () { fetched = 'loaded'; },"
                 "                  function () { fetched = 'refused'; }); return true; }"
                 "function fetchResult() { return fetched; }"
+                "function tryWebSocket(url) { try { new WebSocket(url); } catch (e) {} return "
+                "true; }"
                 "function scriptsRun() { return ran.join(','); }"
                 "</script></head><body>"
                 "<p id='inline'>i</p><p id='local'>l</p><p id='remote'>r</p>"
+                "<img src='" +
+                remote +
+                "/image.png'>"
                 "<iframe src='" +
                 remote +
                 "/frame.html'></iframe>"
@@ -255,6 +260,9 @@ TEST_F(WebViewGuardTest, NothingFromTheNetworkOrOutsideTheFolderLoads) {
     ASSERT_TRUE(PumpUntil([] { return Messages().find(L"local:object") != std::wstring::npos; }));
     Call(L"tryFetch", {ScriptValue::Text(Widen(server->Base() + "/fetched"))});
     ASSERT_TRUE(PumpUntil([] { return Call(L"fetchResult").text != L"pending"; }));
+    std::string socketAddress = server->Base();
+    socketAddress.replace(0, 4, "ws");
+    Call(L"tryWebSocket", {ScriptValue::Text(Widen(socketAddress + "/socket"))});
     Settle();
     EXPECT_EQ(Call(L"fetchResult"), ScriptValue::Text(L"refused"));
     EXPECT_EQ(server->Requests(), before) << "a request reached the network";
