@@ -5,7 +5,10 @@
 
 #include <fstream>
 #include <functional>
+#include <ostream>
 #include <string>
+
+#include "platform/ScriptValue.h"
 
 namespace bridge_test {
 
@@ -53,3 +56,43 @@ inline void RemoveTree(const std::string& folder) {
 }
 
 }  // namespace bridge_test
+
+namespace platform {
+
+// Readable values in test failures.
+inline void PrintTo(const ScriptValue& value, std::ostream* out) {
+    using Kind = ScriptValue::Kind;
+    switch (value.kind) {
+        case Kind::Empty:
+            *out << "undefined";
+            break;
+        case Kind::Null:
+            *out << "null";
+            break;
+        case Kind::Bool:
+            *out << (value.boolValue ? "true" : "false");
+            break;
+        case Kind::Int32:
+            *out << "int32 " << value.intValue;
+            break;
+        case Kind::Double:
+            *out << "double " << value.doubleValue;
+            break;
+        case Kind::Text:
+            *out << "text \"" << bridge_test::Narrow(value.text) << "\"";
+            break;
+        case Kind::Object:
+            *out << "[";
+            for (size_t i = 0; i < value.Length(); ++i) {
+                if (i) *out << ", ";
+                if (const ScriptValue* element = value.Element(i))
+                    PrintTo(*element, out);
+                else
+                    *out << (value.ReadFailed(i) ? "(read failed)" : "(hole)");
+            }
+            *out << "]";
+            break;
+    }
+}
+
+}  // namespace platform
