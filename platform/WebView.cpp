@@ -46,6 +46,7 @@
 #include <webkit2/webkit2.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 #include "BridgeFolder.h"
@@ -131,6 +132,18 @@ AllowedArea Parse(const std::string& uri) {
 // count as outside.
 std::string Resolved(const std::string& path) {
     char* real = realpath(path.c_str(), nullptr);
+    if (!real && errno == ENOENT && path.size() > 1 && path.back() != '/') {
+        // A missing document: its folder decides, and its load fails as usual.
+        gchar* parent = g_path_get_dirname(path.c_str());
+        gchar* name = g_path_get_basename(path.c_str());
+        char* realParent = realpath(parent, nullptr);
+        std::string result;
+        if (realParent) result = std::string(realParent) + (realParent[1] ? "/" : "") + name;
+        free(realParent);
+        g_free(parent);
+        g_free(name);
+        return result;
+    }
     if (!real) return {};
     std::string result = real;
     free(real);

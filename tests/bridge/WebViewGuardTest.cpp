@@ -312,6 +312,14 @@ TEST_F(WebViewGuardTest, NavigationsStayInTheFolder) {
     ExpectBridge(L"loads");
 }
 
+TEST_F(WebViewGuardTest, AMissingPageInTheFolderIsTriedAndFails) {
+    // Not refused as outside: the load is made and fails as any missing file.
+    Load("first.html");
+    Call(L"go", {ScriptValue::Text(Widen(Uri("missing.html")))});
+    Settle();
+    EXPECT_EQ(view->Uri(), Uri("missing.html"));
+}
+
 TEST_F(WebViewGuardTest, AFrameOutsideTheFolderDoesNotLoad) {
     Load("first.html");
     for (const char* src : {"link.html", "../outside.html"})

@@ -2,10 +2,11 @@
 // ways, nesting, values of every kind, dialogs, reload, a killed web process,
 // an unresponsive page and documents outside the allowed folder.
 
-#include <glib/gstdio.h>
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 #include <signal.h>
+
+#include <glib/gstdio.h>
 
 #include <chrono>
 #include <cmath>
@@ -145,7 +146,7 @@ struct TestHost : ScriptHost {
 };
 
 class WebViewTest : public ::testing::Test {
-  protected:
+protected:
     static void SetUpTestSuite() {
         if (!g_getenv("DISPLAY") || !gtk_init_check(nullptr, nullptr)) return;
         gchar* dir = g_dir_make_tmp("bridge-test-XXXXXX", nullptr);
@@ -211,8 +212,7 @@ TEST_F(WebViewTest, CallsFailBeforeTheDocumentHasLoaded) {
     EXPECT_EQ(fresh.CallFunction(L"echo", {}, &result), E_FAIL);
     EXPECT_EQ(fresh.CallFunctionWithArray(L"arrayInfo", {}, &result), E_FAIL);
     ASSERT_TRUE(PumpUntil([&] { return fresh.IsLoaded() && otherHost.loads == 1; }));
-    EXPECT_EQ(fresh.CallFunction(L"add", {ScriptValue::Int32(2), ScriptValue::Int32(3)}, &result),
-              S_OK);
+    EXPECT_EQ(fresh.CallFunction(L"add", {ScriptValue::Int32(2), ScriptValue::Int32(3)}, &result), S_OK);
     EXPECT_EQ(result, ScriptValue::Int32(5));
 }
 
@@ -228,8 +228,7 @@ TEST_F(WebViewTest, StatusOfCallsThatCannotRun) {
     };
     for (const auto& c : cases) {
         ScriptValue result = ScriptValue::Int32(99);
-        EXPECT_EQ(view->CallFunction(c.name, {}, &result), c.status)
-            << "function " << Narrow(c.name);
+        EXPECT_EQ(view->CallFunction(c.name, {}, &result), c.status) << "function " << Narrow(c.name);
     }
     // The page is unharmed by the failures.
     EXPECT_EQ(Call(L"add", {ScriptValue::Int32(1), ScriptValue::Int32(2)}), ScriptValue::Int32(3));
@@ -259,8 +258,7 @@ TEST_F(WebViewTest, ValuesTravelToScriptAndBack) {
          L"[string:x,[null]]"},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(Call(L"describe", {c.value}), ScriptValue::Text(c.described))
-            << Narrow(c.described);
+        EXPECT_EQ(Call(L"describe", {c.value}), ScriptValue::Text(c.described)) << Narrow(c.described);
     }
     // And back: echo returns each value as it came, except that a double
     // holding an integral 32-bit value becomes an Int32 (one number type in script).
@@ -277,15 +275,12 @@ TEST_F(WebViewTest, ValuesTravelToScriptAndBack) {
     }
     EXPECT_EQ(Call(L"echo", {ScriptValue::Double(3.0)}), ScriptValue::Int32(3));
     // Several arguments keep their order.
-    EXPECT_EQ(Call(L"describeAll",
-                   {ScriptValue::Int32(1), ScriptValue::Text(L"two"), ScriptValue::Null()}),
+    EXPECT_EQ(Call(L"describeAll", {ScriptValue::Int32(1), ScriptValue::Text(L"two"), ScriptValue::Null()}),
               ScriptValue::Text(L"number:1 string:two null"));
 }
 
 TEST_F(WebViewTest, ScriptArgumentsArriveWithTheirKinds) {
-    host->onApiCall = [](int32_t number, const ScriptValue&) {
-        return ScriptValue::Int32(number * 10);
-    };
+    host->onApiCall = [](int32_t number, const ScriptValue&) { return ScriptValue::Int32(number * 10); };
     EXPECT_EQ(Call(L"sendArgs"), ScriptValue::Int32(50));
     const ScriptValue& a = host->lastArgument;
     ASSERT_EQ(a.kind, Kind::Object);
@@ -466,10 +461,7 @@ TEST_F(WebViewTest, ExternalObjectMembers) {
 TEST_F(WebViewTest, ReplaceOuterHtml) {
     EXPECT_EQ(view->ReplaceOuterHtml(L"ID_DISPLAY", L"<b id=\"ID_DISPLAY\">DISPLAY</b>"), S_OK);
     ScriptValue result;
-    ASSERT_EQ(view->CallFunction(
-                  L"eval", {ScriptValue::Text(L"document.getElementById('ID_DISPLAY').outerHTML")},
-                  &result),
-              S_OK);
+    ASSERT_EQ(view->CallFunction(L"eval", {ScriptValue::Text(L"document.getElementById('ID_DISPLAY').outerHTML")}, &result), S_OK);
     EXPECT_EQ(result, ScriptValue::Text(L"<b id=\"ID_DISPLAY\">DISPLAY</b>"));
     EXPECT_EQ(view->ReplaceOuterHtml(L"NO_SUCH_ID", L"<i></i>"), S_FALSE);
 }
@@ -479,8 +471,7 @@ TEST_F(WebViewTest, ReloadKeepsTheBridge) {
     view->Reload();
     EXPECT_EQ(view->CallFunction(L"echo", {}, nullptr), E_FAIL);  // loading
     ASSERT_TRUE(PumpUntil([&] { return view->IsLoaded() && host->loads > loads; }));
-    EXPECT_EQ(Call(L"add", {ScriptValue::Int32(20), ScriptValue::Int32(22)}),
-              ScriptValue::Int32(42));
+    EXPECT_EQ(Call(L"add", {ScriptValue::Int32(20), ScriptValue::Int32(22)}), ScriptValue::Int32(42));
     host->onApiCall = [](int32_t, const ScriptValue&) { return ScriptValue::Int32(-1); };
     EXPECT_EQ(Call(L"down", {ScriptValue::Int32(1)}), ScriptValue::Int32(0));
 }
@@ -499,8 +490,7 @@ TEST_F(WebViewTest, KilledWebProcessFailsTheCallAndThePageComesBack) {
     EXPECT_EQ(view->CallFunction(L"hang", {ScriptValue::Int32(60000)}, &result), E_FAIL);
     auto waited = std::chrono::steady_clock::now() - start;
     killer.join();
-    EXPECT_LT(waited, std::chrono::seconds(5))
-        << "the call in flight should fail at the end of file";
+    EXPECT_LT(waited, std::chrono::seconds(5)) << "the call in flight should fail at the end of file";
     int loads = host->loads;
     ASSERT_TRUE(PumpUntil([&] { return terminated && view->IsLoaded() && host->loads > loads; }));
     view->onWebProcessTerminated = nullptr;
@@ -519,9 +509,7 @@ TEST_F(WebViewTest, AnUnresponsivePageIsGivenUpAndHeardFromAgain) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(100));
     // Its late answer shows it is back.
     ScriptValue result;
-    ASSERT_TRUE(PumpUntil(
-        [&] { return view->CallFunction(L"echo", {ScriptValue::Int32(8)}, &result) == S_OK; },
-        5000));
+    ASSERT_TRUE(PumpUntil([&] { return view->CallFunction(L"echo", {ScriptValue::Int32(8)}, &result) == S_OK; }, 5000));
     EXPECT_EQ(result, ScriptValue::Int32(8));
 }
 
