@@ -46,7 +46,7 @@ void PutValue(std::string& out, const ScriptValue& value, int depth, size_t& slo
         PutU32(out, static_cast<uint32_t>(value.elements.size()));
         for (size_t i = 0; i < value.elements.size(); ++i) {
             bool isPresent = i < value.present.size() && value.present[i];
-            PutU8(out, isPresent ? 1 : 0);
+            PutU8(out, isPresent ? 1 : value.ReadFailed(i) ? 2 : 0);
             ++slots;
             if (isPresent) PutValue(out, value.elements[i], depth + 1, slots);
         }
@@ -130,9 +130,10 @@ struct Reader {
             value.elements.reserve(count < 1024 ? count : 1024);
             for (uint32_t i = 0; i < count; ++i) {
                 uint8_t isPresent;
-                if (!CountSlot() || !U8(isPresent) || isPresent > 1) return false;
-                value.Append(ScriptValue(), isPresent == 1);
-                if (isPresent && !Value(value.elements.back(), depth + 1)) return false;
+                if (!CountSlot() || !U8(isPresent) || isPresent > 2) return false;
+                if (isPresent == 2) value.AppendFailed();
+                else value.Append(ScriptValue(), isPresent == 1);
+                if (isPresent == 1 && !Value(value.elements.back(), depth + 1)) return false;
             }
             return true;
         }
@@ -217,7 +218,11 @@ bool EncodeFrame(const ScriptFrame& frame, std::string& out) {
     PutU32(out, frame.id);
     auto value = [&](size_t i) { return i < frame.values.size() ? frame.values[i] : ScriptValue(); };
     switch (frame.kind) {
-    case FrameKind::Hello: PutU64(out, frame.pageId); break;
+    case FrameKind::Hello:
+        PutU64(out, frame.pageId);
+        for (size_t i = 0; i < kTokenSize; ++i)
+            PutU8(out, i < frame.token.size() ? static_cast<uint8_t>(frame.token[i]) : 0);
+        break;
     case FrameKind::Reply:
         PutU32(out, static_cast<uint32_t>(frame.number));
         PutValue(out, value(0), 0, slots);
@@ -278,7 +283,14 @@ bool DecodeFrame(const uint8_t* data, size_t size, ScriptFrame& frame) {
     };
     uint32_t u = 0;
     switch (static_cast<FrameKind>(kind)) {
-    case FrameKind::Hello: ok = r.U64(frame.pageId); break;
+    case FrameKind::Hello:
+        ok = r.U64(frame.pageId) && r.left >= kTokenSize;
+        if (ok) {
+            frame.token.assign(reinterpret_cast<const char*>(r.p), kTokenSize);
+            r.p += kTokenSize;
+            r.left -= kTokenSize;
+        }
+        break;
     case FrameKind::Reply:
     case FrameKind::ApiCall:
         ok = r.U32(u) && oneValue();

@@ -10,7 +10,8 @@
 // all integers little-endian. A value is a tag byte and its payload:
 //   0 undefined, 1 null, 2 bool (uint8 0/1), 3 int32, 4 double (IEEE 754 bits),
 //   5 text (uint32 byte count + UTF-8), 6 object (uint32 slot count, then per
-//   slot uint8 present flag and, when 1, the element's value).
+//   slot uint8 flag: 0 absent, 1 present and then the element's value, 2 absent
+//   because reading it failed).
 // Decode accepts any bytes: every count is checked against what is left, text
 // must be valid UTF-8 without surrogates, objects nest at most kMaxValueDepth
 // deep, and a body must be consumed exactly.
@@ -25,7 +26,7 @@
 namespace platform {
 
 enum class FrameKind : uint8_t {
-    Hello = 1,                  // page -> native: uint64 page id (no reply)
+    Hello = 1,                  // page -> native: uint64 page id, kTokenSize token bytes (no reply)
     Reply = 2,                  // both: int32 status, value
     ApiCall = 3,                // page -> native: int32 number, value argument
     PropertyGet = 4,            // page -> native: uint8 property
@@ -49,6 +50,8 @@ inline constexpr uint32_t kMaxFrameSize = 16u << 20;
 // can make the receiver allocate (some tens of megabytes).
 inline constexpr size_t kMaxFrameSlots = 1u << 18;
 inline constexpr size_t kFrameSizeField = 4;
+// The secret a web process proves itself with in its hello.
+inline constexpr size_t kTokenSize = 16;
 inline constexpr uint32_t kFrameHeaderSize = 5;  // kind + id
 // Objects inside objects: script arrays of arrays are shallow; the bound keeps a
 // hostile frame from exhausting the decoder's stack.
@@ -58,6 +61,7 @@ struct ScriptFrame {
     FrameKind kind = FrameKind::Reply;
     uint32_t id = 0;
     uint64_t pageId = 0;        // Hello
+    std::string token;          // Hello: kTokenSize bytes (shorter is padded with zeros)
     int32_t number = 0;         // ApiCall: function number; Reply: status
     uint8_t selector = 0;       // PropertyGet/Set: ScriptProperty; ScriptDialog: ScriptDialogKind
     std::wstring name;          // Test: first; ScriptDialog: message; DocumentQuery: address;

@@ -5,7 +5,8 @@
 // is one of the script kinds; a script object travels as a snapshot of its
 // elements "0" .. length-1, each present or absent (a hole is absent), so
 // native code reads elements by index and can tell a missing element from one
-// that holds undefined. A snapshot takes at most 100000 elements, nested
+// that holds undefined. An element whose read threw in script is absent and
+// marked as failed, which callers can tell from a hole. A snapshot takes at most 100000 elements, nested
 // objects included, and objects nested deeper than 31 levels arrive empty;
 // elements past those bounds are absent, as if the script had none there.
 
@@ -45,9 +46,11 @@ struct ScriptValue {
     int32_t intValue = 0;
     double doubleValue = 0.0;
     std::wstring text;
-    // Object only: element i is elements[i] when present[i]; both have the same size.
+    // Object only: element i is elements[i] when present[i]; readFailed[i]
+    // marks an absent element whose read threw. All three have the same size.
     std::vector<ScriptValue> elements;
     std::vector<bool> present;
+    std::vector<bool> readFailed;
 
     static ScriptValue Empty() { return {}; }
     static ScriptValue Null() { ScriptValue v; v.kind = Kind::Null; return v; }
@@ -60,6 +63,7 @@ struct ScriptValue {
         ScriptValue v;
         v.kind = Kind::Object;
         v.present.assign(items.size(), true);
+        v.readFailed.assign(items.size(), false);
         v.elements = std::move(items);
         return v;
     }
@@ -76,7 +80,15 @@ struct ScriptValue {
     void Append(ScriptValue element, bool isPresent = true) {
         elements.push_back(std::move(element));
         present.push_back(isPresent);
+        readFailed.push_back(false);
     }
+    // Appends an element slot that could not be read (its getter threw).
+    void AppendFailed() {
+        Append(ScriptValue(), false);
+        readFailed.back() = true;
+    }
+    // True when element index exists but reading it failed.
+    bool ReadFailed(size_t index) const { return index < readFailed.size() && readFailed[index]; }
 
     bool operator==(const ScriptValue& other) const = default;
 };

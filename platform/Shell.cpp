@@ -6,7 +6,20 @@
 
 namespace platform {
 
+namespace {
+ShellOpenHook& Hook() {
+    static ShellOpenHook hook;
+    return hook;
+}
+}  // namespace
+
+void SetShellOpenHook(ShellOpenHook hook) { Hook() = std::move(hook); }
+
 int ShellOpen(const std::wstring& file, int /*show*/) {
+    if (Hook()) {
+        auto hook = Hook();  // the hook may replace itself
+        return hook(file);
+    }
     std::string name = ToUtf8(std::wstring_view(file.c_str()));
     if (name.empty()) return ShellFileNotFound;
 

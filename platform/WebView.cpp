@@ -8,8 +8,17 @@
 // private directory (mode 0700, added to the web-process sandbox). The
 // extension connects once per page and says hello with the page id; the id
 // matches webkit_web_view_get_page_id of exactly one view, which takes the
-// connection over (a newer connection for the same view replaces the old one,
-// as when a navigation moves the page into a new process).
+// connection over. Every web process gets its own random token with the socket
+// path and must repeat it in its hello, so no other process of the user can
+// take a page's place; a connection replaces a view's live one only when it
+// comes from a web process started after the one that holds it (the old one
+// died, or a navigation moved the page into a new process).
+//
+// Only the allowed area is ever loaded: navigations that leave it are refused
+// here (a link the user clicks to a web address goes to the desktop's browser
+// instead), and the extension refuses every resource load that leaves it
+// (scripts, styles, frames, fetches), asking here with the same rule. Calls
+// from the page are served only while the view's current document lies in it.
 //
 // Calls into script are refused with E_FAIL until the current document exists
 // and lies in the allowed area. It exists once the web process asked whether
@@ -35,6 +44,8 @@
 #include <dlfcn.h>
 #include <glib-unix.h>
 #include <glib/gstdio.h>
+#include <signal.h>
+#include <sys/random.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -42,10 +53,14 @@
 #include <webkit2/webkit2.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
+#include "BridgeFolder.h"
 #include "ScriptChannel.h"
 #include "ScriptDialog.h"
+#include "Shell.h"
+#include "WebSandbox.h"
 
 namespace platform {
 
@@ -119,13 +134,45 @@ AllowedArea Parse(const std::string& uri) {
     return area;
 }
 
+// The path with every symbolic link resolved, keeping a trailing '/'; empty
+// when it does not exist. A link inside the folder that points outside must
+// count as outside.
+std::string Resolved(const std::string& path) {
+    char* real = realpath(path.c_str(), nullptr);
+    if (!real && errno == ENOENT && path.size() > 1 && path.back() != '/') {
+        // A missing document: its folder decides, and its load fails as usual.
+        gchar* parent = g_path_get_dirname(path.c_str());
+        gchar* name = g_path_get_basename(path.c_str());
+        char* realParent = realpath(parent, nullptr);
+        std::string result;
+        if (realParent) result = std::string(realParent) + (realParent[1] ? "/" : "") + name;
+        free(realParent);
+        g_free(parent);
+        g_free(name);
+        return result;
+    }
+    if (!real) return {};
+    std::string result = real;
+    free(real);
+    if (path.size() > 1 && path.back() == '/' && result.back() != '/') result += '/';
+    return result;
+}
+
 AllowedArea AreaOf(const std::string& uri) {
     AllowedArea area = Parse(uri);
-    if (area.valid && area.file && area.folder.back() != '/') {
-        gchar* folder = g_path_get_dirname(area.folder.c_str());
-        area.folder = folder;
-        g_free(folder);
-        if (area.folder.back() != '/') area.folder += '/';
+    if (area.valid && area.file) {
+        // The folder of the document itself: a page address that is a link
+        // makes the folder of the file it points to the area.
+        std::string document = Resolved(area.folder);
+        if (!document.empty()) area.folder = document;
+        if (area.folder.back() != '/') {
+            gchar* folder = g_path_get_dirname(area.folder.c_str());
+            area.folder = folder;
+            g_free(folder);
+            if (area.folder.back() != '/') area.folder += '/';
+        }
+        std::string real = Resolved(area.folder);
+        if (!real.empty()) area.folder = real;
     }
     return area;
 }
@@ -134,8 +181,26 @@ bool Contains(const AllowedArea& area, const std::string& uri) {
     if (!area.valid) return false;
     AllowedArea document = Parse(uri);
     if (!document.valid || document.file != area.file) return false;
-    if (area.file) return document.folder.compare(0, area.folder.size(), area.folder) == 0;
+    if (area.file) {
+        std::string real = Resolved(document.folder);
+        return !real.empty() && real.compare(0, area.folder.size(), area.folder) == 0;
+    }
     return document.scheme == area.scheme && document.host == area.host && document.port == area.port;
+}
+
+// Addresses that never leave the page: its own blank and inline documents and
+// the objects its script made.
+bool IsLocalScheme(const char* uri) {
+    for (const char* scheme : {"about:", "data:", "blob:"})
+        if (g_ascii_strncasecmp(uri, scheme, std::strlen(scheme)) == 0) return true;
+    return false;
+}
+
+// Addresses a clicked link may hand to the desktop's browser or mail program.
+bool IsWebAddress(const char* uri) {
+    for (const char* scheme : {"http:", "https:", "mailto:"})
+        if (g_ascii_strncasecmp(uri, scheme, std::strlen(scheme)) == 0) return true;
+    return false;
 }
 
 }  // namespace
@@ -156,6 +221,8 @@ struct WebView::Impl : std::enable_shared_from_this<WebView::Impl> {
     unsigned reloadId = 0;
     std::shared_ptr<ScriptChannel> channel;
     int processId = 0;
+    // Which web process (in order of start) the channel came from.
+    size_t channelGeneration = 0;
 
     bool CurrentDocumentAllowed() const {
         const char* current = webkit_web_view_get_uri(view);
@@ -166,12 +233,16 @@ struct WebView::Impl : std::enable_shared_from_this<WebView::Impl> {
         if (title.empty()) title = Wide(g_get_application_name());
         return title;
     }
+    bool MayLoad(const char* address) const {
+        return address && (IsLocalScheme(address) || Contains(area, address));
+    }
     void Serve(const ScriptFrame& request, ScriptFrame& reply);
     void DocumentReady();
     void ForgetDocument() {
         loaded = false;
         windowCleared = false;
     }
+    void ServeHost(const ScriptFrame& request, ScriptFrame& reply);
     ScriptStatus Call(ScriptFrame& request, ScriptValue* result);
 };
 
@@ -187,16 +258,20 @@ public:
 
     WebKitWebContext* context = nullptr;
     std::vector<WebView::Impl*> views;
+    std::string socketPath;
 
 private:
     Bridge();
     static void OnInitializeExtensions(WebKitWebContext* context, gpointer self);
     static gboolean OnConnection(gint fd, GIOCondition, gpointer self);
     void Adopt(int fd, int processId);
+    // Start order of the web process that was given token, or -1 for none.
+    long Generation(const std::string& token) const;
 
     std::string folder;
-    std::string socketPath;
     std::string extensionFolder;
+    // One per web process started, in order.
+    std::vector<std::string> tokens;
     int listenFd = -1;
     std::vector<std::shared_ptr<ScriptChannel>> connections;
 };
@@ -220,6 +295,9 @@ Bridge::Bridge() {
     // A private folder for the socket: only this user can reach it.
     const char* runtime = g_getenv("XDG_RUNTIME_DIR");
     gchar* made = nullptr;
+    // Copies that were killed left their folders behind.
+    if (runtime) RemoveStaleBridgeFolders(runtime);
+    RemoveStaleBridgeFolders(g_get_tmp_dir());
     if (runtime && g_file_test(runtime, G_FILE_TEST_IS_DIR)) {
         gchar* pattern = g_build_filename(runtime, "korvo-bridge-XXXXXX", nullptr);
         made = g_mkdtemp_full(pattern, 0700);
@@ -261,20 +339,56 @@ Bridge::Bridge() {
     }
     // The web processes run sandboxed: they see the extension folder (read
     // only; WebKit does not mount it by itself) and the socket folder. Paths
-    // must be given before the first web process starts, that is here.
-    webkit_web_context_set_sandbox_enabled(context, TRUE);
-    if (g_file_test(extensionFolder.c_str(), G_FILE_TEST_IS_DIR))
-        webkit_web_context_add_path_to_sandbox(context, extensionFolder.c_str(), TRUE);
-    if (!folder.empty()) webkit_web_context_add_path_to_sandbox(context, folder.c_str(), FALSE);
+    // must be given before the first web process starts, that is here. Where
+    // the sandbox cannot start, WebKit would abort the program at the first
+    // page: the pages then run without it (the bridge still serves only the
+    // page's own folder or origin).
+    std::string sandboxProblem = WebSandboxProblem();
+    if (sandboxProblem.empty()) {
+        webkit_web_context_set_sandbox_enabled(context, TRUE);
+        if (g_file_test(extensionFolder.c_str(), G_FILE_TEST_IS_DIR))
+            webkit_web_context_add_path_to_sandbox(context, extensionFolder.c_str(), TRUE);
+        if (!folder.empty()) webkit_web_context_add_path_to_sandbox(context, folder.c_str(), FALSE);
+    } else {
+        g_warning("Web view: the web process sandbox cannot start here (%s); web pages run "
+                  "without it",
+                  sandboxProblem.c_str());
+        webkit_web_context_set_sandbox_enabled(context, FALSE);
+    }
     g_signal_connect(context, "initialize-web-extensions", G_CALLBACK(&Bridge::OnInitializeExtensions),
                      this);
 }
 
 void Bridge::OnInitializeExtensions(WebKitWebContext* context, gpointer data) {
     auto* self = static_cast<Bridge*>(data);
+    // Called once for every web process about to start: each gets a token of
+    // its own.
+    std::string token(kTokenSize, '\0');
+    if (getrandom(token.data(), token.size(), 0) != static_cast<ssize_t>(token.size())) {
+        g_warning("Script bridge: no random token for a new web process; its pages get no bridge");
+        token.clear();
+    }
+    self->tokens.push_back(token);
+    auto* hex = static_cast<gchar*>(g_malloc(token.size() * 2 + 1));
+    for (size_t i = 0; i < token.size(); ++i)
+        g_snprintf(hex + 2 * i, 3, "%02x", static_cast<unsigned char>(token[i]));
+    hex[token.size() * 2] = '\0';
     webkit_web_context_set_web_extensions_directory(context, self->extensionFolder.c_str());
     webkit_web_context_set_web_extensions_initialization_user_data(
-        context, g_variant_new_string(self->socketPath.c_str()));
+        context, g_variant_new("(ss)", self->socketPath.c_str(), hex));
+    g_free(hex);
+}
+
+long Bridge::Generation(const std::string& token) const {
+    if (token.size() != kTokenSize) return -1;
+    for (size_t i = 0; i < tokens.size(); ++i) {
+        const std::string& issued = tokens[i];
+        if (issued.size() != kTokenSize) continue;
+        unsigned char difference = 0;
+        for (size_t k = 0; k < kTokenSize; ++k) difference |= issued[k] ^ token[k];
+        if (difference == 0) return static_cast<long>(i);
+    }
+    return -1;
 }
 
 gboolean Bridge::OnConnection(gint fd, GIOCondition, gpointer data) {
@@ -303,10 +417,30 @@ void Bridge::Adopt(int fd, int processId) {
     channel->notify = [this, served, weakChannel, processId](const ScriptFrame& hello) {
         auto channel = weakChannel.lock();
         if (!channel || !served->expired()) return;
+        long generation = Generation(hello.token);
+        if (generation < 0) {
+            g_warning("Script bridge: refused a hello without a valid token (process %d)", processId);
+            channel->Close();
+            return;
+        }
         for (auto* impl : views) {
             if (webkit_web_view_get_page_id(impl->view) != hello.pageId) continue;
-            if (impl->channel && impl->channel != channel) impl->channel->Close();
+            auto& live = impl->channel;
+            if (live && live != channel && live->IsOpen()) {
+                // Only a web process started later may take a live page's
+                // place, or any one when the holder is gone.
+                bool holderAlive = kill(impl->processId, 0) == 0 || errno != ESRCH;
+                if (static_cast<size_t>(generation) <= impl->channelGeneration && holderAlive) {
+                    g_warning("Script bridge: refused a second connection for page %llu from "
+                              "process %d; page keeps its bridge",
+                              static_cast<unsigned long long>(hello.pageId), processId);
+                    channel->Close();
+                    return;
+                }
+                live->Close();
+            }
             impl->channel = channel;
+            impl->channelGeneration = static_cast<size_t>(generation);
             impl->processId = processId;
             impl->unresponsive = false;
             *served = impl->weak_from_this();
@@ -334,11 +468,33 @@ void Bridge::Adopt(int fd, int processId) {
 
 }  // namespace
 
+void WebView::Impl::ServeHost(const ScriptFrame& request, ScriptFrame& reply) {
+    ScriptValue& result = reply.values[0];
+    const ScriptValue& argument = request.values.empty() ? ScriptValue() : request.values[0];
+    if (!host) return;
+    switch (request.kind) {
+    case FrameKind::ApiCall: result = host->ApiCall(request.number, argument); break;
+    case FrameKind::PropertyGet:
+        if (request.selector == static_cast<uint8_t>(ScriptProperty::Var))
+            result = ScriptValue::Text(host->GetVar());
+        else
+            result = ScriptValue::Int32(host->GetFunction());
+        break;
+    case FrameKind::PropertySet:
+        if (request.selector == static_cast<uint8_t>(ScriptProperty::Var))
+            host->SetVar(argument.kind == ScriptValue::Kind::Text ? argument.text : std::wstring());
+        else
+            host->SetFunction(argument.kind == ScriptValue::Kind::Int32 ? argument.intValue : 0);
+        break;
+    case FrameKind::Test: host->Test(request.name, request.text); break;
+    default: break;
+    }
+}
+
 void WebView::Impl::Serve(const ScriptFrame& request, ScriptFrame& reply) {
     auto self = shared_from_this();  // the view may be destroyed by a handler
     reply.number = S_OK;
     ScriptValue& result = reply.values[0];
-    const ScriptValue& argument = request.values.empty() ? ScriptValue() : request.values[0];
     switch (request.kind) {
     case FrameKind::DocumentQuery: {
         std::string document = WideToUtf8(request.name);
@@ -351,24 +507,19 @@ void WebView::Impl::Serve(const ScriptFrame& request, ScriptFrame& reply) {
         break;
     }
     case FrameKind::ApiCall:
-        if (host) result = host->ApiCall(request.number, argument);
-        break;
     case FrameKind::PropertyGet:
-        if (!host) break;
-        if (request.selector == static_cast<uint8_t>(ScriptProperty::Var))
-            result = ScriptValue::Text(host->GetVar());
-        else
-            result = ScriptValue::Int32(host->GetFunction());
-        break;
     case FrameKind::PropertySet:
-        if (!host) break;
-        if (request.selector == static_cast<uint8_t>(ScriptProperty::Var))
-            host->SetVar(argument.kind == ScriptValue::Kind::Text ? argument.text : std::wstring());
-        else
-            host->SetFunction(argument.kind == ScriptValue::Kind::Int32 ? argument.intValue : 0);
-        break;
     case FrameKind::Test:
-        if (host) host->Test(request.name, request.text);
+        // Whatever holds the connection, only an allowed document reaches the host.
+        if (!CurrentDocumentAllowed()) {
+            reply.number = E_FAIL;
+            const char* current = webkit_web_view_get_uri(view);
+            g_warning("Script bridge: refused a call from the page: its document %s may not use "
+                      "the bridge",
+                      current ? current : "(none)");
+            break;
+        }
+        ServeHost(request, reply);
         break;
     case FrameKind::ScriptDialog:
         switch (static_cast<ScriptDialogKind>(request.selector)) {
@@ -519,6 +670,31 @@ gboolean OnScriptDialog(WebKitWebView*, WebKitScriptDialog* dialog, gpointer dat
     return TRUE;
 }
 
+gboolean OnDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision,
+                        WebKitPolicyDecisionType type, gpointer data) {
+    if (type != WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION &&
+        type != WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION)
+        return FALSE;
+    auto* impl = static_cast<WebView::Impl*>(data);
+    WebKitNavigationAction* action = webkit_navigation_policy_decision_get_navigation_action(
+        WEBKIT_NAVIGATION_POLICY_DECISION(decision));
+    const char* address = webkit_uri_request_get_uri(webkit_navigation_action_get_request(action));
+    if (type == WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION && impl->MayLoad(address))
+        return FALSE;  // WebKit goes on as usual
+    webkit_policy_decision_ignore(decision);
+    // The page stays; a web address the user clicked opens where the desktop
+    // opens such addresses.
+    if (address && IsWebAddress(address) && webkit_navigation_action_is_user_gesture(action) &&
+        webkit_navigation_action_get_navigation_type(action) == WEBKIT_NAVIGATION_TYPE_LINK_CLICKED) {
+        auto keep = impl->shared_from_this();
+        ShellOpen(Wide(address), 1);
+    } else {
+        g_message("Web view: refused to load %s outside the page's folder",
+                  address ? address : "(no address)");
+    }
+    return TRUE;
+}
+
 GtkWidget* OnCreate(WebKitWebView*, WebKitNavigationAction*, gpointer) {
     return nullptr;  // no new windows
 }
@@ -529,7 +705,11 @@ WebView::WebView(ScriptHost* host, bool offscreen) : impl(std::make_shared<Impl>
     Bridge& bridge = Bridge::Get();
     impl->owner = this;
     impl->host = host;
-    impl->view = WEBKIT_WEB_VIEW(webkit_web_view_new_with_context(bridge.context));
+    // Connections that open no resource load (WebSocket) pass by the
+    // extension's load check; the policy keeps them to the page's own origin.
+    impl->view = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", bridge.context,
+                                              "default-content-security-policy",
+                                              "connect-src 'self' file: data: blob:", nullptr));
     g_object_ref_sink(impl->view);
     Impl* data = impl.get();
     g_signal_connect(impl->view, "load-changed", G_CALLBACK(OnLoadChanged), data);
@@ -538,6 +718,7 @@ WebView::WebView(ScriptHost* host, bool offscreen) : impl(std::make_shared<Impl>
     g_signal_connect(impl->view, "web-process-terminated", G_CALLBACK(OnTerminated), data);
     g_signal_connect(impl->view, "script-dialog", G_CALLBACK(OnScriptDialog), data);
     g_signal_connect(impl->view, "create", G_CALLBACK(OnCreate), data);
+    g_signal_connect(impl->view, "decide-policy", G_CALLBACK(OnDecidePolicy), data);
     if (offscreen) {
         impl->offscreen = gtk_offscreen_window_new();
         g_object_ref_sink(impl->offscreen);
@@ -578,6 +759,7 @@ void WebView::SetDialogOwner(Window* owner) { impl->dialogOwner = owner; }
 void WebView::SetWaitTimeout(int milliseconds) { impl->timeoutMs = milliseconds; }
 bool WebView::IsLoaded() const { return impl->loaded; }
 std::wstring WebView::Title() const { return Wide(webkit_web_view_get_title(impl->view)); }
+std::string WebView::BridgeSocketPath() { return Bridge::Get().socketPath; }
 int WebView::WebProcessId() const { return impl->channel && impl->channel->IsOpen() ? impl->processId : 0; }
 std::string WebView::Uri() const {
     const char* uri = webkit_web_view_get_uri(impl->view);

@@ -85,6 +85,9 @@ public:
     // Process id of the web process that serves the page over the bridge (0
     // while none is connected); for diagnostics and tests.
     int WebProcessId() const;
+    // The socket web processes connect to (empty when the bridge could not
+    // listen); for diagnostics and tests.
+    static std::string BridgeSocketPath();
 
     // Calls the page's global function name with args. Returns S_OK with the
     // function's result in *result (may be null); E_FAIL when no document

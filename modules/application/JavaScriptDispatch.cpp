@@ -114,12 +114,13 @@ void JavaScriptDispatch::testGetScriptArray(const ScriptValue& argument, ScriptV
         result = ScriptValue::Bool(false);
         return;
     }
-    // Every element of a snapshot reads once its index exists, so the walk
-    // ends at the first index the object lacks: the successful end.
+    // The walk ends at the first element that is not there: a missing index
+    // is the successful end, an element whose read threw in script a failure.
     ScriptValue element;
     for (std::size_t index = 0;; ++index) {
         String name = String::Format(L"%zu", index);
-        if (!GetScriptProperty(argument, name, element)) break;
+        if (GetScriptProperty(argument, name, element)) continue;
+        result = ScriptValue::Bool(!argument.ReadFailed(index));
+        return;
     }
-    result = ScriptValue::Bool(true);
 }

@@ -1,11 +1,17 @@
 // libKorvoWebExtension.so: the page's end of the script bridge, loaded into
 // every web process.
 //
-// The user-interface process hands over the path of its bridge socket as
-// initialization data. For each page of this process the extension opens its
-// own connection and says hello with the page id, which the user-interface
-// process matches to its view. All connections of the process form one channel
-// group, so a wait for one page also serves calls into another page here.
+// The user-interface process hands over the path of its bridge socket and this
+// process's secret token as initialization data. For each page of this process
+// the extension opens its own connection and says hello with the page id and
+// the token; the user-interface process matches the id to its view. All
+// connections of the process form one channel group, so a wait for one page
+// also serves calls into another page here.
+//
+// Every resource a page asks for (scripts, styles, frames, fetches, images) is
+// first checked with the user-interface process: what lies outside the page's
+// folder or origin is not loaded. Inline script and style, data: and blob:
+// addresses stay local and load as usual.
 //
 // Whenever a document gets its window object (first load and every reload,
 // before any of its script runs), the extension
@@ -16,8 +22,9 @@
 //   - asks the user-interface process whether this document may use the bridge
 //     (its address lies under the navigated folder or origin), and only then
 //     defines window.external: korvoApiCall, Test, var and function.
-// Native calls into script use the script context of the main frame's latest
-// window object, so a reload or a new page takes over at once.
+// Native calls into script use the script context of the main frame's current
+// document, looked up for each call, so a reload, a new page or a page restored
+// from the back/forward cache takes over at once.
 
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -42,26 +49,95 @@ namespace {
 constexpr size_t kMaxSnapshotElements = 100000;
 
 std::string socketPath;
+std::string token;  // kTokenSize bytes
 std::shared_ptr<ScriptChannelGroup> channelGroup = std::make_shared<ScriptChannelGroup>();
 
 struct Page {
     WebKitWebPage* page = nullptr;
     std::shared_ptr<ScriptChannel> channel;
-    // Script context of the main frame's current document, replaced whenever
-    // the main frame gets a new window object (load, reload, navigation).
-    JSCContext* mainContext = nullptr;
 };
 
 // --- Values -----------------------------------------------------------------
 
+void AppendCodePoint(std::wstring& out, uint32_t code) {
+    bool surrogate = code >= 0xd800 && code <= 0xdfff;
+    out.push_back(static_cast<wchar_t>(surrogate || code > 0x10ffff ? 0xfffd : code));
+}
+
+// Decodes the JSON form of a string ("..." with escapes). Lone surrogates,
+// which JSON writes as \udxxx escapes, become U+FFFD; pairs are joined.
+bool FromJsonString(const char* json, size_t size, std::wstring& out) {
+    out.clear();
+    if (size < 2 || json[0] != '"' || json[size - 1] != '"') return false;
+    size_t i = 1, end = size - 1;
+    auto hex4 = [&](size_t at, uint32_t& code) {
+        if (at + 4 > end) return false;
+        code = 0;
+        for (size_t k = at; k < at + 4; ++k) {
+            int digit = g_ascii_xdigit_value(json[k]);
+            if (digit < 0) return false;
+            code = code << 4 | static_cast<uint32_t>(digit);
+        }
+        return true;
+    };
+    while (i < end) {
+        size_t run = i;
+        while (run < end && json[run] != '\\') ++run;
+        if (run > i) {
+            std::wstring part;
+            if (!Utf8ToWide(json + i, run - i, part)) return false;
+            out += part;
+            i = run;
+            continue;
+        }
+        if (i + 1 >= end) return false;
+        char escape = json[i + 1];
+        i += 2;
+        switch (escape) {
+        case '"': out.push_back(L'"'); break;
+        case '\\': out.push_back(L'\\'); break;
+        case '/': out.push_back(L'/'); break;
+        case 'b': out.push_back(L'\b'); break;
+        case 'f': out.push_back(L'\f'); break;
+        case 'n': out.push_back(L'\n'); break;
+        case 'r': out.push_back(L'\r'); break;
+        case 't': out.push_back(L'\t'); break;
+        case 'u': {
+            uint32_t code;
+            if (!hex4(i, code)) return false;
+            i += 4;
+            uint32_t low;
+            if (code >= 0xd800 && code <= 0xdbff && i + 1 < end && json[i] == '\\' &&
+                json[i + 1] == 'u' && hex4(i + 2, low) && low >= 0xdc00 && low <= 0xdfff) {
+                code = 0x10000 + ((code - 0xd800) << 10) + (low - 0xdc00);
+                i += 6;
+            }
+            AppendCodePoint(out, code);
+            break;
+        }
+        default: return false;
+        }
+    }
+    return true;
+}
+
+// The text of a script value. A string goes through its JSON form: converting
+// it to UTF-8 directly stops at the first lone surrogate and loses the rest.
 std::wstring JsText(JSCValue* value) {
     std::wstring out;
+    if (jsc_value_is_string(value)) {
+        if (char* json = jsc_value_to_json(value, 0)) {
+            bool ok = FromJsonString(json, std::strlen(json), out);
+            g_free(json);
+            if (ok) return out;
+        }
+        jsc_context_clear_exception(jsc_value_get_context(value));
+    }
     GBytes* bytes = jsc_value_to_string_as_bytes(value);
     if (!bytes) return out;
     gsize size = 0;
     auto* data = static_cast<const char*>(g_bytes_get_data(bytes, &size));
     if (data && !Utf8ToWide(data, size, out)) {
-        // Lone surrogates of a script string: keep what can be kept.
         gchar* valid = g_utf8_make_valid(data, static_cast<gssize>(size));
         Utf8ToWide(valid, std::strlen(valid), out);
         g_free(valid);
@@ -112,9 +188,10 @@ ScriptValue FromJs(JSCValue* value, int depth, size_t& budget) {
         }
         JSCValue* element = jsc_value_object_get_property(value, name.c_str());
         if (jsc_context_get_exception(context)) {
-            // A getter that throws leaves the element unreadable.
+            // A getter that throws leaves the element unreadable, which native
+            // code tells from a hole.
             jsc_context_clear_exception(context);
-            object.Append(ScriptValue(), false);
+            object.AppendFailed();
         } else {
             object.Append(FromJs(element, depth + 1, budget));
         }
@@ -174,12 +251,26 @@ bool ToInt32Number(JSCValue* value, int32_t& out) {
 // Sends a request for the page; on a lost connection throws a script error and
 // returns false.
 bool Ask(Page* page, JSCContext* context, ScriptFrame& request, ScriptFrame& reply) {
-    if (!page->channel || !page->channel->IsOpen() ||
-        page->channel->Request(request, reply, -1) != ScriptChannel::Result::Ok) {
+    auto result = page->channel && page->channel->IsOpen()
+                      ? page->channel->Request(request, reply, -1)
+                      : ScriptChannel::Result::Closed;
+    switch (result) {
+    case ScriptChannel::Result::Ok: break;
+    case ScriptChannel::Result::TooLarge:
+        jsc_context_throw_with_name(context, "RangeError",
+                                    "The call is too large for the script bridge (at most 16 MB "
+                                    "and 262144 values and elements)");
+        return false;
+    default:
         jsc_context_throw(context, "The application does not answer (script bridge closed)");
         return false;
     }
     if (reply.values.empty()) reply.values.resize(1);
+    if (request.kind != FrameKind::ScriptDialog && reply.number != S_OK) {
+        jsc_context_throw(context, "The application refused the call: this document may not use "
+                                   "the script bridge");
+        return false;
+    }
     return true;
 }
 
@@ -294,15 +385,39 @@ void DefineFunction(JSCContext* context, JSCValue* object, const char* name, GCa
     g_object_unref(function);
 }
 
-bool DocumentAllowed(Page* page, WebKitFrame* frame) {
+// Whether the user-interface process counts address as inside the page's
+// folder or origin.
+bool AddressAllowed(Page* page, const char* uri) {
     if (!page->channel || !page->channel->IsOpen()) return false;
     ScriptFrame request, reply;
     request.kind = FrameKind::DocumentQuery;
-    const char* uri = webkit_frame_get_uri(frame);
-    if (uri) Utf8ToWide(uri, std::strlen(uri), request.name);
+    if (uri && !Utf8ToWide(uri, std::strlen(uri), request.name)) return false;
     if (page->channel->Request(request, reply, -1) != ScriptChannel::Result::Ok) return false;
     return !reply.values.empty() && reply.values[0].kind == ScriptValue::Kind::Bool &&
            reply.values[0].boolValue;
+}
+
+bool DocumentAllowed(Page* page, WebKitFrame* frame) {
+    return AddressAllowed(page, webkit_frame_get_uri(frame));
+}
+
+bool IsLocalScheme(const char* uri) {
+    for (const char* scheme : {"about:", "data:", "blob:"})
+        if (g_ascii_strncasecmp(uri, scheme, std::strlen(scheme)) == 0) return true;
+    return false;
+}
+
+// Refuses (returns TRUE) every load that leaves the page's area, redirects
+// included. A page without a connection has no bridge, and loads as any page.
+gboolean OnSendRequest(WebKitWebPage* webPage, WebKitURIRequest* request, WebKitURIResponse*,
+                       gpointer) {
+    auto* page = static_cast<Page*>(g_object_get_data(G_OBJECT(webPage), "korvo-page"));
+    const char* uri = webkit_uri_request_get_uri(request);
+    if (!page || !page->channel || !page->channel->IsOpen() || !uri || IsLocalScheme(uri))
+        return FALSE;
+    if (AddressAllowed(page, uri)) return FALSE;
+    g_message("Script bridge: refused to load %s: it lies outside the page's folder", uri);
+    return TRUE;
 }
 
 void OnWindowObjectCleared(WebKitScriptWorld* world, WebKitWebPage* webPage, WebKitFrame* frame,
@@ -311,10 +426,6 @@ void OnWindowObjectCleared(WebKitScriptWorld* world, WebKitWebPage* webPage, Web
     (void)data;
     if (!page) return;
     JSCContext* context = webkit_frame_get_js_context_for_script_world(frame, world);
-    if (webkit_frame_is_main_frame(frame)) {
-        if (page->mainContext) g_object_unref(page->mainContext);
-        page->mainContext = JSC_CONTEXT(g_object_ref(context));
-    }
     JSCValue* window = jsc_context_get_global_object(context);
     auto writable = static_cast<JSCValuePropertyFlags>(JSC_VALUE_PROPERTY_CONFIGURABLE |
                                                        JSC_VALUE_PROPERTY_WRITABLE);
@@ -467,8 +578,16 @@ void ReplaceOuterHtml(JSCContext* context, JSCValue* window, const ScriptFrame& 
 
 void Serve(Page* page, const ScriptFrame& request, ScriptFrame& reply) {
     reply.number = E_FAIL;
-    if (!page->page || !page->mainContext) return;
-    JSCContext* context = JSC_CONTEXT(g_object_ref(page->mainContext));
+    if (!page->page) return;
+    // Deprecated for processes that hold only some frames of a page; ours
+    // always hold the main frame, which is the one native calls address.
+    G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+    WebKitFrame* frame = webkit_web_page_get_main_frame(page->page);
+    G_GNUC_END_IGNORE_DEPRECATIONS
+    if (!frame) return;
+    JSCContext* context =
+        webkit_frame_get_js_context_for_script_world(frame, webkit_script_world_get_default());
+    if (!context) return;
     JSCValue* window = jsc_context_get_global_object(context);
     // A call from native code starts with a clean slate even if some script
     // left an exception behind.
@@ -505,6 +624,7 @@ std::shared_ptr<ScriptChannel> Connect(uint64_t pageId) {
     ScriptFrame hello;
     hello.kind = FrameKind::Hello;
     hello.pageId = pageId;
+    hello.token = token;
     if (!channel->Send(hello)) return nullptr;
     return channel;
 }
@@ -520,8 +640,6 @@ void OnPageCreated(WebKitWebExtension*, WebKitWebPage* webPage, gpointer) {
         [](gpointer data, GObject*) {
             auto* gone = static_cast<Page*>(data);
             gone->page = nullptr;
-            if (gone->mainContext) g_object_unref(gone->mainContext);
-            gone->mainContext = nullptr;
             if (gone->channel) gone->channel->Close();
         },
         page);
@@ -532,16 +650,30 @@ void OnPageCreated(WebKitWebExtension*, WebKitWebPage* webPage, gpointer) {
     };
     page->channel->JoinGroup(channelGroup);
     page->channel->StartWatch();
+    g_signal_connect(webPage, "send-request", G_CALLBACK(OnSendRequest), nullptr);
 }
 
 }  // namespace
 
 extern "C" G_MODULE_EXPORT void webkit_web_extension_initialize_with_user_data(
     WebKitWebExtension* extension, const GVariant* userData) {
-    if (userData && g_variant_is_of_type(const_cast<GVariant*>(userData), G_VARIANT_TYPE_STRING))
-        socketPath = g_variant_get_string(const_cast<GVariant*>(userData), nullptr);
-    if (socketPath.empty()) {
-        g_warning("Script bridge: no socket path given; pages get no bridge");
+    auto* data = const_cast<GVariant*>(userData);
+    if (data && g_variant_is_of_type(data, G_VARIANT_TYPE("(ss)"))) {
+        const char* path = nullptr;
+        const char* hex = nullptr;
+        g_variant_get(data, "(&s&s)", &path, &hex);
+        socketPath = path;
+        if (std::strlen(hex) == 2 * kTokenSize) {
+            for (size_t i = 0; i < kTokenSize; ++i) {
+                int high = g_ascii_xdigit_value(hex[2 * i]);
+                int low = g_ascii_xdigit_value(hex[2 * i + 1]);
+                if (high < 0 || low < 0) break;
+                token.push_back(static_cast<char>(high << 4 | low));
+            }
+        }
+    }
+    if (socketPath.empty() || token.size() != kTokenSize) {
+        g_warning("Script bridge: no socket path or token given; pages get no bridge");
         return;
     }
     g_signal_connect(extension, "page-created", G_CALLBACK(OnPageCreated), nullptr);

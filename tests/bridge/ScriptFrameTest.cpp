@@ -38,6 +38,7 @@ TEST(ScriptFrameTest, EveryKindSurvivesTheRoundTrip) {
     ScriptFrame frames[7];
     frames[0].kind = FrameKind::Hello;
     frames[0].pageId = 0x0123456789abcdefull;
+    frames[0].token = std::string("\x00secret\xff", 8) + std::string(kTokenSize - 8, 'k');
     frames[1].kind = FrameKind::ApiCall;
     frames[1].number = -1;
     frames[1].values = {Holey()};
@@ -67,6 +68,7 @@ TEST(ScriptFrameTest, EveryKindSurvivesTheRoundTrip) {
         EXPECT_EQ(back.kind, frame.kind);
         EXPECT_EQ(back.id, 77u);
         EXPECT_EQ(back.pageId, frame.kind == FrameKind::Hello ? frame.pageId : 0u);
+        EXPECT_EQ(back.token, frame.token);
         EXPECT_EQ(back.name, frame.name);
         EXPECT_EQ(back.text, frame.text);
         EXPECT_EQ(back.selector, frame.selector);
@@ -101,6 +103,20 @@ TEST(ScriptFrameTest, HolesStayAbsent) {
     EXPECT_EQ(v.Element(2)->kind, Kind::Empty);
     EXPECT_EQ(v.Element(3)->Element(0)->text, L"€");
     EXPECT_EQ(v.Element(4), nullptr);
+
+    // An element whose read failed is absent too, and stays told apart from a hole.
+    ScriptValue failed;
+    failed.kind = Kind::Object;
+    failed.Append(ScriptValue(), false);
+    failed.AppendFailed();
+    frame.values = {failed};
+    ASSERT_TRUE(Decode(Encode(frame), back));
+    const ScriptValue& f = back.values[0];
+    ASSERT_EQ(f.Length(), 2u);
+    EXPECT_EQ(f.Element(1), nullptr);
+    EXPECT_FALSE(f.ReadFailed(0));
+    EXPECT_TRUE(f.ReadFailed(1));
+    EXPECT_FALSE(f.ReadFailed(2));
 }
 
 TEST(ScriptFrameTest, MalformedBytesAreRefused) {
@@ -140,6 +156,16 @@ TEST(ScriptFrameTest, MalformedBytesAreRefused) {
          }()},
     };
     for (const auto& c : cases) EXPECT_FALSE(Decode(c.bytes, frame)) << c.what;
+
+    // A hello must carry the whole token: one with the page id alone is refused.
+    ScriptFrame hello;
+    hello.kind = FrameKind::Hello;
+    hello.pageId = 7;
+    std::string full = Encode(hello);
+    EXPECT_TRUE(Decode(full, frame));
+    EXPECT_EQ(frame.token, std::string(kTokenSize, '\0'));
+    EXPECT_FALSE(Decode(full.substr(0, 4 + 5 + 8), frame));
+    EXPECT_FALSE(Decode(full.substr(0, full.size() - 1), frame));
 }
 
 TEST(ScriptFrameTest, NestingAndSizeAreBounded) {

@@ -16,11 +16,13 @@
 #include <string>
 #include <thread>
 
+#include "BridgeTestSupport.h"
 #include "platform/MessageBox.h"
 #include "platform/ScriptDialog.h"
 #include "platform/WebView.h"
 
 using namespace platform;
+using namespace bridge_test;
 using Kind = ScriptValue::Kind;
 
 // The web process and the toolkit keep caches for the life of the process;
@@ -94,6 +96,16 @@ function externalShape() {
 function callNative(n) { return window.external.korvoApiCall(n, []); }
 function openWindow() { return window.open("main.html") === null; }
 function go(url) { location.href = url; return true; }
+function loneSurrogates() {
+  external.Test("abc\uD800def", "\uDC00x\uD83D\uDE00");
+  alert("abc\uD800def");
+  external.korvoApiCall(6, ["a\uDBFFb", "\uD800"]);
+  return "r\uDFFFs";
+}
+function tooLarge() {
+  try { external.korvoApiCall(6, "x".repeat(17 * 1024 * 1024)); return "sent"; }
+  catch (e) { return e.name + ": " + e.message; }
+}
 window.onload = function() { external.korvoApiCall(7, ["loaded"]); };
 </script></head><body><span id="ID_DISPLAY">x</span></body></html>
 )";
@@ -106,35 +118,6 @@ document.title = "external:" + (typeof window.external) + ":" +
 function ping() { return 1; }
 </script></head><body></body></html>
 )";
-
-std::string Narrow(const std::wstring& text) {
-    gchar* utf8 = g_ucs4_to_utf8(reinterpret_cast<const gunichar*>(text.data()),
-                                 static_cast<glong>(text.size()), nullptr, nullptr, nullptr);
-    std::string out = utf8 ? utf8 : "?";
-    g_free(utf8);
-    return out;
-}
-
-void WriteFile(const std::string& path, const char* text) {
-    std::ofstream out(path, std::ios::binary);
-    out << text;
-}
-
-// Runs the main loop until done() holds or ms pass.
-bool PumpUntil(const std::function<bool()>& done, int ms = 20000) {
-    gint64 end = g_get_monotonic_time() + gint64(ms) * 1000;
-    guint tick = g_timeout_add(10, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
-    bool ok = true;
-    while (!done()) {
-        if (g_get_monotonic_time() > end) {
-            ok = false;
-            break;
-        }
-        g_main_context_iteration(nullptr, TRUE);
-    }
-    g_source_remove(tick);
-    return ok;
-}
 
 struct TestHost : ScriptHost {
     std::function<ScriptValue(int32_t, const ScriptValue&)> onApiCall;
@@ -183,12 +166,7 @@ protected:
         view = nullptr;
         delete host;
         host = nullptr;
-        if (!folder.empty()) {
-            gchar* quoted = g_shell_quote(folder.c_str());
-            std::string command = std::string("rm -rf ") + quoted;
-            g_free(quoted);
-            if (system(command.c_str()) != 0) g_warning("could not remove %s", folder.c_str());
-        }
+        RemoveTree(folder);
     }
 
     void SetUp() override {
@@ -326,6 +304,35 @@ TEST_F(WebViewTest, ScriptArgumentsArriveWithTheirKinds) {
     EXPECT_EQ(a.Element(11), nullptr);  // past the end
 
     EXPECT_EQ(Call(L"badNumber"), ScriptValue::Text(L"TypeError"));
+}
+
+TEST_F(WebViewTest, LoneSurrogatesBecomeReplacementCharactersAndTheRestIsKept) {
+    std::vector<MessageBoxRecord> boxes;
+    SetMessageBoxHook([&](const MessageBoxRecord& box) {
+        boxes.push_back(box);
+        return IDOK;
+    });
+    host->log.clear();
+    EXPECT_EQ(Call(L"loneSurrogates"), ScriptValue::Text(L"r\uFFFDs"));
+    EXPECT_EQ(host->log, std::vector<std::wstring>{L"Test abc\uFFFDdef \uFFFDx😀"});
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, L"abc\uFFFDdef");
+    EXPECT_EQ(host->lastArgument,
+              ScriptValue::Array({ScriptValue::Text(L"a\uFFFDb"), ScriptValue::Text(L"\uFFFD")}));
+    // And towards the page: a code point no script string can hold.
+    std::wstring unpaired = L"a";
+    unpaired += wchar_t(0xD800);
+    unpaired += L"b";
+    EXPECT_EQ(Call(L"describe", {ScriptValue::Text(unpaired)}),
+              ScriptValue::Text(L"string:a\uFFFDb"));
+}
+
+TEST_F(WebViewTest, ACallTooLargeForTheBridgeSaysSo) {
+    ScriptValue result = Call(L"tooLarge");
+    EXPECT_EQ(result.text.rfind(L"RangeError: The call is too large for the script bridge", 0), 0u)
+        << Narrow(result.text);
+    // The bridge is still there.
+    EXPECT_EQ(Call(L"add", {ScriptValue::Int32(2), ScriptValue::Int32(3)}), ScriptValue::Int32(5));
 }
 
 TEST_F(WebViewTest, ArraysAreMadeByThePagesOwnArray) {
@@ -506,10 +513,10 @@ TEST_F(WebViewTest, AnUnresponsivePageIsGivenUpAndHeardFromAgain) {
     EXPECT_EQ(result, ScriptValue::Int32(8));
 }
 
-TEST_F(WebViewTest, OnlyDocumentsUnderTheNavigatedFolderGetTheBridge) {
+TEST_F(WebViewTest, OnlyDocumentsUnderTheNavigatedFolderAreReached) {
     struct Case {
         const char* path;  // relative to the test folder
-        bool bridged;
+        bool reached;
     } cases[] = {
         {"/app/sub/inner.html", true},
         {"/outside.html", false},
@@ -519,10 +526,21 @@ TEST_F(WebViewTest, OnlyDocumentsUnderTheNavigatedFolderGetTheBridge) {
         SCOPED_TRACE(c.path);
         std::string uri = "file://" + folder + c.path;
         lastTitle.clear();
-        ASSERT_EQ(view->CallFunction(L"go", {ScriptValue::Text(std::wstring(uri.begin(), uri.end()))}, nullptr), S_OK);
-        ASSERT_TRUE(PumpUntil([&] { return view->IsLoaded() && view->Uri() == uri && !lastTitle.empty(); }));
-        EXPECT_EQ(lastTitle, c.bridged ? L"external:object:function" : L"external:undefined:-");
-        EXPECT_EQ(view->CallFunction(L"ping", {}, nullptr), c.bridged ? S_OK : E_FAIL);
+        ASSERT_EQ(view->CallFunction(
+                      L"go", {ScriptValue::Text(std::wstring(uri.begin(), uri.end()))}, nullptr),
+                  S_OK);
+        if (c.reached) {
+            ASSERT_TRUE(PumpUntil(
+                [&] { return view->IsLoaded() && view->Uri() == uri && !lastTitle.empty(); }));
+            EXPECT_EQ(lastTitle, L"external:object:function");
+            EXPECT_EQ(view->CallFunction(L"ping", {}, nullptr), S_OK);
+        } else {
+            // Refused: the window keeps its page and the page its bridge.
+            PumpUntil([] { return false; }, 600);
+            EXPECT_EQ(view->Uri(), MainUri());
+            EXPECT_EQ(Call(L"add", {ScriptValue::Int32(1), ScriptValue::Int32(1)}),
+                      ScriptValue::Int32(2));
+        }
         Load(MainUri());
     }
 }

@@ -108,6 +108,11 @@ TEST_F(BridgeTest, NumbersAndArgumentConventionFromThePage) {
         {script.get(), 221, "null", L"boolean:false", L""},
         {script.get(), 221, "[]", L"boolean:true", L""},
         {script.get(), 221, "[1, 'a', , 3]", L"boolean:true", L""},
+        // An element whose getter throws fails the walk; one after a hole is never read.
+        {script.get(), 221, "Object.defineProperty([1, 2], 1, {get() { throw new Error('no'); }})",
+         L"boolean:false", L""},
+        {script.get(), 221, "Object.defineProperty([1, , 3], 2, {get() { throw new Error('no'); }})",
+         L"boolean:true", L""},
         {window.get(), 1, "undefined", L"boolean:false", L""},
         {window.get(), 300, "[]", L"undefined", L""},
         {window.get(), 221, "[1, 2]", L"boolean:true", L""},

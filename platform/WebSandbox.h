@@ -1,0 +1,22 @@
+#pragma once
+// Whether the web engine's process sandbox (bubblewrap) can start on this
+// system. In a chroot whose root folder is not a mount point, or where the
+// kernel refuses the namespaces it needs, the engine aborts the whole program
+// the moment it starts its first web process; asking first lets the program
+// run the pages without it instead.
+
+#include <string>
+
+#include "Export.h"
+
+namespace platform {
+
+// Why the sandbox cannot start here, or empty when it can. Runs a trial
+// sandbox once (some milliseconds); later calls give the first answer.
+PLATFORM_API std::string WebSandboxProblem();
+
+// True when the mount table (the text of /proc/self/mountinfo) holds a mount
+// on the root folder; the sandbox needs one to make its copy of the tree.
+PLATFORM_API bool MountTableHasRoot(const std::string& mountinfo);
+
+}  // namespace platform

@@ -1,0 +1,529 @@
+// What a bridged page may reach: nothing from the network and nothing outside
+// its folder loads or navigates, a clicked web link goes to the desktop's
+// browser, only our own web processes can speak for a page, and the bridge
+// survives the back/forward cache. The pages are small files in a temporary
+// folder; a loopback HTTP server counts every request that gets out.
+
+#include <gio/gio.h>
+#include <glib/gstdio.h>
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+#include <webkit2/webkit2.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "BridgeTestSupport.h"
+#include "platform/BridgeFolder.h"
+#include "platform/ScriptFrame.h"
+#include "platform/Shell.h"
+#include "platform/WebSandbox.h"
+#include "platform/WebView.h"
+
+using namespace platform;
+using namespace bridge_test;
+
+namespace {
+
+// Answers every request on 127.0.0.1 with a small document and counts them.
+// Each connection is served on a worker thread: the web engine also opens
+// connections that send nothing (it connects ahead when a link is pressed).
+class LoopbackServer {
+  public:
+    LoopbackServer() {
+        service = g_threaded_socket_service_new(4);
+        GInetAddress* loopback = g_inet_address_new_loopback(G_SOCKET_FAMILY_IPV4);
+        GSocketAddress* address = g_inet_socket_address_new(loopback, 0);
+        GSocketAddress* bound = nullptr;
+        g_socket_listener_add_address(G_SOCKET_LISTENER(service), address, G_SOCKET_TYPE_STREAM,
+                                      G_SOCKET_PROTOCOL_TCP, nullptr, &bound, nullptr);
+        if (bound) port = g_inet_socket_address_get_port(G_INET_SOCKET_ADDRESS(bound));
+        g_clear_object(&bound);
+        g_object_unref(address);
+        g_object_unref(loopback);
+        g_signal_connect(service, "run", G_CALLBACK(&LoopbackServer::OnRun), this);
+        g_socket_service_start(service);
+    }
+    ~LoopbackServer() {
+        g_socket_service_stop(service);
+        g_socket_listener_close(G_SOCKET_LISTENER(service));
+        g_object_unref(service);
+    }
+    std::string Base() const { return "http://127.0.0.1:" + std::to_string(port); }
+    // HTTP requests received so far.
+    int Requests() const { return requests.load(); }
+
+    int port = 0;
+
+  private:
+    static gboolean OnRun(GThreadedSocketService*, GSocketConnection* connection, GObject*,
+                          gpointer data) {
+        auto* self = static_cast<LoopbackServer*>(data);
+        GSocket* socket = g_socket_connection_get_socket(connection);
+        g_socket_set_timeout(socket, 5);
+        GInputStream* in = g_io_stream_get_input_stream(G_IO_STREAM(connection));
+        std::string request;
+        char buffer[1024];
+        while (request.find("\r\n\r\n") == std::string::npos && request.size() < 16384) {
+            gssize got = g_input_stream_read(in, buffer, sizeof buffer, nullptr, nullptr);
+            if (got <= 0) break;
+            request.append(buffer, static_cast<size_t>(got));
+        }
+        if (request.empty()) return TRUE;  // connected, asked for nothing
+        self->requests++;
+        std::string body = "<script>parent.postMessage('remote', '*'); ran = ['remote'];</script>";
+        std::string reply =
+            "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\nAccess-Control-Allow-Origin: "
+            "*\r\nContent-Length: " +
+            std::to_string(body.size()) + "\r\n\r\n" + body;
+        GOutputStream* out = g_io_stream_get_output_stream(G_IO_STREAM(connection));
+        g_output_stream_write_all(out, reply.data(), reply.size(), nullptr, nullptr, nullptr);
+        g_io_stream_close(G_IO_STREAM(connection), nullptr, nullptr);
+        return TRUE;
+    }
+
+    GSocketService* service = nullptr;
+    std::atomic<int> requests{0};
+};
+
+struct GuardHost : ScriptHost {
+    std::vector<int32_t> calls;
+    ScriptValue ApiCall(int32_t number, const ScriptValue&) override {
+        calls.push_back(number);
+        return ScriptValue::Int32(number * 2);
+    }
+};
+
+// Functions every page below shares: messages from frames, navigation and
+// calls into native code.
+const char* kCommonScript = R"(
+var messages = [];
+var restored = false;
+window.addEventListener("message", function (e) { messages.push(String(e.data)); });
+window.addEventListener("pageshow", function (e) {
+  if (e.persisted) restored = true;
+  if (window.external) window.external.korvoApiCall(100, []);
+});
+function messageList() { return messages.join(","); }
+function go(url) { location.href = url; return true; }
+function callNative(n) { return window.external.korvoApiCall(n, []); }
+function title() { return document.title; }
+function wasRestored() { return restored; }
+function addFrame(src) {
+  var f = document.createElement("iframe");
+  f.src = src;
+  document.body.appendChild(f);
+  return true;
+}
+function tellFrames(text) {
+  for (var i = 0; i < frames.length; i++) frames[i].postMessage(text, "*");
+  return true;
+}
+)";
+
+class WebViewGuardTest : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        if (!g_getenv("DISPLAY") || !gtk_init_check(nullptr, nullptr)) return;
+        gchar* dir = g_dir_make_tmp("bridge-guard-XXXXXX", nullptr);
+        folder = dir;
+        g_free(dir);
+        server = new LoopbackServer;
+        std::string remote = server->Base();
+        g_mkdir((folder + "/app").c_str(), 0700);
+        g_mkdir((folder + "/app/sub").c_str(), 0700);
+        std::string common = std::string("<script>") + kCommonScript + "</script>";
+        WriteFile(folder + "/app/first.html", "<!doctype html><html><head><title>first</title>" +
+                                                  common + "</head><body></body></html>");
+        WriteFile(folder + "/app/second.html", "<!doctype html><html><head><title>second</title>" +
+                                                   common + "</head><body></body></html>");
+        // Loads of every kind, from here and from elsewhere.
+        WriteFile(
+            folder + "/app/loads.html",
+            "<!doctype html><html><head><meta charset='utf-8'><title>loads</title>" + common +
+                "<style>#inline { color: rgb(1, 2, 3); }</style>"
+                "<link rel='stylesheet' href='local.css'>"
+                "<link rel='stylesheet' href='" +
+                remote +
+                "/remote.css'>"
+                "<script>var ran = [];</script>"
+                "<script src='local.js'></script>"
+                "<script src='" +
+                remote +
+                "/remote.js'></script>"
+                "<script src='../outside.js'></script>"
+                "<script>"
+                "function colors() { return ['inline', 'local', 'remote'].map(function (id) {"
+                "  return getComputedStyle(document.getElementById(id)).color; }).join('|'); }"
+                "var fetched = 'pending';"
+                "function tryFetch(url) { fetched = 'pending';"
+                "  fetch(url).then(function () { fetched = 'loaded'; },"
+                "                  function () { fetched = 'refused'; }); return true; }"
+                "function fetchResult() { return fetched; }"
+                "function tryWebSocket(url) { try { new WebSocket(url); } catch (e) {} return "
+                "true; }"
+                "function scriptsRun() { return ran.join(','); }"
+                "</script></head><body>"
+                "<p id='inline'>i</p><p id='local'>l</p><p id='remote'>r</p>"
+                "<img src='" +
+                remote +
+                "/image.png'>"
+                "<iframe src='" +
+                remote +
+                "/frame.html'></iframe>"
+                "<iframe src='sub/frame.html'></iframe>"
+                "</body></html>");
+        WriteFile(folder + "/app/local.css", "#local { color: rgb(4, 5, 6); }");
+        WriteFile(folder + "/app/local.js", "ran.push('local');");
+        WriteFile(folder + "/outside.js", "ran.push('outside');");
+        // A frame of our own that moves the whole window when told to.
+        WriteFile(
+            folder + "/app/sub/frame.html",
+            "<!doctype html><script>parent.postMessage('local:' + typeof window.external, '*');"
+            "window.addEventListener('message', function (e) { top.location.href = e.data; });"
+            "</script>");
+        // A page outside the folder, reached directly and through a link.
+        WriteFile(folder + "/outside.html",
+                  "<!doctype html><title>outside</title><script>"
+                  "parent.postMessage('outside:' + typeof window.external, '*');</script>");
+        if (symlink("../outside.html", (folder + "/app/link.html").c_str()) != 0)
+            g_warning("cannot make the link: %s", g_strerror(errno));
+        // A web link at a known place, for the click.
+        WriteFile(folder + "/app/link-page.html",
+                  "<!doctype html><html><head><title>links</title>" + common +
+                      "<style>body { margin: 0 }</style></head><body>"
+                      "<a id='out' href='" +
+                      remote +
+                      "/clicked' style='display:block; position:absolute;"
+                      " left:0; top:0; width:200px; height:100px; background:#ccc'>out</a>"
+                      "</body></html>");
+        host = new GuardHost;
+        view = new WebView(host, true);
+        gtk_widget_set_size_request(view->View(), 400, 300);
+    }
+    static void TearDownTestSuite() {
+        delete view;
+        view = nullptr;
+        delete host;
+        host = nullptr;
+        delete server;
+        server = nullptr;
+        RemoveTree(folder);
+    }
+    void SetUp() override {
+        if (!view) GTEST_SKIP() << "no display (DISPLAY unset or not reachable): run under Xvfb";
+        SetShellOpenHook(nullptr);
+    }
+    void TearDown() override { SetShellOpenHook(nullptr); }
+
+    static std::string Uri(const char* name) { return "file://" + folder + "/app/" + name; }
+    static void Load(const char* name) {
+        view->Navigate(Uri(name));
+        ASSERT_TRUE(PumpUntil([&] { return view->IsLoaded() && view->Uri() == Uri(name); }))
+            << "the page did not load: " << name;
+    }
+    static ScriptValue Call(const std::wstring& name, std::vector<ScriptValue> args = {}) {
+        ScriptValue result;
+        EXPECT_EQ(view->CallFunction(name, args, &result), S_OK) << "calling " << Narrow(name);
+        return result;
+    }
+    static std::wstring Messages() { return Call(L"messageList").text; }
+    // Both directions of the bridge work on the current page.
+    static void ExpectBridge(const wchar_t* expectedTitle) {
+        EXPECT_EQ(Call(L"title"), ScriptValue::Text(expectedTitle));
+        host->calls.clear();
+        EXPECT_EQ(Call(L"callNative", {ScriptValue::Int32(21)}), ScriptValue::Int32(42));
+        EXPECT_EQ(host->calls, std::vector<int32_t>{21});
+    }
+    // Gives a refused navigation or load time to show itself, had it happened.
+    static void Settle() {
+        PumpUntil([] { return false; }, 600);
+    }
+
+    static inline std::string folder;
+    static inline LoopbackServer* server = nullptr;
+    static inline GuardHost* host = nullptr;
+    static inline WebView* view = nullptr;
+};
+
+TEST_F(WebViewGuardTest, NothingFromTheNetworkOrOutsideTheFolderLoads) {
+    int before = server->Requests();
+    Load("loads.html");
+    ASSERT_TRUE(PumpUntil([] { return Messages().find(L"local:object") != std::wstring::npos; }));
+    Call(L"tryFetch", {ScriptValue::Text(Widen(server->Base() + "/fetched"))});
+    ASSERT_TRUE(PumpUntil([] { return Call(L"fetchResult").text != L"pending"; }));
+    std::string socketAddress = server->Base();
+    socketAddress.replace(0, 4, "ws");
+    Call(L"tryWebSocket", {ScriptValue::Text(Widen(socketAddress + "/socket"))});
+    Settle();
+    EXPECT_EQ(Call(L"fetchResult"), ScriptValue::Text(L"refused"));
+    EXPECT_EQ(server->Requests(), before) << "a request reached the network";
+    // Inline and local script and style work; remote and outside ones do not.
+    EXPECT_EQ(Call(L"scriptsRun"), ScriptValue::Text(L"local"));
+    EXPECT_EQ(Call(L"colors"), ScriptValue::Text(L"rgb(1, 2, 3)|rgb(4, 5, 6)|rgb(0, 0, 0)"));
+    // The local frame has the bridge; the remote one never ran.
+    EXPECT_EQ(Messages(), L"local:object");
+    ExpectBridge(L"loads");
+}
+
+TEST_F(WebViewGuardTest, NavigationsStayInTheFolder) {
+    struct Case {
+        const char* what;
+        std::string target;
+        bool allowed;
+    } cases[] = {
+        {"a page beside it", Uri("second.html"), true},
+        {"a page outside the folder", "file://" + folder + "/outside.html", false},
+        {"a link out of the folder", Uri("link.html"), false},
+        {"a web page", server->Base() + "/page.html", false},
+    };
+    int before = server->Requests();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        // By the page's own script...
+        Load("first.html");
+        Call(L"go", {ScriptValue::Text(Widen(c.target))});
+        if (c.allowed)
+            EXPECT_TRUE(PumpUntil([&] { return view->IsLoaded() && view->Uri() == c.target; }));
+        else
+            Settle();
+        EXPECT_EQ(view->Uri(), c.allowed ? c.target : Uri("first.html"));
+        // ...and by a frame of the page, which would move the whole window.
+        Load("loads.html");
+        ASSERT_TRUE(
+            PumpUntil([] { return Messages().find(L"local:object") != std::wstring::npos; }));
+        Call(L"tellFrames", {ScriptValue::Text(Widen(c.target))});
+        if (c.allowed)
+            EXPECT_TRUE(PumpUntil([&] { return view->IsLoaded() && view->Uri() == c.target; }));
+        else
+            Settle();
+        EXPECT_EQ(view->Uri(), c.allowed ? c.target : Uri("loads.html"));
+    }
+    EXPECT_EQ(server->Requests(), before);
+    // The window still serves its page both ways.
+    ExpectBridge(L"loads");
+}
+
+TEST_F(WebViewGuardTest, AMissingPageInTheFolderIsTriedAndFails) {
+    // Not refused as outside: the load is made and fails as any missing file.
+    Load("first.html");
+    Call(L"go", {ScriptValue::Text(Widen(Uri("missing.html")))});
+    Settle();
+    EXPECT_EQ(view->Uri(), Uri("missing.html"));
+}
+
+TEST_F(WebViewGuardTest, AFrameOutsideTheFolderDoesNotLoad) {
+    Load("first.html");
+    for (const char* src : {"link.html", "../outside.html"})
+        Call(L"addFrame", {ScriptValue::Text(Widen(src))});
+    Call(L"addFrame", {ScriptValue::Text(L"sub/frame.html")});  // loads last, as the marker
+    ASSERT_TRUE(PumpUntil([] { return Messages().find(L"local:object") != std::wstring::npos; }));
+    Settle();
+    EXPECT_EQ(Messages(), L"local:object");
+}
+
+TEST_F(WebViewGuardTest, AClickedWebLinkOpensInTheBrowserAndThePageStays) {
+    std::vector<std::wstring> opened;
+    SetShellOpenHook([&](const std::wstring& file) {
+        opened.push_back(file);
+        return int(ShellOpenSucceeded);
+    });
+    Load("link-page.html");
+    int before = server->Requests();
+    // Script that sends the window to the web opens nothing.
+    Call(L"go", {ScriptValue::Text(Widen(server->Base() + "/scripted"))});
+    Settle();
+    EXPECT_TRUE(opened.empty());
+
+    // A real click on the link, as the user makes it.
+    gtk_widget_grab_focus(view->View());
+    GdkWindow* window = gtk_widget_get_window(view->View());
+    ASSERT_NE(window, nullptr);
+    GdkDevice* pointer =
+        gdk_seat_get_pointer(gdk_display_get_default_seat(gdk_display_get_default()));
+    for (GdkEventType type : {GDK_MOTION_NOTIFY, GDK_BUTTON_PRESS, GDK_BUTTON_RELEASE}) {
+        GdkEvent* event = gdk_event_new(type);
+        if (type == GDK_MOTION_NOTIFY) {
+            event->motion.window = GDK_WINDOW(g_object_ref(window));
+            event->motion.x = event->motion.y = 20;
+            event->motion.time = GDK_CURRENT_TIME;
+        } else {
+            event->button.window = GDK_WINDOW(g_object_ref(window));
+            event->button.x = event->button.y = 20;
+            event->button.button = 1;
+            event->button.time = GDK_CURRENT_TIME;
+            if (type == GDK_BUTTON_RELEASE) event->button.state = GDK_BUTTON1_MASK;
+        }
+        gdk_event_set_device(event, pointer);
+        gtk_widget_event(view->View(), event);
+        gdk_event_free(event);
+        PumpUntil([] { return false; }, 50);
+    }
+    ASSERT_TRUE(PumpUntil([&] { return !opened.empty(); }, 5000)) << "the click opened nothing";
+    Settle();
+    EXPECT_EQ(opened, std::vector<std::wstring>{Widen(server->Base() + "/clicked")});
+    EXPECT_EQ(view->Uri(), Uri("link-page.html"));
+    EXPECT_EQ(server->Requests(), before);
+    ExpectBridge(L"links");
+}
+
+TEST_F(WebViewGuardTest, BackAndForwardKeepTheBridge) {
+    // Each page tells native code when it is shown (pageshow), restored or not.
+    auto shown = [] { return std::count(host->calls.begin(), host->calls.end(), 100); };
+    auto showAndWait = [&](const std::function<void()>& action, const char* name) {
+        host->calls.clear();
+        action();
+        return PumpUntil(
+            [&] { return shown() > 0 && view->IsLoaded() && view->Uri() == Uri(name); });
+    };
+    ASSERT_TRUE(showAndWait([] { view->Navigate(Uri("first.html")); }, "first.html"));
+    ASSERT_TRUE(showAndWait([] { Call(L"go", {ScriptValue::Text(Widen(Uri("second.html")))}); },
+                            "second.html"));
+    ExpectBridge(L"second");
+    auto* web = WEBKIT_WEB_VIEW(view->View());
+    ASSERT_TRUE(showAndWait([&] { webkit_web_view_go_back(web); }, "first.html"));
+    EXPECT_EQ(Call(L"wasRestored"), ScriptValue::Bool(true))
+        << "the page did not come from the cache";
+    ExpectBridge(L"first");
+    ASSERT_TRUE(showAndWait([&] { webkit_web_view_go_forward(web); }, "second.html"));
+    EXPECT_EQ(Call(L"wasRestored"), ScriptValue::Bool(true))
+        << "the page did not come from the cache";
+    ExpectBridge(L"second");
+}
+
+// Writes a hello for pageId with this token (or, tokenBytes 0, the page id
+// alone, as a hello without a token looked) and says whether the view closed
+// the connection.
+bool HelloIsRefused(uint64_t pageId, const std::string& token, size_t tokenBytes) {
+    std::string path = WebView::BridgeSocketPath();
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    std::string frame;
+    uint32_t size = static_cast<uint32_t>(5 + 8 + tokenBytes);
+    for (int i = 0; i < 4; ++i) frame.push_back(char(size >> (8 * i)));
+    frame.push_back(1);  // hello
+    frame.append(4, '\0');
+    for (int i = 0; i < 8; ++i) frame.push_back(char(pageId >> (8 * i)));
+    frame += token.substr(0, tokenBytes);
+    EXPECT_EQ(write(fd, frame.data(), frame.size()), ssize_t(frame.size()));
+    // An api call that a wrongly adopted connection would pass on.
+    const char call[] = {10, 0, 0, 0, 3, 1, 0, 0, 0, 21, 0, 0, 0, 0};
+    EXPECT_EQ(write(fd, call, sizeof call), ssize_t(sizeof call));
+    bool closed = PumpUntil(
+        [&] {
+            pollfd p{fd, POLLIN, 0};
+            if (poll(&p, 1, 0) <= 0) return false;
+            char byte;
+            return read(fd, &byte, 1) == 0;
+        },
+        3000);
+    close(fd);
+    return closed;
+}
+
+TEST_F(WebViewGuardTest, OnlyOurWebProcessesSpeakForAPage) {
+    Load("first.html");
+    uint64_t pageId = webkit_web_view_get_page_id(WEBKIT_WEB_VIEW(view->View()));
+    int processBefore = view->WebProcessId();
+    struct Case {
+        const char* what;
+        std::string token;
+        size_t bytes;
+    } cases[] = {
+        {"no token at all", "", 0},
+        {"a token of zeros", std::string(kTokenSize, '\0'), kTokenSize},
+        {"a guessed token", std::string(kTokenSize, 'k'), kTokenSize},
+    };
+    host->calls.clear();
+    for (const auto& c : cases) EXPECT_TRUE(HelloIsRefused(pageId, c.token, c.bytes)) << c.what;
+    EXPECT_TRUE(host->calls.empty()) << "a stranger's call reached the host";
+    EXPECT_EQ(view->WebProcessId(), processBefore);
+    ExpectBridge(L"first");
+}
+
+TEST(BridgeFolderTest, StaleFoldersOfKilledCopiesAreRemoved) {
+    gchar* made = g_dir_make_tmp("bridge-runtime-XXXXXX", nullptr);
+    std::string parent = made;
+    g_free(made);
+    auto makeFolder = [&](const std::string& name, bool withSocket, bool listening) {
+        std::string folder = parent + "/" + name;
+        g_mkdir(folder.c_str(), 0700);
+        if (!withSocket) return -1;
+        int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::string path = folder + "/bridge";
+        std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+        EXPECT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        if (listening) {
+            EXPECT_EQ(listen(fd, 1), 0);
+            return fd;
+        }
+        close(fd);  // a killed copy: the socket file stays, nobody listens
+        return -1;
+    };
+    makeFolder("korvo-bridge-dead01", true, false);
+    int live = makeFolder("korvo-bridge-live01", true, true);
+    makeFolder("korvo-bridge-fresh1", false, false);  // just made by a starting copy
+    makeFolder("other-dead01", true, false);          // not ours
+    makeFolder("korvo-bridge-extra1", true, false);
+    WriteFile(parent + "/korvo-bridge-extra1/note", "unexpected");
+
+    EXPECT_EQ(RemoveStaleBridgeFolders(parent), 1);
+    auto exists = [&](const char* name) {
+        return g_file_test((parent + "/" + name).c_str(), G_FILE_TEST_EXISTS);
+    };
+    EXPECT_FALSE(exists("korvo-bridge-dead01"));
+    EXPECT_TRUE(exists("korvo-bridge-live01"));
+    EXPECT_TRUE(exists("korvo-bridge-fresh1"));
+    EXPECT_TRUE(exists("other-dead01"));
+    EXPECT_TRUE(exists("korvo-bridge-extra1"));
+    close(live);
+    RemoveTree(parent);
+}
+
+TEST(WebSandboxTest, ARootThatIsNoMountPointIsSeen) {
+    struct Case {
+        const char* what;
+        const char* mountinfo;
+        bool hasRoot;
+    } cases[] = {
+        {"a normal system",
+         "22 1 8:1 / / rw,relatime shared:1 - ext4 /dev/sda1 rw\n"
+         "23 22 0:5 / /dev rw,nosuid shared:2 - devtmpfs udev rw\n",
+         true},
+        {"a container on an overlay", "510 480 0:52 / / rw - overlay overlay rw,lowerdir=/a\n",
+         true},
+        {"a chroot whose root is a plain folder",
+         "601 22 8:1 /srv/chroot/proc /proc rw - proc proc rw\n"
+         "602 22 8:1 /srv/chroot/usr /usr ro - ext4 /dev/sda1 rw\n",
+         false},
+        {"a mount below the root only", "30 22 0:30 / /root rw - tmpfs tmpfs rw\n", false},
+        {"nothing readable", "", false},
+        {"a cut line", "22 1 8:1 /\n", false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(MountTableHasRoot(c.mountinfo), c.hasRoot) << c.what;
+    // Where the root is no mount point, the sandbox is reported as unavailable.
+    gchar* table = nullptr;
+    ASSERT_TRUE(g_file_get_contents("/proc/self/mountinfo", &table, nullptr, nullptr));
+    bool hasRoot = MountTableHasRoot(table);
+    g_free(table);
+    if (!hasRoot) {
+        EXPECT_NE(WebSandboxProblem(), "");
+    }
+    if (!WebSandboxProblem().empty())
+        std::printf("web sandbox unavailable: %s\n", WebSandboxProblem().c_str());
+}
+
+}  // namespace
