@@ -201,7 +201,7 @@ TEST_F(BridgeTest, CallsFailUntilThePageHasLoaded) {
                                                    /*waitForPage=*/false);
     ScriptValue result;
     EXPECT_EQ(module->CallScript(L"lastReceived", &result), platform::E_FAIL);
-    ASSERT_TRUE(PumpUntil([&] { return module->View()->IsLoaded(); }));
+    WaitForPage(*module->View());
     EXPECT_EQ(module->CallScript(L"lastReceived", &result), platform::S_OK);
 }
 
