@@ -1,8 +1,9 @@
-// korvo-unit-simulator: one or more units on a JACK server, each on its own pair
-// of MIDI ports ("<type>-<id>-in" receives from the program, "<type>-<id>-out"
-// carries the unit's answers), until SIGTERM or SIGINT.
+// korvo-unit-simulator: one or more units on a JACK server (or, with --alsa, on
+// the ALSA sequencer), each on its own pair of MIDI ports ("<type>-<id>-in"
+// receives from the program, "<type>-<id>-out" carries the unit's answers),
+// until SIGTERM or SIGINT.
 //
-//   korvo-unit-simulator [--client NAME] [--delay-ms N] [UNITS]
+//   korvo-unit-simulator [--alsa] [--client NAME] [--delay-ms N] [UNITS]
 //
 // UNITS is a list such as 11:1234567,0a:42 (type in hexadecimal, id in decimal);
 // without it KORVO_SIM_UNITS is used, and without that one unit of each type.
@@ -30,6 +31,7 @@
 #include <thread>
 #include <vector>
 
+#include "AlsaUnitPeer.h"
 #include "UnitSimulator.h"
 
 namespace {
@@ -132,7 +134,7 @@ void Work(Peer& peer) {
 void Quiet(const char*) {}
 
 int Usage() {
-    std::fprintf(stderr, "usage: korvo-unit-simulator [--client NAME] [--delay-ms N] [type:id,...]\n");
+    std::fprintf(stderr, "usage: korvo-unit-simulator [--alsa] [--client NAME] [--delay-ms N] [type:id,...]\n");
     return 2;
 }
 
@@ -142,9 +144,12 @@ int main(int argc, char** argv) {
     std::string client = "korvo-unit-simulator";
     std::string list;
     uint32_t delayMs = 0;
+    bool alsa = false;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
-        if (arg == "--client" && i + 1 < argc) {
+        if (arg == "--alsa") {
+            alsa = true;
+        } else if (arg == "--client" && i + 1 < argc) {
             client = argv[++i];
         } else if (arg == "--delay-ms" && i + 1 < argc) {
             char* end = nullptr;
@@ -170,6 +175,7 @@ int main(int argc, char** argv) {
     sigaddset(&signals, SIGTERM);
     sigaddset(&signals, SIGINT);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    if (alsa) return tools::RunAlsaPeer(client, configs, delayMs, signals);
 
     jack_set_error_function(Quiet);
     jack_set_info_function(Quiet);

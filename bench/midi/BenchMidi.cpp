@@ -5,9 +5,12 @@
 //   rtmidi_jack_roundtrip_us   the same with plain RtMidi UNIX_JACK objects, as the
 //                              reference measured in the same run
 //   poll_tick_256_units_us     one Running tick of the device module polling 256 units
-// The last line carries every figure and ratio = jack / rtmidi.
+//   send_receive_alsa_us,      the same on the ALSA sequencer, with its own line
+//   rtmidi_alsa_roundtrip_us   "midi_alsa: ..." (inside the VM of tools/vm/run-in-vm)
+// The last line carries every other figure and ratio = jack / rtmidi.
 #include <cstdio>
 
+#include "AlsaRoundTrip.h"
 #include "JackTestServer.h"
 #include "PollTick.h"
 #include "RoundTrip.h"
@@ -33,9 +36,10 @@ int main() {
             std::printf("rtmidi_jack_roundtrip_us=%.2f (%d round trips, %d lost)\n", rtmidi, jackTrips, lostRt);
         }
     }
+    bool alsa = benchmidi::ReportAlsaRoundTrips(jackTrips);
     double ratio = jack > 0 && rtmidi > 0 ? jack / rtmidi : -1;
     std::printf("midi: poll_tick_256_units_us=%.2f send_receive_sim_us=%.2f send_receive_jack_us=%.2f "
                 "rtmidi_jack_roundtrip_us=%.2f ratio=%.3f\n",
                 poll, sim, jack, rtmidi, ratio);
-    return jack > 0 && rtmidi > 0 && sim > 0 && poll > 0 ? 0 : 1;
+    return alsa && jack > 0 && rtmidi > 0 && sim > 0 && poll > 0 ? 0 : 1;
 }

@@ -4,6 +4,9 @@
 #include <rtmidi/RtMidi.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <map>
@@ -18,7 +21,11 @@ namespace {
 // Every port this program opens belongs to a client of this name.
 constexpr const char* ClientName = "Yonderpad";
 
-void QuietError(RtMidiError::Type type, const std::string& text, void*) {
+// RtMidi reports a failed send only through this callback; `failed`, when
+// given, remembers it for the sender.
+void QuietError(RtMidiError::Type type, const std::string& text, void* failed) {
+    if (failed && type != RtMidiError::DEBUG_WARNING)
+        static_cast<std::atomic<bool>*>(failed)->store(true);
     if (type == RtMidiError::WARNING || type == RtMidiError::DEBUG_WARNING)
         g_message("ALSA MIDI: %s", text.c_str());
     else
@@ -33,7 +40,9 @@ std::wstring Widen(const std::string& text) {
     return result;
 }
 
-bool IsOwn(const std::string& name) { return name.rfind(std::string(ClientName) + ":", 0) == 0; }
+bool IsOwn(const std::string& name) {
+    return name.rfind(std::string(ClientName) + ":", 0) == 0;
+}
 
 }  // namespace
 
@@ -46,6 +55,7 @@ struct AlsaServices::State {
         MidiHandle handle;
         std::unique_ptr<RtMidiIn> in;
         std::unique_ptr<RtMidiOut> out;
+        std::atomic<bool> failed{false};  // set by RtMidi's error callback
     };
     std::map<MidiHandle, std::unique_ptr<Device>> devices;
 
@@ -171,7 +181,8 @@ bool AlsaServices::OpenInputDevice(unsigned id, Port& port) {
         device->in->setCallback(
             [](double, std::vector<unsigned char>* message, void* data) {
                 auto* d = static_cast<State::Device*>(data);
-                if (message && !message->empty()) d->owner->InputEvent(d->handle, message->data(), message->size());
+                if (message && !message->empty())
+                    d->owner->InputEvent(d->handle, message->data(), message->size());
             },
             device.get());
         device->in->openPort(ports[id].first, "in");
@@ -192,7 +203,7 @@ bool AlsaServices::OpenOutputDevice(unsigned id, Port& port) {
         device->owner = this;
         device->handle = port.handle;
         device->out = std::make_unique<RtMidiOut>(RtMidi::LINUX_ALSA, ClientName);
-        device->out->setErrorCallback(QuietError, nullptr);
+        device->out->setErrorCallback(QuietError, &device->failed);
         device->out->openPort(ports[id].first, "out");
         state->devices[port.handle] = std::move(device);
         return true;
@@ -216,16 +227,33 @@ void AlsaServices::CloseDevice(Port& port) {
 }
 
 unsigned AlsaServices::SendLong(Port& port, MidiHeader* header) {
+    if (header->bufferLength > MaxLongMessage) return MMSYSERR_INVALPARAM;
     {
         std::lock_guard<std::mutex> guard(state->lock);
         auto it = state->devices.find(port.handle);
         if (it == state->devices.end() || !it->second->out) return MMSYSERR_INVALHANDLE;
+        State::Device& device = *it->second;
+        device.failed = false;
         try {
-            it->second->out->sendMessage(header->data, header->bufferLength);
+            const uint8_t* bytes = header->data;
+            size_t length = header->bufferLength;
+            if (bytes[0] != 0xF0 || length <= SendChunk) {
+                device.out->sendMessage(bytes, length);
+            } else {
+                // The sequencer refuses one event larger than the sender's pool
+                // and a receiver drops what overflows its own: a long message
+                // goes out as chunks of the same system-exclusive message, which
+                // the receiving side joins again, with a pause now and then.
+                for (size_t done = 0; done < length && !device.failed; done += SendChunk) {
+                    device.out->sendMessage(bytes + done, std::min(SendChunk, length - done));
+                    if ((done + SendChunk) % PaceBytes == 0) std::this_thread::sleep_for(PacePause);
+                }
+            }
         } catch (const RtMidiError& e) {
             g_message("ALSA MIDI message not sent: %s", e.getMessage().c_str());
             return MMSYSERR_ERROR;
         }
+        if (device.failed) return MMSYSERR_ERROR;
     }
     {
         std::lock_guard<std::mutex> guard(state->noticeLock);

@@ -6,8 +6,15 @@
 // out, or every open would look like a hot-plug. RtMidi delivers whole messages on
 // its own thread, which becomes the input callback's thread; sending is immediate
 // and the done notice follows from this backend's notice thread.
+//
+// The kernel refuses a system-exclusive event larger than the sending client's
+// pool (about 14 KB) and a receiver silently loses what overflows its input
+// pool, so a long message leaves in SendChunk-byte parts of one message (every
+// sequencer reader, RtMidi included, joins them up to the F7), pausing after
+// each PaceBytes. A failed send is reported as an error, never as done.
 #pragma once
 
+#include <chrono>
 #include <memory>
 
 #include "PortServices.h"
@@ -15,7 +22,7 @@
 namespace midi {
 
 class AlsaServices : public PortServices {
-public:
+  public:
     // Null when the sequencer cannot be opened (no /dev/snd, no permission).
     static std::unique_ptr<AlsaServices> Create();
     ~AlsaServices() override;
@@ -25,13 +32,23 @@ public:
     unsigned OutGetNumDevs() override;
     unsigned OutGetDevCaps(unsigned id, std::wstring* name) override;
 
-protected:
+    // Longer messages are refused (MMSYSERR_INVALPARAM); inputs are assembled up
+    // to the same size.
+    static constexpr uint32_t MaxLongMessage = 64 * 1024;
+    // Must stay at or above RtMidi's initial encoder buffer (32 bytes): every
+    // part of a long message then exactly fills the grown buffer, which is what
+    // makes the encoder emit a part that has no F7.
+    static constexpr size_t SendChunk = 256;
+    static constexpr size_t PaceBytes = 1024;
+    static constexpr std::chrono::milliseconds PacePause{1};
+
+  protected:
     bool OpenInputDevice(unsigned id, Port& port) override;
     bool OpenOutputDevice(unsigned id, Port& port) override;
     void CloseDevice(Port& port) override;
     unsigned SendLong(Port& port, MidiHeader* header) override;
 
-private:
+  private:
     struct State;
     explicit AlsaServices(std::unique_ptr<State> state);
     std::unique_ptr<State> state;

@@ -1,0 +1,156 @@
+// The device module on the ALSA backend on the VM guest's sequencer, with the
+// unit simulator program as two units on their own port pairs, under the GLib
+// main loop in real time: discovery, a request and its reply, the units going
+// away and coming back. The guest is emulated and slow, so waits are generous.
+
+#include <glib.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "AlsaPeers.h"
+#include "framework/Connector.h"
+#include "framework/Module.h"
+#include "modules/midi/TannevaleMidi.h"
+#include "modules/midi/services/MidiServices.h"
+#include "platform/Application.h"
+#include "platform/EventLoop.h"
+#include "platform/Window.h"
+
+namespace {
+
+class Guest : public testing::Environment {
+  public:
+    void SetUp() override {
+        ASSERT_TRUE(alsatest::InGuest()) << "this test needs the ALSA sequencer of the VM guest";
+    }
+};
+const auto* const guest = testing::AddGlobalTestEnvironment(new Guest);
+
+class Panel : public KorvoModule {
+  public:
+    Panel() {
+        send = new KorvoTextConnector(L"Send", nullptr, 0, this);
+        connectors.Add(send);
+        receive = new KorvoTextConnector(L"Receive", MakeHandler(&Panel::OnReceive), 0, this);
+        connectors.Add(receive);
+        status = new KorvoTextConnector(L"Status", MakeHandler(&Panel::OnStatus), 0, this);
+        connectors.Add(status);
+    }
+    void Wire(KorvoModule& module) {
+        for (KorvoConnector* mine : connectors) mine->Connect(module.FindConnector(mine->Name()));
+    }
+    void Send(const wchar_t* text) { send->SetText(text, true); }
+
+    std::vector<std::wstring> received;
+    std::vector<std::wstring> statuses;
+
+  private:
+    void OnReceive(KorvoConnector* connector) { received.push_back(connector->GetText().Text()); }
+    void OnStatus(KorvoConnector* connector) { statuses.push_back(connector->GetText().Text()); }
+    KorvoTextConnector* send;
+    KorvoTextConnector* receive;
+    KorvoTextConnector* status;
+};
+
+// Runs the GLib loop until condition holds or the time is up.
+bool RunUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
+    auto end = std::chrono::steady_clock::now() + timeout;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        g_main_context_iteration(nullptr, FALSE);
+        g_usleep(1000);
+    }
+    return true;
+}
+
+const std::wstring ListStart = L"00000000000001";
+const std::wstring UnitA = L"110012d68700013336332d3431342d3532320011";  // 11:1234567
+const std::wstring UnitB = L"0a0000002a0001";                            // 0a:42, header part
+
+// Index of the last ListStart in received, and whether both units were announced after it.
+bool BothAnnouncedSince(const std::vector<std::wstring>& received, size_t from) {
+    bool a = false, b = false;
+    for (size_t i = from; i < received.size(); ++i) {
+        if (received[i] != ListStart) continue;
+        a = b = false;
+        for (size_t j = i + 1; j < received.size(); ++j) {
+            a = a || received[j] == UnitA;
+            b = b || (received[j].size() == 40 && received[j].compare(0, UnitB.size(), UnitB) == 0);
+        }
+    }
+    return a && b;
+}
+
+bool Received(const std::vector<std::wstring>& received, size_t from, const std::wstring& prefix) {
+    for (size_t i = from; i < received.size(); ++i)
+        if (received[i].compare(0, prefix.size(), prefix) == 0) return true;
+    return false;
+}
+
+TEST(AlsaIntegration, UnitsFoundAnsweredLostAndFoundAgain) {
+    using std::chrono::seconds;
+    auto simulator = std::make_unique<alsatest::AlsaSimulator>("11:1234567,0a:42");
+    ASSERT_TRUE(simulator->Ready()) << "the simulator program did not start";
+
+    setenv("KORVO_MIDI", "alsa", 1);
+    midi::InstallServices(nullptr);
+    platform::EventLoop::Install(nullptr);
+    platform::Window mainWindow;
+    ASSERT_TRUE(mainWindow.CreateToplevel());
+    platform::Application::Instance().SetMainWindow(&mainWindow);
+    Panel panel;
+    auto* module = new TannevaleMidi;
+    panel.Wire(*module);
+    module->Start();
+
+    // Discovery: both units announced.
+    EXPECT_TRUE(RunUntil([&] { return BothAnnouncedSince(panel.received, 0); }, seconds(12)));
+    EXPECT_EQ(panel.statuses.back(), L"Available");
+
+    // A parameter read reaches each unit, and its reply comes back.
+    struct Request {
+        const wchar_t* send;
+        const wchar_t* replyPrefix;
+    };
+    const Request requests[] = {{L"0012d6872005", L"110012d6872105"},
+                                {L"0000002a2003", L"0a0000002a2103"}};
+    for (const Request& request : requests) {
+        SCOPED_TRACE(std::string(request.send, request.send + 12));
+        bool answered = false;
+        for (int attempt = 0; attempt < 2 && !answered; ++attempt) {
+            size_t mark = panel.received.size();
+            panel.Send(request.send);
+            answered = RunUntil([&] { return Received(panel.received, mark, request.replyPrefix); },
+                                seconds(2));
+        }
+        EXPECT_TRUE(answered);
+    }
+
+    // The units go away: the device count changes and the rescan finds nothing.
+    ASSERT_TRUE(simulator->Stop());
+    EXPECT_TRUE(RunUntil(
+        [&] { return !panel.statuses.empty() && panel.statuses.back() == L"No device available"; },
+        seconds(12)));
+    EXPECT_EQ(module->Inputs().Count(), 0);
+
+    // They come back: found again.
+    size_t mark = panel.received.size();
+    simulator = std::make_unique<alsatest::AlsaSimulator>("11:1234567,0a:42");
+    ASSERT_TRUE(simulator->Ready());
+    EXPECT_TRUE(RunUntil([&] { return BothAnnouncedSince(panel.received, mark); }, seconds(15)));
+
+    delete module;
+    mainWindow.Destroy();
+    platform::Application::Instance().SetMainWindow(nullptr);
+    RunUntil([] { return false; }, std::chrono::milliseconds(50));
+    midi::InstallServices(nullptr);
+    simulator.reset();
+}
+
+}  // namespace
