@@ -79,6 +79,9 @@ public:
     // True once the current document finished loading, until the next
     // navigation starts or the web process goes away.
     bool IsLoaded() const;
+    // True while the loaded document may use the bridge (it lies in the area
+    // of the address last given to Navigate).
+    bool IsBridged() const;
     std::wstring Title() const;
     std::string Uri() const;
     // Process id of the web process that serves the page over the bridge (0
