@@ -2,6 +2,7 @@
 
 #include <clocale>
 #include <limits>
+#include <string>
 #include <locale.h>
 
 namespace {
@@ -43,8 +44,31 @@ int32_t ParseLong(const wchar_t* text) {
 
 double ParseDouble(const wchar_t* text) {
     if (text == nullptr) return 0.0;
+    // Only a decimal number is taken: the C library would also read "inf",
+    // "nan" and hexadecimal, which ParseLong does not, so that one text would
+    // give a double peer a different value than a long peer.
+    const wchar_t* p = text;
+    while (*p == L' ' || (*p >= L'\t' && *p <= L'\r')) ++p;
+    const wchar_t* start = p;
+    if (*p == L'+' || *p == L'-') ++p;
+    bool digits = false;
+    for (; *p >= L'0' && *p <= L'9'; ++p) digits = true;
+    if (*p == L'.')
+        for (++p; *p >= L'0' && *p <= L'9'; ++p) digits = true;
+    if (!digits) return 0.0;
+    if (*p == L'e' || *p == L'E') {
+        const wchar_t* exponent = p + 1;
+        if (*exponent == L'+' || *exponent == L'-') ++exponent;
+        if (*exponent >= L'0' && *exponent <= L'9') {
+            p = exponent;
+            while (*p >= L'0' && *p <= L'9') ++p;
+        }
+    }
+    // The checked prefix is plain decimal; the C library rounds it correctly
+    // and gives +-inf where it overflows.
+    std::wstring number(start, p);
     CLocaleScope c;
-    return std::wcstod(text, nullptr);
+    return std::wcstod(number.c_str(), nullptr);
 }
 
 int32_t TruncateToLong(double value) {

@@ -10,7 +10,8 @@
 // Leading-number parse: blanks, optional sign, decimal digits up to the first
 // other character; no digits gives 0. Values beyond 32 bits clamp to the range.
 int32_t ParseLong(const wchar_t* text);
-// The longest leading floating-point number; none gives 0.0.
+// The longest leading decimal floating-point number (no "inf", "nan" or hex);
+// none gives 0.0. A value too large for a double gives +-inf.
 double ParseDouble(const wchar_t* text);
 // Truncation toward zero; out of range or not a number gives -2147483648.
 int32_t TruncateToLong(double value);

@@ -2,7 +2,7 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <cwctype>
+#include <glib.h>
 #include <new>
 
 namespace {
@@ -183,11 +183,23 @@ String String::Replace(const wchar_t* from, const wchar_t* to) const {
     return String(out.c_str(), out.size());
 }
 
+wchar_t FoldCase(wchar_t c) {
+    // GLib's mapping leaves anything that is not a character (surrogates,
+    // values beyond U+10FFFF) as it is.
+    return static_cast<wchar_t>(g_unichar_tolower(static_cast<gunichar>(c)));
+}
+
+std::wstring FoldCase(const wchar_t* text) {
+    std::wstring folded(text ? text : L"");
+    for (wchar_t& c : folded) c = FoldCase(c);
+    return folded;
+}
+
 int CompareNoCase(const wchar_t* a, const wchar_t* b) {
     if (a == nullptr) a = L"";
     if (b == nullptr) b = L"";
     for (;; ++a, ++b) {
-        wint_t x = std::towlower(static_cast<wint_t>(*a)), y = std::towlower(static_cast<wint_t>(*b));
+        wint_t x = static_cast<wint_t>(FoldCase(*a)), y = static_cast<wint_t>(FoldCase(*b));
         if (x != y) return x < y ? -1 : 1;
         if (x == 0) return 0;
     }

@@ -49,5 +49,15 @@ private:
     wchar_t* buffer;
 };
 
-// Case-insensitive comparison of two wide texts (0 when equal).
+// The one case rule of the system. Every name compared ignoring case (XML
+// attribute names, module classes in the registry, String comparisons) is
+// compared through FoldCase: the Unicode simple lower-case mapping from GLib's
+// own tables, so "\u00C9" and "\u00E9" are one name whatever the desktop's
+// language, and the result never depends on the process locale (towlower
+// would: under the C locale it folds ASCII only).
+wchar_t FoldCase(wchar_t c);
+// A text with FoldCase applied to each character: two texts are equal ignoring
+// case exactly when their folded forms are equal.
+std::wstring FoldCase(const wchar_t* text);
+// Case-insensitive comparison of two wide texts (0 when equal), by FoldCase.
 int CompareNoCase(const wchar_t* a, const wchar_t* b);

@@ -11,6 +11,7 @@
 #include "platform/MessageBox.h"
 #include "platform/ProgramFile.h"
 #include "platform/SingleInstance.h"
+#include "platform/WebSandboxFiles.h"
 #include "platform/VersionInfo.h"
 
 namespace {
@@ -50,10 +51,12 @@ void KorvoHost::Start(const String& company) {
     project = new KorvoProject(registry, &projectPath);
     String own = exeDirectory + exeName + L".prj";
     if (project->LoadProject(own)) return;
-    g_message("The project %s could not be read; trying Default.prj.", own.ToUtf8().c_str());
+    // A program without a project of its own name is the usual case: say so
+    // only at debug level, and speak up when the fallback fails too.
+    g_debug("The project %s could not be read; trying Default.prj.", own.ToUtf8().c_str());
     String fallback = exeDirectory + L"Default.prj";
     if (!project->LoadProject(fallback))
-        g_warning("The project %s could not be read either; no module is loaded.",
+        g_warning("Neither the project %s nor %s could be read; no module is loaded.", own.ToUtf8().c_str(),
                   fallback.ToUtf8().c_str());
 }
 
@@ -85,6 +88,9 @@ bool KorvoApp::InitInstance() {
 }
 
 int KorvoApp::Main() {
+    // From the start on, a termination signal ends the loop (or keeps it from
+    // running) and the shutdown below still runs.
+    platform::Application::Instance().QuitOnTerminationSignals();
     if (!InitInstance()) {
         Shutdown();
         return exitCode;
@@ -97,6 +103,9 @@ int KorvoApp::Main() {
 void KorvoApp::Shutdown() {
     delete host;
     host = nullptr;
+    // The runtime files go last, once nothing of this copy runs.
+    platform::RemoveWebSandboxFiles();
+    platform::SingleInstance::Release();
 }
 
 // ---------------------------------------------------------------------------

@@ -3,7 +3,6 @@
 #include <glib.h>
 #include <unistd.h>
 
-#include <cwctype>
 #include <string>
 #include <vector>
 
@@ -15,14 +14,6 @@ namespace {
 
 // The five attributes of a module, in the order the index writes them.
 constexpr const wchar_t* ModuleAttributes[] = {L"class", L"version", L"name", L"type", L"path"};
-
-// The folding of CompareNoCase: two texts compare equal ignoring case exactly
-// when their folded forms are equal.
-std::wstring FoldCase(const String& text) {
-    std::wstring folded(text.Text());
-    for (wchar_t& c : folded) c = static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
-    return folded;
-}
 
 std::string CacheRoot() {
     // Read afresh: GLib's own answer is fixed at its first call.

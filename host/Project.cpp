@@ -38,7 +38,9 @@ bool KorvoProject::LoadProject(const wchar_t* fileName) {
     KorvoXmlTree document(rootName, rootClass, rootVersion);
     int result = document.Load(fileName);
     if (result != KorvoXmlTree::Success) {
-        g_message("Project %s not loaded (%d).", String(fileName).ToUtf8().c_str(), result);
+        // The caller decides whether this is a failure (the host tries a
+        // second project): a detail for debugging only.
+        g_debug("Project %s not loaded (%d).", String(fileName).ToUtf8().c_str(), result);
         return false;
     }
     KorvoXmlTreeItem* element = document.root;

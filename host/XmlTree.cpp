@@ -25,9 +25,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <cwctype>
 #include <memory>
 #include <unordered_map>
+
+#include <glib.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -47,13 +49,9 @@ std::string_view Trim(std::string_view text) {
     return text;
 }
 
-// Key under which attribute names that differ only in case meet; the same
-// folding that CompareNoCase applies.
-std::wstring CaseKey(const wchar_t* name) {
-    std::wstring key(name);
-    for (wchar_t& c : key) c = static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
-    return key;
-}
+// Key under which attribute names that differ only in case meet: the system's
+// one case rule (FoldCase in framework/String.h).
+std::wstring CaseKey(const wchar_t* name) { return FoldCase(name); }
 
 String DecodeValue(std::string_view raw) {
     raw = Trim(raw);
@@ -376,7 +374,22 @@ int KorvoXmlTree::Save(const wchar_t* fileName) {
     if (root == nullptr) return SyntaxError;
     std::string bytes;
     if (int result = SaveBytes(bytes); result != Success) return result;
-    std::FILE* file = std::fopen(path.ToUtf8().c_str(), "wb");
+    std::string name = path.ToUtf8();
+    struct stat status;
+    if (lstat(name.c_str(), &status) != 0 || S_ISREG(status.st_mode)) {
+        // A plain file goes to a temporary file in the same folder, which is
+        // then renamed over the old one: a write that fails half way (a full
+        // disk, the file size limit) leaves the previous file whole.
+        GError* error = nullptr;
+        if (g_file_set_contents(name.c_str(), bytes.data(), static_cast<gssize>(bytes.size()), &error))
+            return Success;
+        g_message("Cannot write %s: %s", name.c_str(), error->message);
+        g_error_free(error);
+        return FileError;
+    }
+    // Anything else (a device, a pipe, a link) is written where it is, never
+    // replaced by a plain file.
+    std::FILE* file = std::fopen(name.c_str(), "wb");
     if (file == nullptr) return FileError;
     bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
     // A full disk shows only when the buffers are flushed: a failed close is a

@@ -1,9 +1,12 @@
 #include "Application.h"
 
+#include <glib-unix.h>
 #include <gtk/gtk.h>
+#include <signal.h>
 
 #include <clocale>
 
+#include "MessageBox.h"
 #include "Window.h"
 
 namespace platform {
@@ -48,6 +51,24 @@ void Application::Quit(int code) {
         g_main_loop_quit(loop);
     else
         quitPending = true;
+}
+
+void Application::QuitOnTerminationSignals() {
+    static bool installed = false;
+    if (installed) return;
+    installed = true;
+    for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        g_unix_signal_add(
+            signal,
+            [](gpointer number) -> gboolean {
+                g_debug("Signal %d: ending the program.", GPOINTER_TO_INT(number));
+                // A box waiting for an answer would keep the loop from ending.
+                CloseMessageBoxes();
+                Application::Instance().Quit(0);
+                return G_SOURCE_CONTINUE;
+            },
+            GINT_TO_POINTER(signal));
+    }
 }
 
 void Application::SetMainWindow(Window* window) { mainWindow = window; }

@@ -27,6 +27,11 @@ public:
     // Run, it makes the next Run return at once.
     void Quit(int exitCode = 0);
     bool IsRunning() const { return running; }
+    // From now on SIGTERM, SIGINT and SIGHUP (logout, Ctrl+C, kill) no longer
+    // end the process at once: they close any open message box and Quit(0),
+    // so that Run returns and the caller's normal shutdown runs. Nothing asks
+    // the page. A signal that comes before Run makes Run return at once.
+    void QuitOnTerminationSignals();
 
     Window* MainWindow() const { return mainWindow; }
     void SetMainWindow(Window* window);

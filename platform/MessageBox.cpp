@@ -7,11 +7,20 @@
 // Abort/Retry/Ignore boxes also lose the title bar's close button, as they
 // demand a choice. The help button does not close the box. A style whose
 // button field names no set shows a lone OK.
+//
+// GTK 3's message dialog draws no icon of its own, so the themed icon of the
+// style (dialog-error, -warning, -question, -information) is put in; a style
+// without an icon shows none. Texts come from pages and may be of any length,
+// while laying out a label costs far more than linear time in its length (a
+// 100 KB text froze the interface for 25 s): a box shows at most
+// MaxShownLines lines and MaxShownCharacters characters, ends a shortened text
+// with an ellipsis and puts the whole text in the log.
 
 #include "MessageBox.h"
 
 #include <gtk/gtk.h>
 
+#include <algorithm>
 #include <mutex>
 #include <vector>
 
@@ -24,8 +33,13 @@ namespace platform {
 namespace {
 
 constexpr int HelpResponse = 9;  // IDHELP
+// What a box lays out at most; a screen shows no more than this anyway.
+constexpr std::size_t MaxShownCharacters = 2000;
+constexpr int MaxShownLines = 40;
 
 std::mutex hookMutex;
+// The boxes on screen, innermost last (user-interface thread only).
+std::vector<GtkWidget*> openBoxes;
 MessageBoxHook& Hook() {
     static MessageBoxHook hook;
     return hook;
@@ -71,6 +85,28 @@ void SetMessageBoxHook(MessageBoxHook hook) {
 
 namespace {
 
+// The part of text a box shows: whole when short, else cut after the line or
+// character bound with an ellipsis added.
+std::wstring ShownText(const std::wstring& text) {
+    std::size_t end = 0;
+    int lines = 1;
+    for (; end < text.size() && end < MaxShownCharacters; ++end) {
+        if (text[end] == L'\n' && ++lines > MaxShownLines) break;
+    }
+    if (end == text.size()) return text;
+    return text.substr(0, end) + L"\u2026";
+}
+
+const char* IconName(GtkMessageType type) {
+    switch (type) {
+        case GTK_MESSAGE_ERROR: return "dialog-error";
+        case GTK_MESSAGE_WARNING: return "dialog-warning";
+        case GTK_MESSAGE_QUESTION: return "dialog-question";
+        case GTK_MESSAGE_INFO: return "dialog-information";
+        default: return nullptr;
+    }
+}
+
 GtkWindow* OwnerToplevel(Window* owner) {
     if (!owner) owner = Application::Instance().MainOrActiveWindow();
     for (Window* window = owner; window; window = window->Parent()) {
@@ -108,10 +144,26 @@ int MessageBox(Window* owner, const std::wstring& text, const std::wstring& capt
     }
 
     GtkWindow* parent = OwnerToplevel(owner);
+    std::wstring shown = ShownText(text);
+    if (shown.size() != text.size())
+        g_message("A message box shows the first %zu of %zu characters; the whole text: %s", shown.size() - 1,
+                  text.size(), ToUtf8(text).c_str());
     // The text goes in as an argument of "%s", never as a format or markup.
     GtkWidget* dialog = gtk_message_dialog_new(
         parent, static_cast<GtkDialogFlags>(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT), type,
-        GTK_BUTTONS_NONE, "%s", ToUtf8(text).c_str());
+        GTK_BUTTONS_NONE, "%s", ToUtf8(shown).c_str());
+    if (const char* icon = IconName(type)) {
+        GtkWidget* image = gtk_image_new_from_icon_name(icon, GTK_ICON_SIZE_DIALOG);
+        gtk_widget_set_valign(image, GTK_ALIGN_START);
+        // The one way into the dialog's own icon place; GTK 3 keeps it working.
+        G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+        gtk_message_dialog_set_image(GTK_MESSAGE_DIALOG(dialog), image);
+        G_GNUC_END_IGNORE_DEPRECATIONS
+        gtk_widget_show(image);
+        // Setting an image makes the dialog forget its type; the type is what
+        // accessibility tools announce, so it is given back.
+        g_object_set(dialog, "message-type", type, nullptr);
+    }
     gtk_window_set_title(GTK_WINDOW(dialog), ToUtf8(caption).c_str());
     const auto buttons = MessageBoxButtons(style);
     for (auto& [label, result] : buttons) gtk_dialog_add_button(GTK_DIALOG(dialog), label, result);
@@ -124,14 +176,21 @@ int MessageBox(Window* owner, const std::wstring& text, const std::wstring& capt
 
     // Keep the dialog alive across the run even if the owner destroys it.
     g_object_ref_sink(dialog);
+    openBoxes.push_back(dialog);
     int response;
     do {
         response = gtk_dialog_run(GTK_DIALOG(dialog));
     } while (response == HelpResponse);
+    openBoxes.erase(std::find(openBoxes.begin(), openBoxes.end(), dialog));
     gtk_widget_destroy(dialog);
     g_object_unref(dialog);
 
     return response > 0 ? response : MessageBoxClosedResult(style);
+}
+
+void CloseMessageBoxes() {
+    for (GtkWidget* box : std::vector<GtkWidget*>(openBoxes))
+        gtk_dialog_response(GTK_DIALOG(box), GTK_RESPONSE_DELETE_EVENT);
 }
 
 }  // namespace platform

@@ -37,6 +37,10 @@ struct MessageBoxRecord {
 PLATFORM_API int MessageBox(Window* owner, const std::wstring& text, const std::wstring& caption,
                             unsigned style);
 
+// Ends every box on screen as if its window were closed (see MessageBox.cpp
+// for the answer each style gives).
+PLATFORM_API void CloseMessageBoxes();
+
 // Test hook: while set, boxes are not shown; the hook gets each box and its
 // result is the button "pressed".
 using MessageBoxHook = std::function<int(const MessageBoxRecord&)>;

@@ -14,6 +14,11 @@
 // therefore written with such characters as %XX escapes of their UTF-8 bytes
 // ("%" itself included, an empty name as a lone "%"); ordinary names such as
 // "Mainframe" or "MainLeft" stay readable in the file.
+//
+// Section and entry names ignore case, by the system's one case rule
+// (FoldCase): a name is looked up among the names already in the file, and a
+// new name is written as the first write spelled it, so "Mainframe"/"MainLeft"
+// and "MAINFRAME"/"mainleft" are the same value and the file keeps one line.
 
 #include "Settings.h"
 
@@ -26,6 +31,7 @@
 #include <climits>
 
 #include "Utf8.h"
+#include "framework/String.h"
 
 namespace platform {
 
@@ -97,7 +103,37 @@ FileIdentity Identify(const std::string& path) {
     return identity;
 }
 
+// The name among names (a null-terminated list) that equals escaped ignoring
+// case, or escaped itself when none does.
+std::string MatchName(gchar** names, const std::string& escaped) {
+    std::string match = escaped;
+    if (names) {
+        std::wstring wanted = FoldCase(FromUtf8(escaped).c_str());
+        for (gchar** name = names; *name; ++name) {
+            if (FoldCase(FromUtf8(*name).c_str()) == wanted) {
+                match = *name;
+                break;
+            }
+        }
+    }
+    g_strfreev(names);
+    return match;
+}
+
 }  // namespace
+
+// The group and key under which (section, entry) is or will be stored.
+struct Settings::Key {
+    std::string group;
+    std::string key;
+};
+
+Settings::Key Settings::Find(const std::wstring& section, const std::wstring& entry) const {
+    Key found;
+    found.group = MatchName(g_key_file_get_groups(file, nullptr), EscapeName(section));
+    found.key = MatchName(g_key_file_get_keys(file, found.group.c_str(), nullptr, nullptr), EscapeName(entry));
+    return found;
+}
 
 struct Settings::State {
     FileIdentity loaded;  // the file as it was when last loaded or saved
@@ -159,8 +195,8 @@ std::wstring Settings::GetText(const std::wstring& section, const std::wstring& 
                                const std::wstring& defaultValue) {
     if (!file) return defaultValue;
     Refresh();
-    gchar* value = g_key_file_get_string(file, EscapeName(section).c_str(),
-                                         EscapeName(entry).c_str(), nullptr);
+    Key key = Find(section, entry);
+    gchar* value = g_key_file_get_string(file, key.group.c_str(), key.key.c_str(), nullptr);
     if (!value) return defaultValue;
     std::wstring text = FromUtf8(value);
     g_free(value);
@@ -172,16 +208,16 @@ bool Settings::WriteText(const std::wstring& section, const std::wstring& entry,
     if (!file) return false;
     Refresh();
     std::string bytes = ToUtf8(std::wstring_view(value.c_str()));
-    g_key_file_set_string(file, EscapeName(section).c_str(), EscapeName(entry).c_str(),
-                          bytes.c_str());
+    Key key = Find(section, entry);
+    g_key_file_set_string(file, key.group.c_str(), key.key.c_str(), bytes.c_str());
     return Save();
 }
 
 int Settings::GetInt(const std::wstring& section, const std::wstring& entry, int defaultValue) {
     if (!file) return defaultValue;
     Refresh();
-    gchar* value = g_key_file_get_value(file, EscapeName(section).c_str(),
-                                        EscapeName(entry).c_str(), nullptr);
+    Key key = Find(section, entry);
+    gchar* value = g_key_file_get_value(file, key.group.c_str(), key.key.c_str(), nullptr);
     if (!value) return defaultValue;
     // Only a whole decimal number in range is an integer; anything else
     // (a text written with WriteText, a hand-edited line) gives the default.
@@ -196,7 +232,8 @@ int Settings::GetInt(const std::wstring& section, const std::wstring& entry, int
 bool Settings::WriteInt(const std::wstring& section, const std::wstring& entry, int value) {
     if (!file) return false;
     Refresh();
-    g_key_file_set_integer(file, EscapeName(section).c_str(), EscapeName(entry).c_str(), value);
+    Key key = Find(section, entry);
+    g_key_file_set_integer(file, key.group.c_str(), key.key.c_str(), value);
     return Save();
 }
 

@@ -1,7 +1,8 @@
 #pragma once
 // Settings: per-user values by (section, entry), kept in a GKeyFile at
 // $XDG_CONFIG_HOME/<company>/<program>.conf and written atomically after every
-// write, so that nothing is lost when the program ends abruptly.
+// write, so that nothing is lost when the program ends abruptly. Section and
+// entry names ignore case.
 
 #include <string>
 
@@ -32,6 +33,8 @@ public:
 
 private:
     struct State;
+    struct Key;
+    Key Find(const std::wstring& section, const std::wstring& entry) const;
     void Refresh();  // reloads when the file changed since it was last seen
     bool Save();
     std::string path;

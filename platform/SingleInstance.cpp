@@ -48,6 +48,7 @@ struct InstanceState {
     std::string socketPath;
     GSocketService* service = nullptr;
     std::function<void()> observer;
+    int renamedRetries = 0;
 };
 
 InstanceState& State() {
@@ -180,10 +181,39 @@ InstanceResult SingleInstance::Acquire(const std::wstring& instanceName) {
         state.acquired = true;
         return InstanceResult::First;
     }
+    // A copy that ends removes the lock file after locking it: a lock taken
+    // on a file that is no longer under its name locks nothing, so try again.
+    struct stat held, named;
+    if (fstat(fd, &held) != 0 || stat(state.lockPath.c_str(), &named) != 0 || held.st_dev != named.st_dev ||
+        held.st_ino != named.st_ino) {
+        close(fd);
+        if (++state.renamedRetries < 20) return Acquire(instanceName);
+        g_warning("The instance lock %s keeps going away; running without it.", state.lockPath.c_str());
+        state.acquired = true;
+        return InstanceResult::First;
+    }
     state.lockFd = fd;
     state.acquired = true;
     Listen();
     return InstanceResult::First;
+}
+
+void SingleInstance::Release() {
+    InstanceState& state = State();
+    if (state.lockFd < 0) return;  // never held: the files are another copy's
+    if (state.service) {
+        g_socket_service_stop(state.service);
+        g_socket_listener_close(G_SOCKET_LISTENER(state.service));
+        g_object_unref(state.service);
+        state.service = nullptr;
+    }
+    unlink(state.socketPath.c_str());
+    // Removed while still locked, so no copy can lock this file meanwhile
+    // and count itself first (see the check in Acquire).
+    unlink(state.lockPath.c_str());
+    close(state.lockFd);
+    state.lockFd = -1;
+    state.acquired = false;
 }
 
 bool SingleInstance::NotifyFirstInstance() {

@@ -26,6 +26,9 @@ public:
     // second, since the first copy may not be listening yet. False when it
     // cannot be reached.
     static bool NotifyFirstInstance();
+    // First copy at its end: stops listening and removes the socket and the
+    // lock file. Does nothing in a copy that does not hold the lock.
+    static void Release();
 
     // On "activate" the first copy de-iconifies and presents the application's
     // main window, then calls this observer (if any).

@@ -758,6 +758,7 @@ GtkWidget* WebView::OffscreenWindow() { return impl->offscreen; }
 void WebView::SetDialogOwner(Window* owner) { impl->dialogOwner = owner; }
 void WebView::SetWaitTimeout(int milliseconds) { impl->timeoutMs = milliseconds; }
 bool WebView::IsLoaded() const { return impl->loaded; }
+bool WebView::IsBridged() const { return impl->loaded && impl->CurrentDocumentAllowed(); }
 std::wstring WebView::Title() const { return Wide(webkit_web_view_get_title(impl->view)); }
 std::string WebView::BridgeSocketPath() { return Bridge::Get().socketPath; }
 int WebView::WebProcessId() const { return impl->channel && impl->channel->IsOpen() ? impl->processId : 0; }

@@ -80,6 +80,9 @@ public:
     // window.external is there before any of the page's script runs), until
     // the next navigation starts, the load fails or the web process goes away.
     bool IsLoaded() const;
+    // True while the loaded document may use the bridge (it lies in the area
+    // of the address last given to Navigate).
+    bool IsBridged() const;
     std::wstring Title() const;
     std::string Uri() const;
     // Process id of the web process that serves the page over the bridge (0

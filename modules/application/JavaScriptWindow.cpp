@@ -92,19 +92,32 @@ ScriptValue JavaScriptWindow::korvoApiCall(int32_t number, const ScriptValue& ar
 }
 
 void JavaScriptWindow::CloseRequest() {
-    ScriptValue answer;
-    ScriptStatus status = CallScript(L"korvoOnQueryClose", &answer);
-    bool consent = platform::Succeeded(status) &&
-                   ((answer.kind == ScriptValue::Kind::Int32 && answer.intValue != 0) ||
-                    (answer.kind == ScriptValue::Kind::Bool && answer.boolValue));
-    if (!consent) return;
-    platform::Application& application = platform::Application::Instance();
-    if (application.MainWindow() == this) {
-        CallScript(L"korvoOnExit", nullptr);
-        application.Quit(0);
-    } else {
-        JavaScriptInterface::CloseRequest();
+    // One close runs the protocol once: a request from inside it (the page's
+    // korvoOnQueryClose or korvoOnExit calling korvoClose) changes nothing.
+    if (closing) return;
+    closing = true;
+    bool consent = true;
+    // A window without a page that can answer (no valid address, or a page
+    // that navigated out of its folder and has no bridge) would never close:
+    // it closes without asking.
+    bool pageAnswers = webView && webView->IsBridged();
+    if (pageAnswers) {
+        ScriptValue answer;
+        ScriptStatus status = CallScript(L"korvoOnQueryClose", &answer);
+        consent = platform::Succeeded(status) &&
+                  ((answer.kind == ScriptValue::Kind::Int32 && answer.intValue != 0) ||
+                   (answer.kind == ScriptValue::Kind::Bool && answer.boolValue));
     }
+    if (consent) {
+        platform::Application& application = platform::Application::Instance();
+        if (application.MainWindow() == this) {
+            if (pageAnswers) CallScript(L"korvoOnExit", nullptr);
+            application.Quit(0);
+        } else {
+            JavaScriptInterface::CloseRequest();
+        }
+    }
+    closing = false;
 }
 
 gboolean JavaScriptWindow::OnDeleteEvent(GtkWidget*, GdkEvent*, gpointer module) {

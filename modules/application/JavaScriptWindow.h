@@ -7,8 +7,11 @@
 // Closing (the window's close button, or korvoClose from the page) calls the
 // page's korvoOnQueryClose. Only an answer of a non-zero integer or true lets
 // the window close: the main window then calls korvoOnExit and ends the
-// program's loop; any other window is hidden. A page that is not loaded,
-// lacks the function or answers anything else keeps the window open.
+// program's loop; any other window is hidden. A page that lacks the function
+// or answers anything else keeps the window open. A window with no page that
+// can answer (no valid address, or a document outside the page's folder)
+// closes without asking. The protocol runs once per close, even when the
+// page's own handlers call korvoClose.
 
 #include <memory>
 
@@ -58,4 +61,5 @@ private:
     std::unique_ptr<WindowPlacement> placement;
     int minWidth = 0;
     int minHeight = 0;
+    bool closing = false;  // the close protocol is running
 };

@@ -24,6 +24,27 @@ GtkWidget* PopupAt(GtkWidget* bar, int64_t position) {
     return popup;
 }
 
+// Command entries are check menu items so that they can carry a mark, but a
+// desktop menu shows a mark only where an entry is checked: the themes draw an
+// empty box for an unchecked check item, which this rule takes away.
+constexpr char CommandClass[] = "korvo-command";
+constexpr char CommandStyle[] =
+    "menuitem.korvo-command check:not(:checked) {"
+    " border-color: transparent; background-color: transparent; background-image: none;"
+    " box-shadow: none; -gtk-icon-source: none; }";
+
+void InstallCommandStyle() {
+    static GdkScreen* styled = nullptr;
+    GdkScreen* screen = gdk_screen_get_default();
+    if (screen == nullptr || screen == styled) return;
+    GtkCssProvider* provider = gtk_css_provider_new();
+    gtk_css_provider_load_from_data(provider, CommandStyle, -1, nullptr);
+    gtk_style_context_add_provider_for_screen(screen, GTK_STYLE_PROVIDER(provider),
+                                              GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+    g_object_unref(provider);
+    styled = screen;
+}
+
 }  // namespace
 
 std::string MenuLabel(const String& text) {
@@ -48,6 +69,7 @@ std::string MenuLabel(const String& text) {
 }
 
 ScriptMenu::ScriptMenu() : bar(gtk_menu_bar_new()) {
+    InstallCommandStyle();
     g_object_ref_sink(bar);
     GtkWidget* separator = gtk_separator_menu_item_new();
     gtk_widget_show(separator);
@@ -73,6 +95,7 @@ void ScriptMenu::Add(const String& text, int32_t identifier, int32_t parent) {
     GtkWidget* item;
     if (identifier != 0) {
         item = gtk_check_menu_item_new_with_mnemonic(MenuLabel(text).c_str());
+        gtk_style_context_add_class(gtk_widget_get_style_context(item), CommandClass);
         int64_t command = static_cast<int64_t>(identifier) + CommandOffset;
         g_object_set_data_full(G_OBJECT(item), CommandKey, g_memdup2(&command, sizeof command), g_free);
         g_signal_connect(item, "activate", G_CALLBACK(OnActivate), this);

@@ -8,7 +8,8 @@
 // check marks are addressed by and what comes back, minus 1024, when the entry
 // is chosen. The bar starts with one separator entry, the way the window's
 // menu has always begun, so that pages which add to it without clearing it
-// first keep their positions. Every command entry is a check menu item; GTK
+// first keep their positions. Every command entry is a check menu item, styled
+// so that it shows a mark only while checked (no empty box otherwise); GTK
 // flips a check item's mark when it is chosen, which a command must not do,
 // so activation puts the mark back before it reports the command. Identifiers
 // are held in 64 bits: identifier + 1024 cannot overflow whatever the page sends.

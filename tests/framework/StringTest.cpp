@@ -1,5 +1,8 @@
 // String: ownership, formatting and the UTF-8 boundary.
 
+#include <clocale>
+#include <cstdlib>
+#include <cwctype>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -82,6 +85,53 @@ TEST(String, CompareAndReplace) {
     EXPECT_STREQ(String(L"aaa").Replace(L"a", L"aa").Text(), L"aaaaaa");
     EXPECT_STREQ(String(L"abc").Replace(L"", L"x").Text(), L"abc");
     EXPECT_STREQ((String(L"Re") + L"ceive").Text(), L"Receive");
+}
+
+// Names compared ignoring case fold the same way under every locale: under the
+// C locale the C library folds ASCII only, under a German one it folds accented
+// letters too, and a name must not change its meaning with the desktop.
+TEST(String, CaseRuleDoesNotDependOnTheLocale) {
+    std::string previous = std::setlocale(LC_ALL, nullptr);
+    std::setlocale(LC_ALL, "C");
+    bool german = std::setlocale(LC_ALL, "de_DE.UTF-8") != nullptr;
+#ifdef KORVO_TEST_LOCALE_DIR
+    if (!german) {
+        setenv("LOCPATH", KORVO_TEST_LOCALE_DIR, 1);
+        german = std::setlocale(LC_ALL, "de_DE.UTF-8") != nullptr;
+        unsetenv("LOCPATH");
+    }
+#endif
+    if (!german) {
+        std::setlocale(LC_ALL, previous.c_str());
+        GTEST_SKIP() << "no de_DE.UTF-8 locale is available here";
+    }
+    // The two locales really disagree about the C library's folding.
+    ASSERT_EQ(std::towlower(L'\u00C9'), static_cast<wint_t>(L'\u00E9'));
+    struct Case {
+        const wchar_t* a;
+        const wchar_t* b;
+        bool equal;
+    };
+    const Case cases[] = {
+        {L"\u00C9tat", L"\u00E9TAT", true},  // É / é
+        {L"\u00D6l", L"\u00F6L", true},      // Ö / ö
+        {L"\u03A9", L"\u03C9", true},        // Ω / ω
+        {L"Stra\u00DFe", L"STRASSE", false},   // ß has no single-letter capital
+        {L"\u00C9", L"E", false},
+    };
+    for (const char* locale : {"de_DE.UTF-8", "C"}) {
+        if (std::string(locale) == "C") std::setlocale(LC_ALL, "C");
+        for (const Case& c : cases) {
+            EXPECT_EQ(CompareNoCase(c.a, c.b) == 0, c.equal) << locale << " " << String(c.a).ToUtf8();
+            EXPECT_EQ(String(c.a).EqualsNoCase(c.b), c.equal) << locale << " " << String(c.a).ToUtf8();
+            EXPECT_EQ(FoldCase(c.a) == FoldCase(c.b), c.equal) << locale << " " << String(c.a).ToUtf8();
+        }
+        // What is not a character passes unchanged.
+        EXPECT_EQ(FoldCase(static_cast<wchar_t>(0xD800)), static_cast<wchar_t>(0xD800));
+        EXPECT_EQ(FoldCase(static_cast<wchar_t>(0x110000)), static_cast<wchar_t>(0x110000));
+        EXPECT_EQ(FoldCase(static_cast<wchar_t>(-1)), static_cast<wchar_t>(-1));
+    }
+    std::setlocale(LC_ALL, previous.c_str());
 }
 
 // A null text, where a caller passes one, reads as the empty text.

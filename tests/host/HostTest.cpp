@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -259,6 +260,71 @@ TEST_F(HostTest, AReadOnlyProgramFolderStillStarts) {
     auto log = Log();
     ASSERT_GE(log.size(), 2u);
     EXPECT_EQ(log[1], "start a1");
+}
+
+// Standard error stays quiet when all is well (no project of the program's own
+// name is the usual case), and names what failed when something does.
+TEST_F(HostTest, StandardErrorSpeaksOnlyOfFailures) {
+    struct Case {
+        const char* what;
+        bool defaultProject;
+        const char* expected;  // "" for silence
+    } cases[] = {
+        {"the default project is used", true, ""},
+        {"no project at all", false, "Default.prj"},
+    };
+    const fs::path errors = root / "stderr.txt";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove(bin / "Default.prj");
+        if (c.defaultProject) Project("Default.prj", Module(ProbeAClass, "default"));
+        EXPECT_EQ(Run({"/bin/sh", "-c", "exec \"$0\" 2>'" + errors.string() + "'"}), 0);
+        std::string text = ReadFile(errors);
+        if (*c.expected)
+            EXPECT_NE(text.find(c.expected), std::string::npos) << text;
+        else
+            EXPECT_EQ(text, "");
+    }
+}
+
+// A termination signal (logout, Ctrl+C, kill) ends the program as closing
+// would, without asking the page: the real window module on a small page,
+// then the signal; the program exits 0, has saved its window placement and
+// leaves nothing in its runtime folder (lock, socket, bridge socket folder).
+TEST_F(HostTest, TerminationSignalsRunTheNormalShutdown) {
+    fs::copy_file(APPLICATION_LIBRARY, bin / "libApplication.so");
+    fs::create_directories(bin / "webext");
+    fs::copy_file(WEB_EXTENSION, bin / "webext" / "libKorvoWebExtension.so");
+    Describe("JavaScriptWindow", "b7667c3c-3de8-42e5-83d2-46c1de658459", "libApplication.so");
+    // The page refuses to close: only the signal can end the program.
+    std::ofstream(bin / "page.html") << "<html><head><title>stay</title><script>"
+                                        "function korvoOnQueryClose() { return false; }</script></head></html>\n";
+    Project("Yonderpad.prj", "<module class=\"b7667c3c-3de8-42e5-83d2-46c1de658459\">"
+                             "<connector name=\"Script\" type=\"259\" value=\"#EXEDIR#page.html\"/></module>\n");
+    const fs::path settings = root / "config" / KORVO_COMPANY / "Yonderpad.conf";
+    for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        SCOPED_TRACE(strsignal(signal));
+        fs::remove(settings);
+        Process program({(bin / "Yonderpad").string()}, Environment());
+        ASSERT_GT(program.pid, 0);
+        // The window is up once the web view's bridge folder sits beside the lock.
+        auto bridgeUp = [&] {
+            for (const auto& entry : fs::directory_iterator(root / "runtime"))
+                if (entry.path().filename().string().rfind("korvo-bridge-", 0) == 0) return true;
+            return false;
+        };
+        for (int i = 0; i < 1500 && !bridgeUp(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        ASSERT_TRUE(bridgeUp()) << "the window never started";
+        std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+        ASSERT_EQ(kill(program.pid, signal), 0);
+        EXPECT_EQ(program.Wait(), 0);
+        std::vector<std::string> left;
+        for (const auto& entry : fs::directory_iterator(root / "runtime")) left.push_back(entry.path().filename());
+        EXPECT_TRUE(left.empty()) << "left behind: " << (left.empty() ? "" : left[0]);
+        const std::string saved = ReadFile(settings);
+        for (const char* entry : {"MainLeft=", "MainTop=", "MainRight=", "MainBottom=", "MainMaximized="})
+            EXPECT_NE(saved.find(entry), std::string::npos) << entry << " not saved:\n" << saved;
+    }
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <link.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,6 +17,9 @@
 #include <string>
 
 #include "framework/PlugIn.h"
+#include "platform/ProgramFile.h"
+#include "platform/Utf8.h"
+#include "platform/VersionInfo.h"
 
 namespace {
 
@@ -74,7 +79,9 @@ TEST(Library, ExportsTheModuleAndNeedsTheDnsSdStandIn) {
     fs::remove_all(dir);
 }
 
-TEST(Library, LoadingMakesSureRuntimeLogExists) {
+// Loading makes sure Runtime.log exists in the program folder (here the test
+// program's), never in the folder the process was started from.
+TEST(Library, LoadingMakesSureRuntimeLogExistsInTheProgramFolder) {
     struct Case {
         const char* name;
         const char* existing;  // null: no file before the load
@@ -84,19 +91,51 @@ TEST(Library, LoadingMakesSureRuntimeLogExists) {
         {"missing", nullptr, ""},
         {"present", "kept line\n", "kept line\n"},
     };
+    const fs::path log = fs::path(platform::ToUtf8(platform::ProgramFile::Directory())) / "Runtime.log";
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         fs::path dir = TempDirectory();
-        if (c.existing) std::ofstream(dir / "Runtime.log") << c.existing;
+        fs::remove(log);
+        if (c.existing) std::ofstream(log) << c.existing;
         int status = InChild([&] {
             if (chdir(dir.c_str()) != 0) return 1;
             return dlopen(TANNEVALE_MIDI_LIBRARY, RTLD_NOW | RTLD_LOCAL) ? 0 : 2;
         });
         EXPECT_EQ(status, 0);
-        ASSERT_TRUE(fs::exists(dir / "Runtime.log"));
-        EXPECT_EQ(Read(dir / "Runtime.log"), c.after);
+        EXPECT_FALSE(fs::exists(dir / "Runtime.log"));
+        ASSERT_TRUE(fs::exists(log));
+        EXPECT_EQ(Read(log), c.after);
         fs::remove_all(dir);
     }
+}
+
+// A read-only program folder sends Runtime.log to the cache folder beside the
+// registry index. The folder is made read-only by a read-only bind mount in a
+// mount namespace of the child's own (permissions do not stop root).
+TEST(Library, ReadOnlyProgramFolderPutsRuntimeLogInTheCache) {
+    const std::string program = platform::ToUtf8(platform::ProgramFile::Directory());
+    const fs::path expected = "cache/" + platform::ToUtf8(platform::VersionInfo::CompanyName()) + "/" +
+                              platform::ToUtf8(platform::ProgramFile::ExeName()) + "/Runtime.log";
+    fs::path dir = TempDirectory();
+    fs::create_directory(dir / "start");
+    int status = InChild([&] {
+        if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            mount(program.c_str(), program.c_str(), nullptr, MS_BIND, nullptr) != 0 ||
+            mount(nullptr, program.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0)
+            return 77;
+        if (access(program.c_str(), W_OK) == 0) return 77;
+        setenv("XDG_CACHE_HOME", (dir / "cache").c_str(), 1);
+        if (chdir((dir / "start").c_str()) != 0) return 1;
+        return dlopen(TANNEVALE_MIDI_LIBRARY, RTLD_NOW | RTLD_LOCAL) ? 0 : 2;
+    });
+    if (status == 77) {
+        fs::remove_all(dir);
+        GTEST_SKIP() << "no private read-only mount can be made here to stand for a read-only program folder";
+    }
+    EXPECT_EQ(status, 0);
+    EXPECT_TRUE(fs::exists(dir / expected)) << expected;
+    EXPECT_TRUE(fs::is_empty(dir / "start"));
+    fs::remove_all(dir);
 }
 
 }  // namespace

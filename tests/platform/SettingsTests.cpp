@@ -89,7 +89,7 @@ TEST_F(SettingsTest, ValuesComeBackThroughTheFile) {
     EXPECT_EQ(reader.GetInt(L"Numbers", L"max", 0), INT_MAX);
     // Distinct names stay distinct after escaping.
     EXPECT_EQ(reader.GetText(L"100%25", L"#hash", L"missing"), L"missing");
-    EXPECT_EQ(reader.GetText(L"Page", L"Greeting", L"missing"), L"missing") << "names keep their case";
+    EXPECT_EQ(reader.GetText(L"PAGE", L"Greeting", L"missing"), cases[1].text) << "names ignore case";
 }
 
 TEST_F(SettingsTest, CodePointsUtf8CannotCarryBecomeReplacementCharacters) {
@@ -102,6 +102,36 @@ TEST_F(SettingsTest, CodePointsUtf8CannotCarryBecomeReplacementCharacters) {
     ASSERT_TRUE(settings.WriteText(L"S", L"bad", bad));
     EXPECT_EQ(settings.GetText(L"S", L"bad", L""), L"a\uFFFD\uFFFDb");
     EXPECT_TRUE(g_utf8_validate(ReadFile(settings.Path()).c_str(), -1, nullptr));
+}
+
+// Names ignore case, accented letters included; the file keeps the spelling of
+// the first write and one line per value.
+TEST_F(SettingsTest, NamesIgnoreCaseAndKeepTheFirstSpelling) {
+    Settings settings;
+    settings.Open(L"Company", L"Yonderpad");
+    ASSERT_TRUE(settings.WriteInt(L"Mainframe", L"Left", 42));
+    ASSERT_TRUE(settings.WriteText(L"\u00C9tat", L"\u00C9cran", L"un"));
+    struct Case {
+        const wchar_t* section;
+        const wchar_t* entry;
+    };
+    const Case spellings[] = {{L"mainframe", L"left"}, {L"MAINFRAME", L"LEFT"}, {L"mAINfRAME", L"Left"}};
+    for (const Case& c : spellings) EXPECT_EQ(settings.GetInt(c.section, c.entry, -1), 42) << c.section;
+    EXPECT_EQ(settings.GetText(L"\u00E9TAT", L"\u00E9CRAN", L""), L"un");
+    EXPECT_EQ(settings.GetInt(L"mainframe", L"Right", -1), -1);
+
+    // A write under another spelling changes the same value; a new entry in an
+    // existing section joins that section.
+    ASSERT_TRUE(settings.WriteInt(L"MAINFRAME", L"LEFT", 7));
+    ASSERT_TRUE(settings.WriteInt(L"mainframe", L"Top", 3));
+    ASSERT_TRUE(settings.WriteText(L"\u00E9tat", L"\u00E9cran", L"deux"));
+    EXPECT_EQ(ReadFile(settings.Path()), "[Mainframe]\nLeft=7\nTop=3\n\n[\xC3\x89tat]\n\xC3\x89" "cran=deux\n");
+
+    // Another store on the same file sees the same values by any spelling.
+    Settings other;
+    other.Open(L"Company", L"Yonderpad");
+    EXPECT_EQ(other.GetInt(L"mainframe", L"left", -1), 7);
+    EXPECT_EQ(other.GetInt(L"MainFrame", L"TOP", -1), 3);
 }
 
 TEST_F(SettingsTest, IntegersOnlyFromWholeNumbers) {

@@ -6,7 +6,10 @@
 #include <gtk/gtk.h>
 
 #include <algorithm>
+#include <chrono>
 #include <functional>
+#include <iostream>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -14,6 +17,7 @@
 #include "platform/Application.h"
 #include "platform/MessageBox.h"
 #include "platform/SingleInstance.h"
+#include "platform/Utf8.h"
 
 using namespace platform;
 using Log = std::vector<std::string>;
@@ -125,6 +129,7 @@ struct Seen {
     int defaultResponse = 0;
     GtkMessageType type = GTK_MESSAGE_OTHER;
     std::string title, text;
+    std::string icon;  // themed icon shown beside the text, "" for none
     bool deletable = true;
     GtkWindow* transientFor = nullptr;
 };
@@ -157,6 +162,15 @@ Seen Inspect(GtkWidget* dialog) {
     g_object_get(dialog, "text", &text, nullptr);
     seen.text = text ? text : "";
     g_free(text);
+    G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+    GtkWidget* image = gtk_message_dialog_get_image(GTK_MESSAGE_DIALOG(dialog));
+    G_GNUC_END_IGNORE_DEPRECATIONS
+    if (image && GTK_IS_IMAGE(image) && gtk_widget_get_visible(image) &&
+        gtk_image_get_storage_type(GTK_IMAGE(image)) == GTK_IMAGE_ICON_NAME) {
+        const gchar* name = nullptr;
+        gtk_image_get_icon_name(GTK_IMAGE(image), &name, nullptr);
+        seen.icon = name ? name : "";
+    }
     seen.deletable = gtk_window_get_deletable(GTK_WINDOW(dialog));
     seen.transientFor = gtk_window_get_transient_for(GTK_WINDOW(dialog));
     return seen;
@@ -218,6 +232,12 @@ TEST_F(ToolkitTest, StylesMapToButtonsIconsAndDefaults) {
         EXPECT_EQ(seen.buttons, c.buttons);
         EXPECT_EQ(seen.defaultResponse, c.defaultButton);
         EXPECT_EQ(seen.type, c.type);
+        const std::map<GtkMessageType, std::string> icons = {{GTK_MESSAGE_ERROR, "dialog-error"},
+                                                             {GTK_MESSAGE_WARNING, "dialog-warning"},
+                                                             {GTK_MESSAGE_QUESTION, "dialog-question"},
+                                                             {GTK_MESSAGE_INFO, "dialog-information"},
+                                                             {GTK_MESSAGE_OTHER, ""}};
+        EXPECT_EQ(seen.icon, icons.at(c.type));
         bool hasCancel = std::find(c.buttons.begin(), c.buttons.end(), IDCANCEL) != c.buttons.end();
         EXPECT_EQ(seen.deletable, hasCancel || c.buttons.size() == 1);
     }
@@ -230,6 +250,37 @@ TEST_F(ToolkitTest, HelpButtonKeepsTheBoxOpenAndTextStaysText) {
     EXPECT_EQ(seen.buttons, (std::vector<int>{IDOK, IDCANCEL, 9}));
     EXPECT_EQ(seen.text, "50% <b>%s</b> ünï");
     EXPECT_EQ(seen.title, "Title");
+}
+
+// A page may show any amount of text: the box lays out a bounded part of it,
+// cut with an ellipsis, and stays responsive.
+TEST_F(ToolkitTest, LongTextsAreShortenedToWhatABoxCanShow) {
+    std::wstring many;
+    for (int i = 0; i < 100; ++i) many += L"line " + std::to_wstring(i) + L"\n";
+    struct Case {
+        const char* what;
+        std::wstring text;
+        std::size_t shown;  // characters shown before the ellipsis; 0: all, no ellipsis
+    } cases[] = {
+        {"short text", L"Invalid script source!", 0},
+        {"100 KB on one line", std::wstring(100000, L'x'), 2000},
+        {"100 KB of words", [] {
+             std::wstring words;
+             while (words.size() < 100000) words += L"word ";
+             return words;
+         }(), 2000},
+        {"100 short lines", many, many.find(L"\nline 40\n")},  // 40 lines, the last without its line end
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Seen seen;
+        auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(ShowAndAnswer(nullptr, MB_OK | MB_ICONINFORMATION, {IDOK}, seen, c.text), IDOK);
+        auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+        std::cout << "[ figure ] " << c.what << ": box shown and answered in " << ms.count() << " ms\n";
+        std::string expected = ToUtf8(c.shown ? c.text.substr(0, c.shown) + L"\u2026" : c.text);
+        EXPECT_EQ(seen.text, expected);
+    }
 }
 
 TEST_F(ToolkitTest, OwnersTopLevelWindowIsTheTransientParent) {

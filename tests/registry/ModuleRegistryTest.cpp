@@ -4,6 +4,11 @@
 
 #include "host/ModuleRegistry.h"
 
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include "InstallFolder.h"
@@ -113,16 +118,24 @@ TEST_F(ModuleRegistryTest, IndexReadBackEqualsTheDescriptions) {
 }
 
 TEST_F(ModuleRegistryTest, ClassesEqualButForCaseStopTheBuild) {
-    const std::string earlier = "index of an earlier run";
-    install.Write("bin/Repository.idx", earlier);
-    install.Describe("a.scm", "A", "{ABC-def}", "libA.so");
-    install.Describe("b.scm", "B", "{xyz}", "libB.so");
-    install.Describe("c.scm", "C", "{abc-DEF}", "libC.so");
-    KorvoModuleRegistry registry(install.ProgramFolder(), L"Company", L"Program");
-    EXPECT_EQ(registry.BuildIndex(), 1);
-    EXPECT_EQ(install.Read("bin/Repository.idx"), earlier);
-    EXPECT_EQ(registry.LoadIndex(), 1);  // the earlier file is no index
-    EXPECT_EQ(registry.entries.Count(), 0);
+    // Accented capitals fold as ASCII ones do, whatever the process locale
+    // (the tests run under the C locale, which folds ASCII only).
+    const std::pair<const char*, const char*> pairs[] = {
+        {"{ABC-def}", "{abc-DEF}"},
+        {"{\xC3\x89tat}", "{\xC3\xA9TAT}"},  // É / é
+    };
+    for (const auto& [first, second] : pairs) {
+        const std::string earlier = "index of an earlier run";
+        install.Write("bin/Repository.idx", earlier);
+        install.Describe("a.scm", "A", first, "libA.so");
+        install.Describe("b.scm", "B", "{xyz}", "libB.so");
+        install.Describe("c.scm", "C", second, "libC.so");
+        KorvoModuleRegistry registry(install.ProgramFolder(), L"Company", L"Program");
+        EXPECT_EQ(registry.BuildIndex(), 1) << first;
+        EXPECT_EQ(install.Read("bin/Repository.idx"), earlier);
+        EXPECT_EQ(registry.LoadIndex(), 1);  // the earlier file is no index
+        EXPECT_EQ(registry.entries.Count(), 0);
+    }
 }
 
 TEST_F(ModuleRegistryTest, UnreadableDescriptionsAreSkipped) {
@@ -195,6 +208,49 @@ TEST_F(ModuleRegistryTest, IndexThatCannotBeWrittenFailsWith2) {
     KorvoModuleRegistry registry(install.ProgramFolder(), L"Company", L"Program");
     EXPECT_EQ(registry.BuildIndex(), 2);
     EXPECT_EQ(registry.LoadIndex(), 1);
+}
+
+// A rebuild that runs into the file size limit half way fails and leaves the
+// previous index whole: the new one is written beside it and renamed over it.
+TEST_F(ModuleRegistryTest, IndexCutShortByTheFileSizeLimitKeepsThePreviousOne) {
+    auto describe = [&](int count) {
+        for (int i = 0; i < count; ++i) {
+            std::string n = std::to_string(100 + i);
+            install.Describe("m" + n + ".scm", "Module" + n, "class-" + n, "libModule" + n + ".so");
+        }
+    };
+    describe(30);
+    {
+        KorvoModuleRegistry registry(install.ProgramFolder(), L"Company", L"Program");
+        Ready(registry);
+        ASSERT_EQ(registry.entries.Count(), 30);
+    }
+    const std::string previous = install.Read("bin/Repository.idx");
+    ASSERT_GT(previous.size(), 2048u);
+
+    describe(40);
+    pid_t child = fork();
+    ASSERT_NE(child, -1);
+    if (child == 0) {
+        // Past the limit a write fails with EFBIG instead of raising SIGXFSZ.
+        signal(SIGXFSZ, SIG_IGN);
+        struct rlimit limit = {1024, 1024};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        KorvoModuleRegistry registry(install.ProgramFolder(), L"Company", L"Program");
+        _exit(registry.BuildIndex());
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 2);
+
+    EXPECT_EQ(install.Read("bin/Repository.idx"), previous);
+    KorvoModuleRegistry registry(install.ProgramFolder(), L"Company", L"Program");
+    ASSERT_EQ(registry.LoadIndex(), 0);
+    EXPECT_EQ(registry.entries.Count(), 30);
+    // The cut temporary file is gone too.
+    for (const auto& entry : std::filesystem::directory_iterator(install.path / "bin"))
+        EXPECT_EQ(entry.path().filename().string().rfind("Repository.idx.", 0), std::string::npos) << entry.path();
 }
 
 TEST_F(ModuleRegistryTest, ReadOnlyProgramFolderKeepsTheIndexInTheCache) {

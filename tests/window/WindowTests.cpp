@@ -263,6 +263,68 @@ TEST_F(ScriptWindowTest, CommandEntriesReportTheirScriptIdentifier) {
     EXPECT_TRUE(gtk_check_menu_item_get_active(GTK_CHECK_MENU_ITEM(go))) << "undefined sets the mark";
 }
 
+// The pixels of a command entry left of its label: what its mark area shows.
+struct MarkArea {
+    bool uniform = true;  // one colour along every row: nothing drawn there
+    int width = 0;
+};
+
+MarkArea DrawnMarkArea(GtkWidget* item) {
+    PumpFor(100);  // the new state laid out and drawn
+    GtkAllocation entry, label;
+    gtk_widget_get_allocation(item, &entry);
+    gtk_widget_get_allocation(gtk_bin_get_child(GTK_BIN(item)), &label);
+    MarkArea area;
+    area.width = label.x - entry.x;
+    if (entry.width <= 0 || entry.height <= 0) return area;
+    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, entry.width, entry.height);
+    cairo_t* cr = cairo_create(surface);
+    gtk_widget_draw(item, cr);
+    cairo_destroy(cr);
+    cairo_surface_flush(surface);
+    const unsigned char* pixels = cairo_image_surface_get_data(surface);
+    int stride = cairo_image_surface_get_stride(surface);
+    // Row by row: a background may shade from top to bottom.
+    for (int y = 0; y < entry.height; ++y) {
+        const auto* row = reinterpret_cast<const uint32_t*>(pixels + y * stride);
+        for (int x = 0; x < area.width && x < entry.width; ++x)
+            if (row[x] != row[0]) area.uniform = false;
+    }
+    cairo_surface_destroy(surface);
+    return area;
+}
+
+// A command entry in a pop-up shows a mark only while it is checked; unchecked
+// it draws no empty box.
+TEST_F(ScriptWindowTest, OnlyCheckedEntriesShowAMark) {
+    ScriptMenu menu;
+    menu.Clear();
+    menu.Add(L"File", 0, 0);
+    menu.Add(L"Go", 5, 1);
+    GtkWidget* popup = gtk_menu_item_get_submenu(GTK_MENU_ITEM(BarEntry(menu, 0)));
+    ASSERT_NE(popup, nullptr);
+    GList* items = gtk_container_get_children(GTK_CONTAINER(popup));
+    GtkWidget* go = GTK_WIDGET(items->data);
+    g_list_free(items);
+    // Popped up on the screen, where the entries are laid out and drawn.
+    GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    gtk_widget_show(window);
+    ASSERT_TRUE(PumpUntil([&] { return gtk_widget_get_mapped(window); }, 5000));
+    GdkRectangle at{0, 0, 1, 1};
+    gtk_menu_popup_at_rect(GTK_MENU(popup), gtk_widget_get_window(window), &at, GDK_GRAVITY_SOUTH_WEST,
+                           GDK_GRAVITY_NORTH_WEST, nullptr);
+    ASSERT_TRUE(PumpUntil([&] { return gtk_widget_get_mapped(go) && gtk_widget_get_allocated_width(go) > 1; }, 5000));
+    for (bool checked : {false, true, false}) {
+        SCOPED_TRACE(checked ? "checked" : "unchecked");
+        ASSERT_TRUE(menu.Check(1029, checked));
+        MarkArea area = DrawnMarkArea(go);
+        ASSERT_GT(area.width, 8) << "room for the mark";
+        EXPECT_EQ(area.uniform, !checked);
+    }
+    gtk_menu_popdown(GTK_MENU(popup));
+    gtk_widget_destroy(window);
+}
+
 TEST_F(ScriptWindowTest, EntriesGoWhereTheirParentPositionSays) {
     auto module = StartModule<JavaScriptWindow>(WritePage("tree.html", Page("tree", MenuScript)));
     ScriptMenu& menu = *module->Menu();
@@ -323,6 +385,7 @@ function setAnswer(body) {
   var answer = new Function(body);
   window.korvoOnQueryClose = function () { queried++; return answer(); };
 }
+function leave(uri) { location.href = uri; }
 function closeState() {
   var state = "queried " + queried + ", exited " + exited;
   queried = exited = 0;
@@ -347,6 +410,12 @@ TEST_F(ScriptWindowTest, ClosingAsksThePageFirst) {
         {"return;", false},
         {"throw new Error('no');", false},
         {"", false},  // the page has no korvoOnQueryClose
+        // The page's own handlers asking to close again: still one question
+        // and one korvoOnExit per close.
+        {"window.external.korvoApiCall(101, []); return true;", true},
+        {"window.external.korvoApiCall(101, []); return false;", false},
+        {"window.korvoOnExit = function () { exited++; window.external.korvoApiCall(101, []); };"
+         " return true;", true},
     };
     auto module = StartModule<JavaScriptWindow>(WritePage("close.html", ClosePage("")));
     ASSERT_EQ(Application::Instance().MainWindow(), module.get());
@@ -373,12 +442,51 @@ TEST_F(ScriptWindowTest, ClosingAsksThePageFirst) {
     EXPECT_TRUE(boxes.empty());
 }
 
-TEST_F(ScriptWindowTest, ClosingAPageThatIsNotLoadedKeepsTheWindow) {
-    auto module = StartModule<JavaScriptWindow>("", false);
-    boxes.clear();
-    gtk_window_close(GTK_WINDOW(module->Toplevel()));
-    PumpFor(100);
-    EXPECT_EQ(RunBriefly(), -1);
+// With no page that could answer, nothing would ever let the window close:
+// the close button ends the program without asking, and the placement is kept.
+TEST_F(ScriptWindowTest, AWindowWithoutABridgedPageClosesWithoutAsking) {
+    // A folder beside the page's, not below it.
+    gchar* made = g_dir_make_tmp("outside-XXXXXX", nullptr);
+    ASSERT_NE(made, nullptr);
+    std::string outside = made;
+    g_free(made);
+    std::string away = outside + "/away.html";
+    g_file_set_contents(away.c_str(), "<html><title>away</title></html>", -1, nullptr);
+    for (bool navigatedAway : {false, true}) {
+        SCOPED_TRACE(navigatedAway ? "page navigated out of its folder" : "invalid script source");
+        std::unique_ptr<JavaScriptWindow> module;
+        if (navigatedAway) {
+            std::string page = WritePage("leave.html", ClosePage("return false;") );
+            module = StartModule<JavaScriptWindow>(page);
+            ASSERT_TRUE(module->View()->IsBridged());
+            gchar* uri = g_filename_to_uri(away.c_str(), nullptr, nullptr);
+            std::vector<String> target{String::FromUtf8(uri)};
+            g_free(uri);
+            module->CallScript(L"leave", &target, nullptr);
+            ASSERT_TRUE(PumpUntil([&] { return module->View()->IsLoaded() && module->View()->Title() == L"away"; }));
+            EXPECT_FALSE(module->View()->IsBridged());
+        } else {
+            module = StartModule<JavaScriptWindow>("", false);
+            EXPECT_EQ(BoxTexts(), std::vector<std::wstring>{L"Invalid script source!"});
+        }
+        GtkWidget* window = module->Toplevel();
+        gtk_window_move(GTK_WINDOW(window), 70, 50);
+        ASSERT_TRUE(SettlesAt(window, {70, 50, 70 + module->MinWidth(), 50 + module->MinHeight()}))
+            << Describe(Geometry(window));
+        g_idle_add(
+            [](gpointer window) -> gboolean {
+                gtk_window_close(GTK_WINDOW(window));
+                return G_SOURCE_REMOVE;
+            },
+            window);
+        EXPECT_EQ(RunBriefly(5000), 0);
+        module.reset();
+        EXPECT_EQ(Describe(StoredPlacement()),
+                  Describe({70, 50, 70 + JavaScriptWindow::DefaultMinWidth, 50 + JavaScriptWindow::DefaultMinHeight}));
+        boxes.clear();
+    }
+    g_remove(away.c_str());
+    g_rmdir(outside.c_str());
 }
 
 TEST_F(ScriptWindowTest, AWindowThatIsNotTheMainWindowIsHiddenOnConsent) {

@@ -83,7 +83,7 @@ std::unique_ptr<AlsaServices> AlsaServices::Create() {
     // Without the sequencer device both alsa-lib and RtMidi write to standard
     // error before RtMidi throws; asking first keeps a machine without sound quiet.
     if (access("/dev/snd/seq", R_OK | W_OK) != 0) {
-        g_message("ALSA sequencer not available: /dev/snd/seq cannot be opened");
+        g_debug("ALSA sequencer not available: /dev/snd/seq cannot be opened");
         return nullptr;
     }
     auto state = std::make_unique<State>();
@@ -93,7 +93,7 @@ std::unique_ptr<AlsaServices> AlsaServices::Create() {
         state->inEnum->setErrorCallback(QuietError, nullptr);
         state->outEnum->setErrorCallback(QuietError, nullptr);
     } catch (const RtMidiError& e) {
-        g_message("ALSA sequencer not available: %s", e.getMessage().c_str());
+        g_debug("ALSA sequencer not available: %s", e.getMessage().c_str());
         return nullptr;
     }
     return std::unique_ptr<AlsaServices>(new AlsaServices(std::move(state)));

@@ -239,7 +239,7 @@ bool JackServices::State::Connect(bool report) {
         jack_status_t status;
         clients[c] = jack_client_open(names[c], JackNoStartServer, &status);
         if (!clients[c]) {
-            if (report) g_message("No JACK server running (status 0x%x)", unsigned(status));
+            if (report) g_debug("No JACK server running (status 0x%x)", unsigned(status));
             closeAll();
             return false;
         }
