@@ -82,9 +82,10 @@ function send(unit, fields, messageElement) {
     KorvoViews.showMessage(messageElement, built.error, true);
     return false;
   }
-  const sent = korvoSendValue("Send", built.text, true);
+  // Logged before it goes: the reply can arrive inside korvoSendValue.
   if (state.paused) state.pausedCount++;
   else state.log.addSent(built.text, unit.type, Date.now());
+  const sent = korvoSendValue("Send", built.text, true);
   KorvoViews.showMessage(messageElement, sent === false ? "The command could not be handed over." :
       `Sent ${P.hex2(built.command)} ${P.hex2(built.value)}${built.payload.length ? " " + P.hexBytes(built.payload, " ") : ""}` +
       ` to ${KorvoViews.unitLabel(unit)}.`, sent === false);
