@@ -331,8 +331,10 @@ function start() {
   korvoAddConnector("Reset", 1, 0);
   buildMenu();
   applyView();
-  // The status may have been set before the page was there to hear it.
-  korvoReceiveValue("Status");
+  // The status may have been set before the page was there to hear it; read
+  // it directly, since a notice asked for while the page loads can be lost.
+  const status = korvoGetValue("Status");
+  if (typeof status === "string" && status && !state.status) state.status = status;
   drawStatus();
 }
 

@@ -154,6 +154,11 @@ class Desktop {
   }
 
   // Keys as xdotool names them ("alt+c", "Return", "Down").
+  async resize(width, height) {
+    this.xdotool(["windowsize", "--sync", this.window, String(width), String(height)], true);
+    await sleep(300);
+  }
+
   async keys(...names) {
     this.xdotool(["windowfocus", "--sync", this.window], true);
     for (const name of names) {
@@ -206,7 +211,7 @@ class Desktop {
   async screenshot(file) {
     await this.clickHeader();
     await sleep(300);
-    const r = spawnSync("import", ["-window", "root", file], { env: this.env, timeout: 20000 });
+    const r = spawnSync("import", ["-window", this.window, file], { env: this.env, timeout: 20000 });
     return r.status === 0;
   }
 
