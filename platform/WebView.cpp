@@ -11,8 +11,15 @@
 // connection over (a newer connection for the same view replaces the old one,
 // as when a navigation moves the page into a new process).
 //
-// Calls into script are refused with E_FAIL until load-changed reported the
-// current document finished and that document lies in the allowed area; a
+// Calls into script are refused with E_FAIL until the current document exists
+// and lies in the allowed area. It exists once the web process asked whether
+// the main frame's new document may have window.external: the extension asks
+// when the document's window object is cleared, after the navigation
+// committed and before any of the page's own script runs. That question is
+// the notice to go by, not load-changed: WebKit's notices reach this process
+// over its own connection and may come after the page has already called in
+// over ours (load-finished comes even after the page's load event). A load
+// that finishes without that question (no bridge) counts from then on. A
 // web process that dies fails the calls in flight (end of file on the socket),
 // and the view then loads its page again. A wait for the page is bounded (see
 // kDefaultWaitTimeoutMs); a page that let it run out counts as unresponsive and
@@ -143,6 +150,7 @@ struct WebView::Impl : std::enable_shared_from_this<WebView::Impl> {
     AllowedArea area;
     bool loaded = false;
     bool loadFailed = false;
+    bool windowCleared = false;  // the current navigation's main document asked for its window
     bool unresponsive = false;
     int timeoutMs = kDefaultWaitTimeoutMs;
     unsigned reloadId = 0;
@@ -159,6 +167,11 @@ struct WebView::Impl : std::enable_shared_from_this<WebView::Impl> {
         return title;
     }
     void Serve(const ScriptFrame& request, ScriptFrame& reply);
+    void DocumentReady();
+    void ForgetDocument() {
+        loaded = false;
+        windowCleared = false;
+    }
     ScriptStatus Call(ScriptFrame& request, ScriptValue* result);
 };
 
@@ -328,7 +341,13 @@ void WebView::Impl::Serve(const ScriptFrame& request, ScriptFrame& reply) {
     const ScriptValue& argument = request.values.empty() ? ScriptValue() : request.values[0];
     switch (request.kind) {
     case FrameKind::DocumentQuery: {
-        result = ScriptValue::Bool(Contains(area, WideToUtf8(request.name)));
+        std::string document = WideToUtf8(request.name);
+        result = ScriptValue::Bool(Contains(area, document));
+        const char* current = webkit_web_view_get_uri(view);
+        if (document == uri || (current && document == current)) {
+            windowCleared = true;
+            DocumentReady();
+        }
         break;
     }
     case FrameKind::ApiCall:
@@ -398,15 +417,31 @@ ScriptStatus WebView::Impl::Call(ScriptFrame& request, ScriptValue* result) {
     return E_FAIL;
 }
 
+void WebView::Impl::DocumentReady() {
+    if (loaded || loadFailed) return;
+    loaded = true;
+    if (owner && owner->onDocumentReady) {
+        auto keep = shared_from_this();
+        auto call = owner->onDocumentReady;
+        call();
+    }
+}
+
 namespace {
 
 void OnLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer data) {
     auto* impl = static_cast<WebView::Impl*>(data);
     if (event == WEBKIT_LOAD_STARTED) {
-        impl->loaded = false;
         impl->loadFailed = false;
+        // The page moved on by itself (a link, a reload of its own): its old
+        // document no longer counts. A navigation started here was forgotten
+        // by Navigate already, and its new document may have asked before
+        // this notice arrived.
+        if (impl->loaded) impl->ForgetDocument();
+    } else if (event == WEBKIT_LOAD_COMMITTED) {
+        if (impl->windowCleared) impl->DocumentReady();
     } else if (event == WEBKIT_LOAD_FINISHED) {
-        impl->loaded = !impl->loadFailed;
+        impl->DocumentReady();
         if (impl->loaded && impl->owner && impl->owner->onLoadFinished) {
             auto keep = impl->shared_from_this();
             auto call = impl->owner->onLoadFinished;
@@ -418,7 +453,7 @@ void OnLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer data) {
 gboolean OnLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar* uri, GError* error, gpointer data) {
     auto* impl = static_cast<WebView::Impl*>(data);
     impl->loadFailed = true;
-    impl->loaded = false;
+    impl->ForgetDocument();
     g_message("Web view: loading %s failed: %s", uri, error ? error->message : "unknown error");
     return FALSE;
 }
@@ -440,7 +475,7 @@ void OnTerminated(WebKitWebView*, WebKitWebProcessTerminationReason reason, gpoi
               reason == WEBKIT_WEB_PROCESS_CRASHED                 ? "crashed"
               : reason == WEBKIT_WEB_PROCESS_EXCEEDED_MEMORY_LIMIT ? "out of memory"
                                                                    : "terminated");
-    impl->loaded = false;
+    impl->ForgetDocument();
     impl->unresponsive = false;
     if (impl->channel) {
         auto channel = std::move(impl->channel);
@@ -560,12 +595,12 @@ void WebView::Navigate(const std::string& address) {
     }
     impl->uri = uri;
     impl->area = AreaOf(uri);
-    impl->loaded = false;
+    impl->ForgetDocument();
     webkit_web_view_load_uri(impl->view, uri.c_str());
 }
 
 void WebView::Reload() {
-    impl->loaded = false;
+    impl->ForgetDocument();
     webkit_web_view_reload(impl->view);
 }
 

@@ -76,8 +76,9 @@ public:
     void Navigate(const std::string& uri);
     // Reloads the current page.
     void Reload();
-    // True once the current document finished loading, until the next
-    // navigation starts or the web process goes away.
+    // True once the current document exists (its window object was set up, so
+    // window.external is there before any of the page's script runs), until
+    // the next navigation starts, the load fails or the web process goes away.
     bool IsLoaded() const;
     std::wstring Title() const;
     std::string Uri() const;
@@ -86,8 +87,8 @@ public:
     int WebProcessId() const;
 
     // Calls the page's global function name with args. Returns S_OK with the
-    // function's result in *result (may be null); E_FAIL when no document is
-    // loaded, the page is unresponsive or its process ended; DISP_E_UNKNOWNNAME
+    // function's result in *result (may be null); E_FAIL when no document
+    // exists yet, the page is unresponsive or its process ended; DISP_E_UNKNOWNNAME
     // when the window has no such property; DISP_E_MEMBERNOTFOUND when it is not
     // a function; DISP_E_EXCEPTION when the function threw.
     ScriptStatus CallFunction(const std::wstring& name, const std::vector<ScriptValue>& args,
@@ -106,6 +107,9 @@ public:
     // Changes the wait bound of native calls into script (tests use short ones).
     void SetWaitTimeout(int milliseconds);
 
+    // Called once the current document exists (IsLoaded() turned true): from
+    // here on the page's functions can be called, also while it is loading.
+    std::function<void()> onDocumentReady;
     // Called after the current document finished loading (IsLoaded() is true).
     std::function<void()> onLoadFinished;
     std::function<void(const std::wstring&)> onTitleChanged;

@@ -12,8 +12,9 @@ JavaScriptInterface::JavaScriptInterface()
       exeName(platform::ProgramFile::ExeName().c_str()) {
     Register(1, L"JavaScriptInterface", BindApiOperation(this, &JavaScriptInterface::korvoReserved));
     Register(101, L"JavaScriptInterface", BindApiOperation(this, &JavaScriptInterface::korvoClose));
-    // The connector, settings, file and shell functions take slots 0, 10-13,
-    // 20-25, 100, 150-154 and 170 of this class.
+    RegisterConnectorFunctions();
+    RegisterHostServices();
+    RegisterFileFunctions();
 
     connectors.Add(new KorvoTextConnector(L"Script", MakeHandler(&JavaScriptInterface::LoadScript),
                                           KorvoConnector::FlagPersistent, this));
@@ -27,7 +28,7 @@ JavaScriptInterface::~JavaScriptInterface() {
 
 void JavaScriptInterface::CreateView(bool offscreen) {
     webView = std::make_unique<platform::WebView>(this, offscreen);
-    webView->onLoadFinished = [this] { SetScriptDispatch(webView.get()); };
+    webView->onDocumentReady = [this] { SetScriptDispatch(webView.get()); };
     webView->onWebProcessTerminated = [this] { SetScriptDispatch(nullptr); };
     webView->onTitleChanged = [this](const std::wstring& title) {
         if (GtkWidget* window = Toplevel())
@@ -64,9 +65,7 @@ void JavaScriptInterface::LoadScript(KorvoConnector*) {
     String address = script ? script->GetText() : String();
     std::string uri = address.IsEmpty() ? std::string() : PageUri(address);
     if (uri.empty()) {
-        platform::MessageBox(platform::Application::Instance().MainOrActiveWindow(),
-                             L"Invalid script source!", platform::ProgramFile::ExeName(),
-                             platform::MB_ICONERROR);
+        Box(L"Invalid script source!", platform::MB_ICONERROR);
         return;
     }
     SetScriptDispatch(nullptr);
@@ -89,6 +88,11 @@ void JavaScriptInterface::CloseRequest() {
         application.Quit(0);
     else if (GtkWidget* window = Toplevel())
         gtk_widget_hide(window);
+}
+
+int JavaScriptInterface::Box(const String& text, unsigned style) {
+    return platform::MessageBox(platform::Application::Instance().MainOrActiveWindow(), text.Text(),
+                                platform::ProgramFile::ExeName(), style);
 }
 
 void JavaScriptInterface::korvoReserved(const ScriptValue&, ScriptValue& result) {

@@ -51,3 +51,34 @@ bool ScriptArguments::OptionalInteger(int32_t& value, int32_t defaultValue) {
     value = next->intValue;
     return true;
 }
+
+bool ScriptArguments::OptionalText(String& value, const wchar_t* defaultValue) {
+    const ScriptValue* next = Next();
+    if (next == nullptr) return false;
+    if (next->kind == Kind::Empty) {
+        value = defaultValue;
+        return true;
+    }
+    if (next->kind != Kind::Text) return Fail();
+    value = next->text.c_str();
+    return true;
+}
+
+bool ScriptArguments::OptionalBoolean(bool& value, bool defaultValue) {
+    const ScriptValue* next = Next();
+    if (next == nullptr) return false;
+    if (next->kind == Kind::Empty) {
+        value = defaultValue;
+        return true;
+    }
+    if (next->kind != Kind::Bool) return Fail();
+    value = next->boolValue;
+    return true;
+}
+
+bool ScriptArguments::Value(ScriptValue& value) {
+    const ScriptValue* next = Next();
+    if (next == nullptr) return false;
+    value = *next;
+    return true;
+}

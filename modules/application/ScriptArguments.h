@@ -7,9 +7,10 @@
 // from then on, so a function reads all its elements and only then looks at
 // Failed() to return undefined.
 //
-// Kinds: text; integer (a 32-bit integer). The Optional form also accepts an
-// element that holds undefined and gives the default for it; null is never
-// undefined.
+// Kinds: text; integer (a 32-bit integer); boolean; any value (whatever the
+// element holds, the caller decides by its kind). The Optional forms also
+// accept an element that holds undefined and give the default for it; null is
+// never undefined.
 
 #include <cstdint>
 
@@ -21,8 +22,11 @@ public:
     ScriptArguments(JavaScriptDispatch& dispatch, const ScriptValue& argument, const wchar_t* functionName);
 
     bool Text(String& value);
+    bool OptionalText(String& value, const wchar_t* defaultValue);
     bool Integer(int32_t& value);
     bool OptionalInteger(int32_t& value, int32_t defaultValue);
+    bool OptionalBoolean(bool& value, bool defaultValue);
+    bool Value(ScriptValue& value);
 
     bool Failed() const { return failed; }
 

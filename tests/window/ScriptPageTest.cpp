@@ -140,6 +140,13 @@ std::string ScriptPageTest::WritePage(const std::string& name, const std::string
     return path;
 }
 
+void ScriptPageTest::WaitForPage(platform::WebView& view) {
+    auto finished = std::make_shared<bool>(false);
+    view.onLoadFinished = [finished] { *finished = true; };
+    EXPECT_TRUE(PumpUntil([&] { return *finished && view.IsLoaded(); })) << "page did not load";
+    view.onLoadFinished = nullptr;
+}
+
 std::vector<std::wstring> ScriptPageTest::BoxTexts() const {
     std::vector<std::wstring> texts;
     for (const auto& box : boxes) texts.push_back(box.text);

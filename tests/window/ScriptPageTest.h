@@ -18,6 +18,7 @@
 #include "framework/Connector.h"
 #include "modules/application/JavaScriptDispatch.h"
 #include "platform/MessageBox.h"
+#include "platform/WebView.h"
 
 // Runs the main loop until condition holds or timeoutMs passed; the result is
 // the condition's last value.
@@ -35,17 +36,18 @@ protected:
 
     // Writes a page into the test's folder and returns its path.
     std::string WritePage(const std::string& name, const std::string& html);
-    // Sets the module's "Script" to address, starts it and waits for the page.
+    // Sets the module's "Script" to address, starts it and waits until the
+    // page has finished loading (its load event included).
     template <typename Module>
     std::unique_ptr<Module> StartModule(const std::string& address, bool waitForPage = true) {
         auto module = std::make_unique<Module>();
         module->FindConnector(L"Script")->SetText(String::FromUtf8(address), false);
         module->Start();
-        if (waitForPage) {
-            EXPECT_TRUE(PumpUntil([&] { return module->View()->IsLoaded(); })) << "page did not load";
-        }
+        if (waitForPage) WaitForPage(*module->View());
         return module;
     }
+    // Waits until the view's current load has finished.
+    static void WaitForPage(platform::WebView& view);
     // The text of every box shown so far.
     std::vector<std::wstring> BoxTexts() const;
 

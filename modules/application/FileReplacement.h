@@ -1,0 +1,16 @@
+#pragma once
+// ReplaceFileContent: gives a file new content so that it holds either the
+// old content or the whole new one, never a part.
+//
+// The bytes go into a new file in the target's folder, which then is renamed
+// over the target; a write, sync or close that fails removes the new file and
+// leaves the target as it was. An existing target keeps its permission bits
+// (and its owner where the process may set it). A path that is a symbolic link
+// is followed, so the link stays and the file it points to gets the content.
+// Targets that are no regular files (devices, pipes) are written in place, and
+// so is a file whose folder does not let us create the new file.
+
+#include <string>
+
+// False when the content could not be written whole.
+bool ReplaceFileContent(const std::string& path, const std::string& bytes);

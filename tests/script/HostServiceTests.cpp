@@ -1,0 +1,180 @@
+// The page's desktop services: trace, settings, message box, program folder
+// and the shell's "open".
+
+#include <glib.h>
+#include <glib/gstdio.h>
+#include <gtest/gtest.h>
+
+#include "modules/application/JavaScriptInterface.h"
+#include "platform/Application.h"
+#include "platform/ProgramFile.h"
+#include "script/ScriptRows.h"
+#include "window/ScriptPageTest.h"
+
+using platform::MB_ICONERROR;
+
+namespace {
+
+class HostServiceTest : public ScriptPageTest {
+  protected:
+    std::unique_ptr<JavaScriptInterface> StartPage(const std::string& script = "") {
+        return StartModule<JavaScriptInterface>(
+            WritePage("services.html", Page("Service page", script)));
+    }
+};
+
+GLogWriterOutput KeepDebugLines(GLogLevelFlags level, const GLogField* fields, gsize count,
+                                gpointer lines) {
+    if (level & G_LOG_LEVEL_DEBUG) {
+        std::string domain, message;
+        for (gsize i = 0; i < count; ++i) {
+            if (g_strcmp0(fields[i].key, "GLIB_DOMAIN") == 0)
+                domain = static_cast<const char*>(fields[i].value);
+            if (g_strcmp0(fields[i].key, "MESSAGE") == 0)
+                message = static_cast<const char*>(fields[i].value);
+        }
+        static_cast<std::vector<std::string>*>(lines)->push_back(domain + ": " + message);
+        return G_LOG_WRITER_HANDLED;
+    }
+    return g_log_writer_default(level, fields, count, nullptr);
+}
+
+TEST_F(HostServiceTest, TraceWritesItsLineToTheDebugLog) {
+    auto module = StartPage();
+    std::vector<std::string> lines;
+    g_log_set_writer_func(KeepDebugLines, &lines, nullptr);
+    const std::wstring invalidValue = L"Invalid value in function korvoTrace()!";
+    RunRows(boxes, *module,
+            {
+                {0, "['a%20b%20c']", L"boolean:true", L""},
+                {0, "[42]", L"boolean:true", L""},
+                {0, "[1.5]", L"boolean:true", L""},
+                {0, "[true]", L"boolean:false", invalidValue},
+                {0, "[null]", L"boolean:false", invalidValue},
+                {0, "[undefined]", L"boolean:false", invalidValue},
+                {0, "'text'", L"undefined",
+                 L"Invalid parameter in function 'JavaScriptInterface::korvoTrace'!"},
+            });
+    std::string domain = String(platform::ProgramFile::ExeName().c_str()).ToUtf8();
+    std::vector<std::string> traces;
+    for (const std::string& line : lines)
+        if (line.find("SCRIPT TRACE") != std::string::npos) traces.push_back(line);
+    EXPECT_EQ(traces, (std::vector<std::string>{domain + ": *** SCRIPT TRACE *** a b c\n",
+                                                domain + ": *** SCRIPT TRACE *** 42\n",
+                                                domain + ": *** SCRIPT TRACE *** 1.500000\n"}));
+}
+
+TEST_F(HostServiceTest, ProfileValuesAreConvertedAsTheyAreWritten) {
+    auto module = StartPage();
+    const std::wstring getIntError =
+        L"Invalid parameter in function 'JavaScriptInterface::korvoGetProfileInt'!";
+    RunRows(boxes, *module,
+            {
+                {11, "['Page', 'n', 2.9]", L"boolean:true", L""},
+                {13, "['Page', 'n', 99]", L"number:2", L""},
+                {11, "['Page', 'n', -2.9]", L"boolean:true", L""},
+                {13, "['Page', 'n']", L"undefined", getIntError},
+                {13, "['Page', 'n', undefined]", L"number:-2", L""},
+                {11, "['Page', 'n', '12abc']", L"boolean:true", L""},
+                {13, "['Page', 'n', 0]", L"number:12", L""},
+                {11, "['Page', 'n', 'abc']", L"boolean:true", L""},
+                {13, "['Page', 'n', 5]", L"number:0", L""},
+                {11, "['Page', 'n', 1e12]", L"boolean:true", L""},
+                {13, "['Page', 'n', 5]", L"number:2147483647", L""},
+                {11, "['Page', 'n', true]", L"boolean:false", L"Invalid profile value: n"},
+                {13, "['Page', 'missing', undefined]", L"number:0", L""},
+                {13, "['Page', 'missing', 'x']", L"undefined", getIntError},
+                {10, "['Page', 's', 1.5]", L"boolean:true", L""},
+                {12, "['Page', 's', undefined]", L"string:1.500000", L""},
+                {10, "['Page', 's', 7]", L"boolean:true", L""},
+                {12, "['Page', 's', '']", L"string:7", L""},
+                {10, "['Page', 's', 'a b']", L"boolean:true", L""},
+                {12, "['Page', 's']", L"undefined",
+                 L"Invalid parameter in function 'JavaScriptInterface::korvoGetProfileString'!"},
+                {12, "['Page', 's', 'default']", L"string:a b", L""},
+                {10, "['Page', 's', null]", L"boolean:false", L"Invalid profile value: s"},
+                {12, "['Page', 'missing', undefined]", L"string:", L""},
+                {12, "['Page', 'missing', 'default']", L"string:default", L""},
+            });
+    // The values are in the host's settings store.
+    platform::Settings& profile = platform::Application::Instance().Profile();
+    EXPECT_EQ(profile.GetInt(L"Page", L"n", 0), 2147483647);
+    EXPECT_EQ(profile.GetText(L"Page", L"s", L""), L"a b");
+}
+
+TEST_F(HostServiceTest, MessageBoxKeepsOnlyThePageStyleAndReturnsTheButton) {
+    auto module = StartPage();
+    // The caption follows the page title, which may come after the load.
+    ASSERT_TRUE(PumpUntil([&] { return module->View()->Title() == L"Service page"; }));
+    struct BoxRow {
+        const char* argument;
+        unsigned style;  // what the box is shown with
+        int answer;      // the button "pressed"
+        std::wstring result;
+    } rows[] = {
+        {"['Go on?', 0x40 | 4 | 0x1000]", 0x44, platform::IDYES, L"number:6"},
+        {"['Plain', undefined]", 0, platform::IDOK, L"number:1"},
+        {"['All', 0x30 | 3 | 0x200 | 0x4000 | 0x40000 | 0x80000]", 0x4233, platform::IDCANCEL,
+         L"number:2"},
+        {"['Odd fields', 0x70 | 7 | 0x400 | 0x5000]", 0, platform::IDOK, L"number:1"},
+        {"['Strange answer', 2]", 2, 99, L"number:0"},
+    };
+    for (const BoxRow& row : rows) {
+        SCOPED_TRACE(row.argument);
+        boxes.clear();
+        platform::SetMessageBoxHook([&](const platform::MessageBoxRecord& box) {
+            boxes.push_back(box);
+            return row.answer;
+        });
+        EXPECT_EQ(Probe(*module, 100, row.argument), row.result);
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].style, row.style);
+        EXPECT_EQ(boxes[0].caption, L"Service page");
+    }
+    platform::SetMessageBoxHook(nullptr);
+}
+
+TEST_F(HostServiceTest, ExeDirectoryIsTheProgramFolder) {
+    auto module = StartPage();
+    std::wstring folder = platform::ProgramFile::Directory();
+    RunRows(boxes, *module,
+            {
+                {150, "[0]", L"string:" + folder, L""},
+                {150, "[undefined]", L"string:" + folder, L""},
+                {150, "[]", L"undefined",
+                 L"Invalid parameter in function 'JavaScriptInterface::korvoGetExeDir'!"},
+            });
+    EXPECT_EQ(folder.back(), L'/');
+}
+
+TEST_F(HostServiceTest, ShellOpensAFileWithItsDefaultApplication) {
+    // A private desktop: one application, the default for plain text, that
+    // leaves a mark when it runs.
+    std::string data = folder + "/data";
+    std::string applications = data + "/applications";
+    std::string mark = folder + "/opened";
+    ASSERT_EQ(g_mkdir_with_parents(applications.c_str(), 0700), 0);
+    std::string desktop = "[Desktop Entry]\nType=Application\nName=Marker\nExec=touch " + mark +
+                          "\nMimeType=text/plain;application/octet-stream;\n";
+    ASSERT_TRUE(g_file_set_contents((applications + "/korvo-marker.desktop").c_str(),
+                                    desktop.c_str(), -1, nullptr));
+    std::string defaults =
+        "[Default Applications]\ntext/plain=korvo-marker.desktop\n"
+        "application/octet-stream=korvo-marker.desktop\n";
+    ASSERT_TRUE(g_file_set_contents((applications + "/mimeapps.list").c_str(), defaults.c_str(), -1,
+                                    nullptr));
+    g_setenv("XDG_DATA_HOME", data.c_str(), TRUE);
+    std::string document = folder + "/note.txt";
+    ASSERT_TRUE(g_file_set_contents(document.c_str(), "hello\n", -1, nullptr));
+
+    auto module = StartPage();
+    std::wstring result = Probe(*module, 170, "['" + document + "', undefined]");
+    ASSERT_EQ(result.rfind(L"number:", 0), 0u) << String(result.c_str()).ToUtf8();
+    EXPECT_GT(std::stoi(result.substr(7)), 32);
+    EXPECT_TRUE(PumpUntil([&] { return g_file_test(mark.c_str(), G_FILE_TEST_EXISTS); }, 10000));
+    EXPECT_EQ(Probe(*module, 170, "['" + folder + "/missing.txt', 1]"), L"number:2");
+    EXPECT_EQ(Probe(*module, 170, "['" + document + "']"), L"undefined");
+    EXPECT_TRUE(boxes.size() == 1u);
+}
+
+}  // namespace

@@ -1,0 +1,242 @@
+// The page's file functions: listing a folder, reading files whole and by
+// line, and writing them without ever losing the old content.
+
+#include <fcntl.h>
+#include <glib.h>
+#include <glib/gstdio.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "modules/application/JavaScriptInterface.h"
+#include "script/ScriptRows.h"
+#include "window/ScriptPageTest.h"
+
+namespace {
+
+const char* const ListScript = R"js(
+var listed = "none";
+function korvoListDirCallBack(a) { listed = Array.prototype.join.call(a, "|"); }
+function mine(a) { listed = "mine:" + Array.prototype.join.call(a, "|"); }
+function takeListed() { var r = listed; listed = "none"; return r; }
+)js";
+
+class ScriptFileTest : public ScriptPageTest {
+  protected:
+    std::unique_ptr<JavaScriptInterface> StartPage() {
+        return StartModule<JavaScriptInterface>(WritePage("files.html", Page("files", ListScript)));
+    }
+    std::string Path(const std::string& name) const { return folder + "/" + name; }
+    void WriteBytes(const std::string& name, const std::string& bytes) {
+        ASSERT_TRUE(g_file_set_contents(Path(name).c_str(), bytes.data(),
+                                        static_cast<gssize>(bytes.size()), nullptr));
+    }
+    std::string ReadBytes(const std::string& name) {
+        gchar* contents = nullptr;
+        gsize length = 0;
+        if (!g_file_get_contents(Path(name).c_str(), &contents, &length, nullptr))
+            return "<missing>";
+        std::string bytes(contents, length);
+        g_free(contents);
+        return bytes;
+    }
+    // Names in the test's folder that start with a dot: left-over temporary files.
+    std::vector<std::string> DotFiles() {
+        std::vector<std::string> names;
+        GDir* dir = g_dir_open(folder.c_str(), 0, nullptr);
+        while (const char* name = dir ? g_dir_read_name(dir) : nullptr)
+            if (name[0] == '.') names.push_back(name);
+        if (dir) g_dir_close(dir);
+        return names;
+    }
+};
+
+void SetModified(const std::string& path, time_t when) {
+    struct timespec times[2] = {{when, 0}, {when, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << path;
+}
+
+TEST_F(ScriptFileTest, ListDirFiltersSortsAndCounts) {
+    std::string list = Path("list");
+    ASSERT_EQ(g_mkdir(list.c_str(), 0700), 0);
+    const time_t year2000 = 946684800, yearSeconds = 31536000;
+    struct Entry {
+        const char* name;
+        bool directory;
+        int age;  // years after 2000
+    } entries[] = {{"b", true, 0},
+                   {"z.txt", false, 1},
+                   {"c.log", false, 2},
+                   {"B.txt", false, 3},
+                   {"a", true, 4}};
+    for (const Entry& entry : entries) {
+        std::string path = list + "/" + entry.name;
+        if (entry.directory)
+            ASSERT_EQ(g_mkdir(path.c_str(), 0700), 0);
+        else
+            ASSERT_TRUE(g_file_set_contents(path.c_str(), "x", 1, nullptr));
+    }
+    for (const Entry& entry : entries)
+        SetModified(list + "/" + entry.name, year2000 + entry.age * yearSeconds);
+
+    auto module = StartPage();
+    const std::string dir = "'" + list + "'";
+    struct ListRow {
+        std::string argument;
+        std::wstring result;
+        std::wstring listed;  // what the callback got
+    } rows[] = {
+        {"[" + dir + ", undefined, 0x01 | 0x04, undefined]", L"boolean:true", L"a|b"},
+        {"[" + dir + ", undefined, 0x01 | 0x04 | 0x20, undefined]", L"number:2", L"none"},
+        {"[" + dir + ", undefined, 0x20, undefined]", L"number:7", L"none"},
+        {"[" + dir + ", undefined, undefined, undefined]", L"boolean:true",
+         L".|..|B.txt|a|b|c.log|z.txt"},
+        {"[" + dir + ", '*.txt', 0, undefined]", L"boolean:true", L"B.txt|z.txt"},
+        {"[" + dir + ", '', 0x01 | 0x02, undefined]", L"boolean:true", L"B.txt|c.log|z.txt"},
+        {"[" + dir + ", '*.*', 0x01 | 0x02 | 0x10, undefined]", L"boolean:true",
+         L"z.txt|c.log|B.txt"},
+        {"[" + dir + ", undefined, 0x01 | 0x08, undefined]", L"boolean:true",
+         L"b|z.txt|c.log|B.txt|a"},
+        {"[" + dir + ", undefined, 0x01 | 0x08 | 0x10, undefined]", L"boolean:true",
+         L"a|B.txt|c.log|z.txt|b"},
+        {"[" + dir + ", undefined, 0x01 | 0x02, 'mine']", L"boolean:true",
+         L"mine:B.txt|c.log|z.txt"},
+        {"[" + dir + ", undefined, 0x01 | 0x02, '']", L"boolean:true", L"B.txt|c.log|z.txt"},
+        {"['" + list + "/missing', undefined, 0, undefined]", L"boolean:true", L""},
+        {"['" + list + "/missing', undefined, 0x20, undefined]", L"number:0", L"none"},
+        {"[" + dir + ", undefined, 1.5, undefined]", L"undefined", L"none"},
+    };
+    for (const ListRow& row : rows) {
+        SCOPED_TRACE(row.argument);
+        boxes.clear();
+        EXPECT_EQ(Probe(*module, 151, row.argument), row.result);
+        ScriptValue listed;
+        ASSERT_EQ(module->CallScript(L"takeListed", &listed), platform::S_OK);
+        EXPECT_EQ(listed, ScriptValue::Text(row.listed));
+        EXPECT_EQ(boxes.size(), row.result == L"undefined" ? 1u : 0u);
+    }
+}
+
+TEST_F(ScriptFileTest, ReadFileAndReadLine) {
+    WriteBytes("crlf.txt", "one\r\ntwo\r\nlone\rcr\n");
+    WriteBytes("bom.txt", "\xEF\xBB\xBFh\xC3\xA9\r\n");
+    WriteBytes("lines.txt", "first\n\n\r\nthird\r\nfourth");
+    WriteBytes("empty.txt", "");
+    auto p = [&](const char* name) { return "'" + Path(name) + "'"; };
+    const std::wstring lineError =
+        L"Invalid parameter in function 'JavaScriptInterface::korvoReadFileLine'!";
+    std::vector<CallRow> rows = {
+        {152, "[" + p("crlf.txt") + ", undefined]", L"string:one\ntwo\nlone\rcr\n", L""},
+        {152, "[" + p("crlf.txt") + ", 1]", L"string:one\ntwo\nlone\rcr\n", L""},
+        {152, "[" + p("crlf.txt") + ", 2]", L"string:", L""},
+        {152, "[" + p("bom.txt") + ", 1]", L"string:h\u00e9\n", L""},
+        {152, "[" + p("bom.txt") + ", -1]", L"string:h\u00e9\n", L""},
+        {152, "[" + p("empty.txt") + ", 1]", L"string:", L""},
+        {152, "[" + p("missing.txt") + ", undefined]", L"string:", L""},
+        {152, "[" + p("crlf.txt") + ", null]", L"undefined",
+         L"Invalid parameter in function 'JavaScriptInterface::korvoReadFile'!"},
+        // Empty lines do not count.
+        {153, "[" + p("lines.txt") + ", 0, undefined]", L"string:first", L""},
+        {153, "[" + p("lines.txt") + ", 1, 1]", L"string:third", L""},
+        {153, "[" + p("lines.txt") + ", 2, undefined]", L"string:fourth", L""},
+        {153, "[" + p("lines.txt") + ", -4, undefined]", L"string:first", L""},
+        {153, "[" + p("lines.txt") + ", 3, undefined]", L"string:", L""},
+        {153, "[" + p("lines.txt") + ", 0, 2]", L"string:", L""},
+        {153, "[" + p("missing.txt") + ", 0, undefined]", L"string:", L""},
+        {153, "[" + p("lines.txt") + ", undefined, undefined]", L"undefined", lineError},
+    };
+    auto module = StartPage();
+    RunRows(boxes, *module, rows);
+}
+
+TEST_F(ScriptFileTest, WriteFileModes) {
+    auto module = StartPage();
+    struct WriteRow {
+        const char* content;  // script source of the content element
+        const char* mode;     // script source of the mode element
+        std::string bytes;    // what the file holds afterwards
+    } rows[] = {
+        {"'a\\nb'", "undefined", "a\r\nb"},
+        {"'a\\nb'", "0", "a\r\nb"},
+        {"'a\\nb\\u00e9'", "1",
+         "\xEF\xBB\xBF"
+         "a\r\nb\xC3\xA9"},
+        {"'x'", "-3", "\xEF\xBB\xBFx"},
+        {"'QUJD'", "2", "ABC"},
+        {"'QUI'", "2", "AB"},
+        {"'QQ=='", "5", "A"},
+        {"'QUJD!QUJD'", "2", "ABC"},
+        {"'QUJD\\u00e9QUJD'", "2", "ABC"},
+        {"'AAEC/w'", "2", std::string("\x00\x01\x02\xFF", 4)},
+        {"''", "2", ""},
+    };
+    for (const WriteRow& row : rows) {
+        SCOPED_TRACE(std::string(row.content) + " mode " + row.mode);
+        WriteBytes("out.txt", "old content that is longer than the new one");
+        std::string argument = "['" + Path("out.txt") + "', " + row.content + ", " + row.mode + "]";
+        EXPECT_EQ(Probe(*module, 154, argument), L"boolean:true");
+        EXPECT_EQ(ReadBytes("out.txt"), row.bytes);
+    }
+    // What mode 1 writes, mode 1 reads back.
+    EXPECT_EQ(Probe(*module, 154, "['" + Path("round.txt") + "', 'one\\ntwo\\u00e9', 1]"),
+              L"boolean:true");
+    EXPECT_EQ(Probe(*module, 152, "['" + Path("round.txt") + "', 1]"), L"string:one\ntwo\u00e9");
+    // A new file is made; a folder that is not there is a failure.
+    EXPECT_EQ(Probe(*module, 154, "['" + Path("new.txt") + "', 'n', 0]"), L"boolean:true");
+    EXPECT_EQ(ReadBytes("new.txt"), "n");
+    EXPECT_EQ(Probe(*module, 154, "['" + Path("no/such/folder.txt") + "', 'n', 0]"),
+              L"boolean:false");
+    EXPECT_EQ(Probe(*module, 154, "['" + Path("x.txt") + "', 5, 0]"), L"undefined");
+    EXPECT_EQ(BoxTexts(),
+              std::vector<std::wstring>{
+                  L"Invalid parameter in function 'JavaScriptInterface::korvoWriteFile'!"});
+    EXPECT_EQ(DotFiles(), std::vector<std::string>{});
+}
+
+TEST_F(ScriptFileTest, FailedWriteKeepsTheOldContent) {
+    auto module = StartPage();
+    EXPECT_EQ(Probe(*module, 154, "['/dev/full', 'abc', 1]"), L"boolean:false");
+
+    // A file size limit stands in for a full disk: the write breaks off midway.
+    WriteBytes("keep.txt", "the old content");
+    std::string big(20000, 'x');
+    struct rlimit old {};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    auto oldHandler = signal(SIGXFSZ, SIG_IGN);
+    struct rlimit tight = old;
+    tight.rlim_cur = 4096;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &tight), 0);
+    std::wstring result = Probe(*module, 154, "['" + Path("keep.txt") + "', '" + big + "', 0]");
+    setrlimit(RLIMIT_FSIZE, &old);
+    signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(result, L"boolean:false");
+    EXPECT_EQ(ReadBytes("keep.txt"), "the old content");
+    EXPECT_EQ(DotFiles(), std::vector<std::string>{});
+    EXPECT_TRUE(boxes.empty());
+}
+
+TEST_F(ScriptFileTest, WriteKeepsTheFileModeAndWritesThroughALink) {
+    auto module = StartPage();
+    WriteBytes("target.txt", "old");
+    ASSERT_EQ(g_chmod(Path("target.txt").c_str(), 0640), 0);
+    ASSERT_EQ(symlink("target.txt", Path("link.txt").c_str()), 0);
+
+    EXPECT_EQ(Probe(*module, 154, "['" + Path("link.txt") + "', 'QUJD', 2]"), L"boolean:true");
+    GStatBuf link, target;
+    ASSERT_EQ(g_lstat(Path("link.txt").c_str(), &link), 0);
+    EXPECT_TRUE(S_ISLNK(link.st_mode));
+    EXPECT_EQ(ReadBytes("target.txt"), "ABC");
+    ASSERT_EQ(g_stat(Path("target.txt").c_str(), &target), 0);
+    EXPECT_EQ(target.st_mode & 07777, 0640u);
+
+    // A link to a file not yet there makes that file.
+    ASSERT_EQ(symlink("later.txt", Path("dangling.txt").c_str()), 0);
+    EXPECT_EQ(Probe(*module, 154, "['" + Path("dangling.txt") + "', 'QUJD', 2]"), L"boolean:true");
+    EXPECT_EQ(ReadBytes("later.txt"), "ABC");
+    ASSERT_EQ(g_lstat(Path("dangling.txt").c_str(), &link), 0);
+    EXPECT_TRUE(S_ISLNK(link.st_mode));
+}
+
+}  // namespace
