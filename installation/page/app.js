@@ -336,6 +336,9 @@ function start() {
   const status = korvoGetValue("Status");
   if (typeof status === "string" && status && !state.status) state.status = status;
   drawStatus();
+  // Texts on "Receive" before the page listened mean that a discovery ended
+  // unheard, and its unit list with it: ask for a new one.
+  if (korvoGetValue("Receive")) korvoSendValue("Reset", 1, true);
 }
 
 start();

@@ -189,12 +189,29 @@ class Desktop {
   }
 
   // The page's visible text as a person copies it: select all, copy, read the clipboard.
+  // On a busy machine a copy now and then comes back empty; it is tried again.
   async read() {
-    await this.clickHeader();
-    spawnSync("xclip", ["-selection", "clipboard", "-i", "/dev/null"], { env: this.env, timeout: 5000 });
-    await this.keys("ctrl+a", "ctrl+c");
-    const r = spawnSync("xclip", ["-selection", "clipboard", "-o"], { env: this.env, encoding: "utf8", timeout: 5000 });
-    return r.status === 0 ? r.stdout : "";
+    for (let attempt = 0; attempt < 4; ++attempt) {
+      await this.clickHeader();
+      spawnSync("xclip", ["-selection", "clipboard", "-i", "/dev/null"], { env: this.env, timeout: 5000 });
+      await this.keys("ctrl+a", "ctrl+c");
+      await sleep(50);
+      const r = spawnSync("xclip", ["-selection", "clipboard", "-o"], { env: this.env, encoding: "utf8", timeout: 5000 });
+      if (r.status === 0 && r.stdout.includes("Yonderpad")) return r.stdout;
+      await sleep(200);
+    }
+    return "";
+  }
+
+  // Opens a menu of the menu bar by its key (alt+f) and chooses an entry with
+  // the given keys; the menu gets time to open first.
+  async menu(key, ...choose) {
+    await this.keys(key);
+    await sleep(400);
+    for (const name of choose) {
+      this.xdotool(["key", "--clearmodifiers", name]);
+      await sleep(150);
+    }
   }
 
   // Reads the page until check(text) holds; the last text read, or null.
@@ -205,6 +222,11 @@ class Desktop {
       return check(last);
     }, timeoutMs, 250);
     this.lastRead = last;
+    if (!found && this.shots) {
+      // What the window showed when the story gave up.
+      this.failures = (this.failures || 0) + 1;
+      await this.screenshot(path.join(this.shots, `gave-up-${this.failures}.png`));
+    }
     return found ? last : null;
   }
 
