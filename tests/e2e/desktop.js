@@ -128,6 +128,7 @@ class Desktop {
   }
 
   async launch() {
+    this.programOutput = "";
     this.program = spawn(path.join(this.dist, "bin", "Yonderpad"), [], {
       env: this.env,
       cwd: this.folder,
