@@ -3,8 +3,10 @@
 // receives from the program, "<type>-<id>-out" carries the unit's answers),
 // until SIGTERM or SIGINT.
 //
-//   korvo-unit-simulator [--alsa] [--client NAME] [--delay-ms N] [UNITS]
+//   yonderpad-unit-simulator [--alsa] [--client NAME] [--delay-ms N] [--log] [UNITS]
 //
+// With --log every message that reaches a unit is printed on standard output
+// as "<type>:<id> < F0 00 ...", so that a user sees the exact bytes sent.
 // UNITS is a list such as 11:1234567,0a:42 (type in hexadecimal, id in decimal);
 // without it KORVO_SIM_UNITS is used, and without that one unit of each type.
 // The server is never started: it must run (JACK_DEFAULT_SERVER chooses it).
@@ -58,6 +60,7 @@ struct Peer {
     std::atomic<bool> stop{false};
     std::atomic<bool> dead{false};
     uint32_t delayMs = 0;
+    bool log = false;
 };
 
 int Process(jack_nframes_t frames, void* arg) {
@@ -96,6 +99,19 @@ int Process(jack_nframes_t frames, void* arg) {
     return 0;
 }
 
+void LogMessage(const midi::UnitSimulator& unit, const std::vector<uint8_t>& bytes) {
+    std::string line;
+    char part[16];
+    std::snprintf(part, sizeof part, "%02x:%d <", unsigned(unit.Type()), int(unit.Id()));
+    line = part;
+    for (uint8_t b : bytes) {
+        std::snprintf(part, sizeof part, " %02X", unsigned(b));
+        line += part;
+    }
+    std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+}
+
 void Work(Peer& peer) {
     std::vector<uint8_t> bytes;
     std::vector<std::vector<uint8_t>> answers;
@@ -117,6 +133,7 @@ void Work(Peer& peer) {
             jack_ringbuffer_read_advance(peer.requests, sizeof r);
             bytes.resize(r.length);
             jack_ringbuffer_read(peer.requests, reinterpret_cast<char*>(bytes.data()), r.length);
+            if (peer.log) LogMessage(peer.units[r.unit].simulator, bytes);
             answers.clear();
             peer.units[r.unit].simulator.Handle(bytes.data(), bytes.size(), answers);
             if (!answers.empty() && peer.delayMs > 0)
@@ -133,9 +150,31 @@ void Work(Peer& peer) {
 
 void Quiet(const char*) {}
 
+const char* const Synopsis = "usage: yonderpad-unit-simulator [--alsa] [--client NAME] [--delay-ms N] [--log] [type:id,...]\n";
+
 int Usage() {
-    std::fprintf(stderr, "usage: korvo-unit-simulator [--alsa] [--client NAME] [--delay-ms N] [type:id,...]\n");
+    std::fputs(Synopsis, stderr);
     return 2;
+}
+
+int Help() {
+    std::fputs(Synopsis, stdout);
+    std::fputs("\n"
+               "Plays units of the device protocol on a running JACK server, each on its own pair\n"
+               "of MIDI ports (<type>-<id>-in, <type>-<id>-out), until Ctrl+C. Start Yonderpad\n"
+               "with KORVO_MIDI=jack beside it and it finds the units.\n"
+               "\n"
+               "  type:id,...    units to play: type 0a, 0b, 11 or 12 (hex), id 1 to 268435455\n"
+               "                 (decimal); default $KORVO_SIM_UNITS, else 0a:10,0b:11,11:1234567,12:18\n"
+               "  --alsa         play the units on the ALSA sequencer instead (KORVO_MIDI=alsa)\n"
+               "  --client NAME  JACK or sequencer client name (default korvo-unit-simulator)\n"
+               "  --delay-ms N   wait N ms before each answer\n"
+               "  --log          print every message a unit receives, in hex (JACK only)\n"
+               "  --help         this text\n"
+               "\n"
+               "JACK_DEFAULT_SERVER chooses the server; it is never started by this program.\n",
+               stdout);
+    return 0;
 }
 
 }  // namespace
@@ -145,10 +184,15 @@ int main(int argc, char** argv) {
     std::string list;
     uint32_t delayMs = 0;
     bool alsa = false;
+    bool log = false;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
-        if (arg == "--alsa") {
+        if (arg == "--help" || arg == "-h") {
+            return Help();
+        } else if (arg == "--alsa") {
             alsa = true;
+        } else if (arg == "--log") {
+            log = true;
         } else if (arg == "--client" && i + 1 < argc) {
             client = argv[++i];
         } else if (arg == "--delay-ms" && i + 1 < argc) {
@@ -188,6 +232,7 @@ int main(int argc, char** argv) {
 
     Peer peer;
     peer.delayMs = delayMs;
+    peer.log = log;
     sem_init(&peer.wake, 0, 0);
     peer.requests = jack_ringbuffer_create(RingBytes);
     peer.answers = jack_ringbuffer_create(RingBytes);
