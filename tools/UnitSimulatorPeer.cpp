@@ -1,9 +1,12 @@
 // korvo-unit-simulator: one or more units on a JACK server (or, with --alsa, on
 // the ALSA sequencer), each on its own pair of MIDI ports ("<type>-<id>-in"
 // receives from the program, "<type>-<id>-out" carries the unit's answers),
-// until SIGTERM or SIGINT.
+// until SIGTERM or SIGINT. With --pairs N the units share N pairs instead
+// ("units-<k>-in", "units-<k>-out"; unit i on pair i mod N; JACK only), as many
+// units hang on one cable: every unit of a pair sees what arrives there and
+// answers on the pair's output.
 //
-//   yonderpad-unit-simulator [--alsa] [--client NAME] [--delay-ms N] [--log] [UNITS]
+//   yonderpad-unit-simulator [--alsa] [--client NAME] [--delay-ms N] [--pairs N] [--log] [UNITS]
 //
 // With --log every message that reaches a unit is printed on standard output
 // as "<type>:<id> < F0 00 ...", so that a user sees the exact bytes sent.
@@ -23,6 +26,7 @@
 #include <semaphore.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -42,18 +46,18 @@ constexpr size_t RingBytes = 1 << 18;
 constexpr size_t MaxEvent = 16384;  // larger events are not unit messages; dropped
 
 struct Record {
-    uint32_t unit;
+    uint32_t pair;
     uint32_t length;  // bytes follow
 };
 
-struct PeerUnit {
-    midi::UnitSimulator simulator;
+struct PeerPair {
+    std::vector<midi::UnitSimulator> units;
     jack_port_t* in = nullptr;
     jack_port_t* out = nullptr;
 };
 
 struct Peer {
-    std::vector<PeerUnit> units;
+    std::vector<PeerPair> pairs;
     jack_ringbuffer_t* requests = nullptr;
     jack_ringbuffer_t* answers = nullptr;
     sem_t wake;
@@ -66,8 +70,8 @@ struct Peer {
 int Process(jack_nframes_t frames, void* arg) {
     Peer& peer = *static_cast<Peer*>(arg);
     bool any = false;
-    for (uint32_t u = 0; u < peer.units.size(); ++u) {
-        void* in = jack_port_get_buffer(peer.units[u].in, frames);
+    for (uint32_t u = 0; u < peer.pairs.size(); ++u) {
+        void* in = jack_port_get_buffer(peer.pairs[u].in, frames);
         uint32_t count = jack_midi_get_event_count(in);
         for (uint32_t e = 0; e < count; ++e) {
             jack_midi_event_t event;
@@ -78,7 +82,7 @@ int Process(jack_nframes_t frames, void* arg) {
             jack_ringbuffer_write(peer.requests, reinterpret_cast<const char*>(event.buffer), event.size);
             any = true;
         }
-        jack_midi_clear_buffer(jack_port_get_buffer(peer.units[u].out, frames));
+        jack_midi_clear_buffer(jack_port_get_buffer(peer.pairs[u].out, frames));
     }
     for (;;) {
         Record r;
@@ -87,7 +91,7 @@ int Process(jack_nframes_t frames, void* arg) {
         jack_ringbuffer_peek(peer.answers, reinterpret_cast<char*>(&r), sizeof r);
         if (available < sizeof r + r.length) break;
         jack_ringbuffer_read_advance(peer.answers, sizeof r);
-        void* out = jack_port_get_buffer(peer.units[r.unit].out, frames);
+        void* out = jack_port_get_buffer(peer.pairs[r.pair].out, frames);
         jack_midi_data_t* place = jack_midi_event_reserve(out, 0, r.length);
         if (place) {
             jack_ringbuffer_read(peer.answers, reinterpret_cast<char*>(place), r.length);
@@ -133,14 +137,16 @@ void Work(Peer& peer) {
             jack_ringbuffer_read_advance(peer.requests, sizeof r);
             bytes.resize(r.length);
             jack_ringbuffer_read(peer.requests, reinterpret_cast<char*>(bytes.data()), r.length);
-            if (peer.log) LogMessage(peer.units[r.unit].simulator, bytes);
             answers.clear();
-            peer.units[r.unit].simulator.Handle(bytes.data(), bytes.size(), answers);
+            for (midi::UnitSimulator& unit : peer.pairs[r.pair].units) {
+                if (peer.log) LogMessage(unit, bytes);
+                unit.Handle(bytes.data(), bytes.size(), answers);
+            }
             if (!answers.empty() && peer.delayMs > 0)
                 std::this_thread::sleep_for(std::chrono::milliseconds(peer.delayMs));
             for (const auto& answer : answers) {
                 if (jack_ringbuffer_write_space(peer.answers) < sizeof r + answer.size()) break;
-                Record a{r.unit, uint32_t(answer.size())};
+                Record a{r.pair, uint32_t(answer.size())};
                 jack_ringbuffer_write(peer.answers, reinterpret_cast<const char*>(&a), sizeof a);
                 jack_ringbuffer_write(peer.answers, reinterpret_cast<const char*>(answer.data()), answer.size());
             }
@@ -150,7 +156,7 @@ void Work(Peer& peer) {
 
 void Quiet(const char*) {}
 
-const char* const Synopsis = "usage: yonderpad-unit-simulator [--alsa] [--client NAME] [--delay-ms N] [--log] [type:id,...]\n";
+const char* const Synopsis = "usage: yonderpad-unit-simulator [--alsa] [--client NAME] [--delay-ms N] [--pairs N] [--log] [type:id,...]\n";
 
 int Usage() {
     std::fputs(Synopsis, stderr);
@@ -169,6 +175,7 @@ int Help() {
                "  --alsa         play the units on the ALSA sequencer instead (KORVO_MIDI=alsa)\n"
                "  --client NAME  JACK or sequencer client name (default korvo-unit-simulator)\n"
                "  --delay-ms N   wait N ms before each answer\n"
+               "  --pairs N      put the units on N shared port pairs (JACK only)\n"
                "  --log          print every message a unit receives, in hex (JACK only)\n"
                "  --help         this text\n"
                "\n"
@@ -185,6 +192,7 @@ int main(int argc, char** argv) {
     uint32_t delayMs = 0;
     bool alsa = false;
     bool log = false;
+    uint32_t pairCount = 0;  // 0: one pair per unit
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
@@ -200,6 +208,11 @@ int main(int argc, char** argv) {
             unsigned long v = std::strtoul(argv[++i], &end, 10);
             if (*end != '\0' || v > 10000) return Usage();
             delayMs = uint32_t(v);
+        } else if (arg == "--pairs" && i + 1 < argc) {
+            char* end = nullptr;
+            unsigned long v = std::strtoul(argv[++i], &end, 10);
+            if (*end != '\0' || v == 0 || v > 256) return Usage();
+            pairCount = uint32_t(v);
         } else if (!arg.empty() && arg[0] != '-' && list.empty()) {
             list = arg;
         } else {
@@ -236,21 +249,26 @@ int main(int argc, char** argv) {
     sem_init(&peer.wake, 0, 0);
     peer.requests = jack_ringbuffer_create(RingBytes);
     peer.answers = jack_ringbuffer_create(RingBytes);
-    peer.units.reserve(configs.size());
-    for (const auto& c : configs) {
-        PeerUnit unit{midi::UnitSimulator(c.type, c.id)};
+    const size_t pairs = pairCount == 0 ? configs.size() : std::min<size_t>(pairCount, configs.size());
+    peer.pairs.resize(pairs);
+    for (size_t i = 0; i < configs.size(); ++i)
+        peer.pairs[i % pairs].units.emplace_back(configs[i].type, configs[i].id);
+    for (size_t k = 0; k < pairs; ++k) {
+        PeerPair& pair = peer.pairs[k];
         char base[40];
-        std::snprintf(base, sizeof base, "%02x-%d", unsigned(c.type), int(c.id));
-        unit.in = jack_port_register(jack, (std::string(base) + "-in").c_str(), JACK_DEFAULT_MIDI_TYPE,
+        if (pairCount == 0)
+            std::snprintf(base, sizeof base, "%02x-%d", unsigned(configs[k].type), int(configs[k].id));
+        else
+            std::snprintf(base, sizeof base, "units-%zu", k);
+        pair.in = jack_port_register(jack, (std::string(base) + "-in").c_str(), JACK_DEFAULT_MIDI_TYPE,
                                      JackPortIsInput, 0);
-        unit.out = jack_port_register(jack, (std::string(base) + "-out").c_str(), JACK_DEFAULT_MIDI_TYPE,
+        pair.out = jack_port_register(jack, (std::string(base) + "-out").c_str(), JACK_DEFAULT_MIDI_TYPE,
                                       JackPortIsOutput, 0);
-        if (!unit.in || !unit.out) {
+        if (!pair.in || !pair.out) {
             std::fprintf(stderr, "korvo-unit-simulator: ports for %s could not be registered\n", base);
             jack_client_close(jack);
             return 1;
         }
-        peer.units.push_back(std::move(unit));
     }
     jack_set_process_callback(jack, Process, &peer);
     jack_on_shutdown(

@@ -5,6 +5,10 @@
 //   rtmidi_jack_roundtrip_us   the same with plain RtMidi UNIX_JACK objects, as the
 //                              reference measured in the same run
 //   poll_tick_256_units_us     one Running tick of the device module polling 256 units
+//   poll_tick_256_units_jack_us  the same on the JACK backend (256 units of the
+//                              simulator program on 8 port pairs)
+//   poll_gap_mean_ms           mean gap between two polls of a silent unit under
+//                              the real 100 ms timer
 //   send_receive_alsa_us,      the same on the ALSA sequencer, with its own line
 //   rtmidi_alsa_roundtrip_us   "midi_alsa: ..." (inside the VM of tools/vm/run-in-vm)
 // The last line carries every other figure and ratio = jack / rtmidi.
@@ -22,7 +26,7 @@ int main() {
     double sim = benchmidi::SendReceiveSimUs(simTrips);
     std::printf("send_receive_sim_us=%.2f (%d round trips)\n", sim, simTrips);
 
-    double jack = -1, rtmidi = -1;
+    double jack = -1, rtmidi = -1, pollJack = -1;
     {
         miditest::JackTestServer server("korvo-bench-midi");
         miditest::SimulatorProcess simulator("11:1234567");
@@ -34,12 +38,17 @@ int main() {
             std::printf("send_receive_jack_us=%.2f (%d round trips, %d lost)\n", jack, jackTrips, lostJack);
             rtmidi = benchmidi::RtMidiJackRoundTripUs(jackTrips, &lostRt);
             std::printf("rtmidi_jack_roundtrip_us=%.2f (%d round trips, %d lost)\n", rtmidi, jackTrips, lostRt);
+            simulator.Stop();
+            pollJack = PollTick256UnitsJackUs();
+            std::printf("poll_tick_256_units_jack_us=%.2f\n", pollJack);
         }
     }
+    double gap = PollGapMeanMs();
+    std::printf("poll_gap_mean_ms=%.2f\n", gap);
     bool alsa = benchmidi::ReportAlsaRoundTrips(jackTrips);
     double ratio = jack > 0 && rtmidi > 0 ? jack / rtmidi : -1;
     std::printf("midi: poll_tick_256_units_us=%.2f send_receive_sim_us=%.2f send_receive_jack_us=%.2f "
-                "rtmidi_jack_roundtrip_us=%.2f ratio=%.3f\n",
-                poll, sim, jack, rtmidi, ratio);
-    return alsa && jack > 0 && rtmidi > 0 && sim > 0 && poll > 0 ? 0 : 1;
+                "rtmidi_jack_roundtrip_us=%.2f ratio=%.3f poll_tick_256_units_jack_us=%.2f poll_gap_mean_ms=%.2f\n",
+                poll, sim, jack, rtmidi, ratio, pollJack, gap);
+    return alsa && jack > 0 && rtmidi > 0 && sim > 0 && poll > 0 && pollJack > 0 && gap > 0 ? 0 : 1;
 }

@@ -41,6 +41,14 @@ bool RecogniseUnitMessage(const uint8_t* bytes, std::size_t recorded, UnitMessag
     return true;
 }
 
+std::size_t FirstNonDataByte(uint8_t command, uint8_t value, const uint8_t* payload, std::size_t count) {
+    if (command > 0x7F) return 9;
+    if (value > 0x7F) return 10;
+    for (std::size_t i = 0; i < count; ++i)
+        if (payload[i] > 0x7F) return 11 + i;
+    return 0;
+}
+
 uint8_t* Build(uint8_t type, int32_t id, uint8_t command, uint8_t value, const uint8_t* payload,
                std::size_t count) {
     auto* bytes = new uint8_t[count + Overhead];

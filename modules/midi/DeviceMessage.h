@@ -59,8 +59,14 @@ bool RecogniseUnitMessage(const uint8_t* bytes, std::size_t recorded, UnitMessag
 // The id carried by bytes 5..8 (each byte taken whole).
 int32_t DecodeId(const uint8_t* bytes);
 
+// The offset within the message (9 for the command, 10 for the value, 11 + i
+// for payload byte i) of the first of these bytes above 0x7F, or 0 when every
+// one is a MIDI data byte. A byte above 0x7F inside a system-exclusive message
+// is a status byte to every receiver: it ends the message there.
+std::size_t FirstNonDataByte(uint8_t command, uint8_t value, const uint8_t* payload, std::size_t count);
+
 // A new[]-allocated message of count + 12 bytes. Command, value and payload
-// bytes go out as given, without masking.
+// bytes go out as given (the caller checks them with FirstNonDataByte).
 uint8_t* Build(uint8_t type, int32_t id, uint8_t command, uint8_t value, const uint8_t* payload,
                std::size_t count);
 // The probe: type 0, id 0, command 02, value 00, no payload (new[]-allocated).

@@ -124,7 +124,13 @@ void TannevaleMidi::CloseDevices(bool all) {
     if (state == Closing) return;
     const int32_t remembered = state;
     state = Closing;
-    midi::MidiServices& services = midi::Services();
+    // Looked up only when a port is open: a module that never opened one (it
+    // never got a window, say) must not bring a MIDI backend up at teardown.
+    midi::MidiServices* services = nullptr;
+    auto lookUp = [&services]() -> midi::MidiServices& {
+        if (services == nullptr) services = &midi::Services();
+        return *services;
+    };
 
     for (int i = 0; i < inputs.Count();) {
         MidiDevice* device = inputs[i];
@@ -134,10 +140,10 @@ void TannevaleMidi::CloseDevices(bool all) {
         }
         inputs.RemoveAt(i);
         if (device->inHandle != 0) {
-            services.InStop(device->inHandle);
+            lookUp().InStop(device->inHandle);
             // Hands every queued buffer back through the input callback.
-            services.InReset(device->inHandle);
-            if (unsigned result = services.InClose(device->inHandle); result != midi::MMSYSERR_NOERROR)
+            lookUp().InReset(device->inHandle);
+            if (unsigned result = lookUp().InClose(device->inHandle); result != midi::MMSYSERR_NOERROR)
                 g_warning("MIDI input port \"%s\" did not close (error %u)", device->name.ToUtf8().c_str(),
                           result);
         }
@@ -151,7 +157,7 @@ void TannevaleMidi::CloseDevices(bool all) {
         }
         outputs.RemoveAt(i);
         if (device->outHandle != 0) {
-            if (unsigned result = services.OutClose(device->outHandle); result != midi::MMSYSERR_NOERROR)
+            if (unsigned result = lookUp().OutClose(device->outHandle); result != midi::MMSYSERR_NOERROR)
                 g_warning("MIDI output port \"%s\" did not close (error %u)", device->name.ToUtf8().c_str(),
                           result);
         }

@@ -49,7 +49,8 @@ public:
     static constexpr uint32_t ProbeDelayMs = 200;
     static constexpr uint32_t RunningDelayMs = 100;
     static constexpr uint32_t ClosingDelayMs = 1500;
-    // Two polls are always more than this far apart.
+    // Polls come every this many milliseconds, and a state report from a
+    // unit puts the next poll of every unit more than this far after it.
     static constexpr uint64_t PollIntervalMs = 100;
 
     // Every input port keeps this many system-exclusive buffers queued, each
@@ -126,6 +127,9 @@ private:
     uint32_t inDeviceCount = 0;
     uint32_t outDeviceCount = 0;
     uint64_t lastPollTime = 0;
+    // Set when lastPollTime holds the moment of a deferring reply rather than
+    // of a poll (see Poll).
+    bool deferredByReply = false;
     Array<MidiDevice*> inputs;
     Array<MidiDevice*> outputs;
     // Incremented by every CloseDevices(true).

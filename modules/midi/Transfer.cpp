@@ -54,8 +54,7 @@ void DiscardInput(uintptr_t code, uintptr_t lparam) {
 }
 
 // A whole message in its own header to an open output; takes ownership of
-// bytes. The caller passes the services in, so that a poll looks them up once
-// for all its messages.
+// bytes.
 bool HandOver(midi::MidiServices& services, midi::MidiHandle output, uint8_t* bytes, std::size_t length) {
     auto* header = new midi::MidiHeader{};
     header->data = bytes;
@@ -132,6 +131,14 @@ void TannevaleMidi::OnSend(KorvoConnector*) {
 bool TannevaleMidi::SendToUnit(int32_t id, uint8_t command, uint8_t value, const uint8_t* payload,
                                std::size_t count) {
     if (state == Closing) return true;
+    // A byte above 0x7F would end the message early on the wire and leave the
+    // rest to be read as something else: such a message is not sent at all.
+    if (const std::size_t at = DeviceMessage::FirstNonDataByte(command, value, payload, count); at != 0) {
+        const uint8_t byte = at == 9 ? command : at == 10 ? value : payload[at - 11];
+        g_warning("MIDI: message to unit %08x not sent: byte %zu is 0x%02X, above the data range 0x00-0x7F",
+                  static_cast<unsigned>(id), at, byte);
+        return false;
+    }
     for (MidiDevice* port : outputs)
         for (Unit* unit : port->units)
             if (unit->id == id) return SendToPortUnit(port, *unit, command, value, payload, count);
@@ -214,27 +221,47 @@ intptr_t TannevaleMidi::OnMidiInput(unsigned code, uintptr_t lparam) {
 
 void TannevaleMidi::ReportMessage(uint8_t type, int32_t id, uint8_t command, uint8_t value, const uint8_t* payload,
                                   std::size_t count) {
-    if (DefersPoll(type, command)) lastPollTime = platform::Clock::NowMs();
+    if (DefersPoll(type, command)) {
+        lastPollTime = platform::Clock::NowMs();
+        deferredByReply = true;
+    }
     receive->SetText(DeviceMessage::ReceiveText(type, id, command, value, payload, count), true);
 }
 
 void TannevaleMidi::Poll() {
+    // The clock counts whole milliseconds and the tick that follows a poll
+    // comes 100 ms and a fraction after it, which the clock may show as exactly
+    // 100: such a tick is due, or polls would come only every other tick. A
+    // deferring reply is a moment of its own, and the next poll waits until
+    // the clock shows more than 100 ms since it.
     const uint64_t now = platform::Clock::NowMs();
-    if (now <= lastPollTime + PollIntervalMs) return;
+    const uint64_t due = lastPollTime + PollIntervalMs + (deferredByReply ? 1 : 0);
+    if (now < due) return;
     lastPollTime = now;
+    deferredByReply = false;
     // Ids are unique within outputs, so each unit is polled on its own port
-    // directly instead of being looked up again by id.
-    midi::MidiServices& services = midi::Services();
+    // directly instead of being looked up again by id. The messages go to the
+    // services in one batch: the thread that sends them and hands them back
+    // then starts on them once, instead of taking turns with this one for
+    // every message.
+    std::vector<midi::MidiOutMessage> batch;
     for (int i = 0; i < outputs.Count(); ++i) {
         MidiDevice* port = outputs[i];
         if (port->outHandle == 0) continue;
         for (int j = 0; j < port->units.Count(); ++j) {
             const Unit& unit = *port->units[j];
             uint8_t command, value;
-            if (PollCommand(unit.type, &command, &value))
-                HandOver(services, port->outHandle,
-                         DeviceMessage::Build(unit.type, unit.id, command, value, nullptr, 0),
-                         DeviceMessage::Overhead);
+            if (!PollCommand(unit.type, &command, &value)) continue;
+            auto* header = new midi::MidiHeader{};
+            header->data = DeviceMessage::Build(unit.type, unit.id, command, value, nullptr, 0);
+            header->bufferLength = header->bytesRecorded = DeviceMessage::Overhead;
+            header->user = static_cast<uintptr_t>(port->outHandle);
+            batch.push_back({port->outHandle, header, midi::MMSYSERR_ERROR});
         }
     }
+    if (batch.empty()) return;
+    midi::Services().OutLongMsgBatch(batch.data(), batch.size());
+    // What the services did not take is still ours (and unprepared).
+    for (const midi::MidiOutMessage& message : batch)
+        if (message.result != midi::MMSYSERR_NOERROR) FreeHeader(message.header);
 }

@@ -197,7 +197,7 @@ TEST_F(JackServicesTest, ComesBackAfterTheServerRestarts) {
 struct RawSender {
     jack_client_t* client = nullptr;
     jack_port_t* port = nullptr;
-    std::vector<uint8_t> event;
+    std::vector<std::vector<uint8_t>> events;  // all written in one period
     std::atomic<bool> pending{false};
 
     RawSender() {
@@ -211,7 +211,7 @@ struct RawSender {
                 void* buffer = jack_port_get_buffer(self->port, frames);
                 jack_midi_clear_buffer(buffer);
                 if (self->pending.exchange(false))
-                    jack_midi_event_write(buffer, 0, self->event.data(), self->event.size());
+                    for (const auto& event : self->events) jack_midi_event_write(buffer, 0, event.data(), event.size());
                 return 0;
             },
             this);
@@ -220,8 +220,9 @@ struct RawSender {
     ~RawSender() {
         if (client) jack_client_close(client);
     }
-    void Send(std::vector<uint8_t> bytes) {
-        event = std::move(bytes);
+    void Send(std::vector<uint8_t> bytes) { SendAll({std::move(bytes)}); }
+    void SendAll(std::vector<std::vector<uint8_t>> all) {
+        events = std::move(all);
         pending = true;
         WaitUntil([&] { return !pending; }, milliseconds(1000));
     }
@@ -256,6 +257,46 @@ TEST_F(JackServicesTest, LongInputFillsBuffersInTurn) {
     EXPECT_EQ(data[2].bytes.back(), 0xF7);
     jack->InReset(in);
     jack->InClose(in);
+}
+
+TEST_F(JackServicesTest, AnInputClosedWhileItsEventsAreInFlightKeepsNoAssembler) {
+    jack = JackServices::Create();
+    ASSERT_TRUE(jack);
+    RawSender sender;
+    ASSERT_TRUE(sender.client);
+    int inId = FindDevice(true, *jack, L"korvo-raw-sender:out");
+    ASSERT_GE(inId, 0);
+    // The first message closes the port from inside its own callback, while
+    // the other events of the same period still wait for the worker.
+    struct Closer {
+        JackServices* jack;
+        std::atomic<int> closed{0};
+        static void Callback(MidiHandle handle, unsigned code, uintptr_t instance, uintptr_t, uintptr_t) {
+            auto* self = reinterpret_cast<Closer*>(instance);
+            if (code != MIM_LONGDATA || self->closed.exchange(1) != 0) return;
+            self->jack->InReset(handle);
+            self->jack->InClose(handle);
+        }
+    } closer{jack.get()};
+    bool closedInFlight = false;
+    for (int attempt = 0; attempt < 2 && !closedInFlight; ++attempt) {
+        MidiHandle in = 0;
+        closer.closed = 0;
+        ASSERT_EQ(jack->InOpen(&in, unsigned(inId), Closer::Callback, uintptr_t(&closer)), MMSYSERR_NOERROR);
+        EXPECT_EQ(jack->OpenAssemblers(), 1u);
+        set.Queue(*jack, in, 8);
+        jack->InStart(in);
+        sender.SendAll({{0xF0, 0x01, 0xF7}, {0xF0, 0x02, 0xF7}, {0xF0, 0x03, 0xF7}, {0xF0, 0x04, 0xF7}});
+        closedInFlight = WaitUntil([&] { return closer.closed == 1; }, milliseconds(1500));
+        if (!closedInFlight) {
+            jack->InReset(in);
+            jack->InClose(in);
+        }
+    }
+    ASSERT_TRUE(closedInFlight);
+    // The worker has long passed the remaining events by now.
+    std::this_thread::sleep_for(milliseconds(200));
+    EXPECT_EQ(jack->OpenAssemblers(), 0u);
 }
 
 TEST(JackServicesWithoutServer, CreateSaysNo) {

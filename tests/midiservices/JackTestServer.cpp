@@ -93,10 +93,14 @@ JackTestServer::~JackTestServer() {
     if (lockFd >= 0) close(lockFd);  // releases the lock
 }
 
-SimulatorProcess::SimulatorProcess(const std::string& units, const std::string& client) {
+SimulatorProcess::SimulatorProcess(const std::string& units, const std::string& client,
+                                   const std::vector<std::string>& options) {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) return;
-    pid = Spawn({KORVO_UNIT_SIMULATOR, "--client", client, units}, fds[1]);
+    std::vector<std::string> args = {KORVO_UNIT_SIMULATOR, "--client", client};
+    args.insert(args.end(), options.begin(), options.end());
+    args.push_back(units);
+    pid = Spawn(args, fds[1]);
     close(fds[1]);
     std::string out;
     auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);

@@ -13,6 +13,7 @@
 #include <sys/types.h>
 
 #include <string>
+#include <vector>
 
 namespace miditest {
 
@@ -33,7 +34,9 @@ private:
 // korvo-unit-simulator with a unit list, waited for until it said "ready".
 class SimulatorProcess {
 public:
-    explicit SimulatorProcess(const std::string& units, const std::string& client = "korvo-unit-simulator");
+    // options go before the unit list (for example {"--pairs", "8"}).
+    explicit SimulatorProcess(const std::string& units, const std::string& client = "korvo-unit-simulator",
+                              const std::vector<std::string>& options = {});
     ~SimulatorProcess() { Stop(); }
     bool Ready() const { return ready; }
     // SIGTERM and wait; true when it exited cleanly.

@@ -91,8 +91,22 @@ struct JackServices::State {
     std::vector<std::string> inNames;   // other clients' MIDI outputs
     std::vector<std::string> outNames;  // other clients' MIDI inputs
 
+    // One assembler per open input, made before the port is published and
+    // dropped when it closes; events still in flight for a closed input find
+    // none and are dropped.
     std::mutex assemblyLock;
     std::map<MidiHandle, SysexAssembler> assemblers;
+
+    // Ports taken out of their slot, waiting until no process cycle can still
+    // see them; the worker unregisters them and frees their slots, so closing
+    // never waits for the realtime thread. Guarded by slotLock.
+    struct Retired {
+        size_t slot;
+        jack_port_t* port;
+        int client;
+        uint64_t entered;  // cycles of the client entered when the slot was cleared
+    };
+    std::vector<Retired> retired;
 
     std::thread worker;
 
@@ -136,14 +150,40 @@ struct JackServices::State {
         }
     }
 
-    // Waits until every process cycle of the client that may still see a port
-    // cleared from its slot has ended.
-    void WaitForCycle(int client) {
+    // Clears a slot and hands its port to the worker (ReleaseRetired); the
+    // slot stays taken until then. Never waits.
+    void Retire(size_t slot, int client) {
+        jack_port_t* port = slots[slot].port.exchange(nullptr);
+        slots[slot].handle.store(0);
+        // Read after the port left the slot: a cycle entered later cannot see it.
         uint64_t entered = cycleEnter[client].load();
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
-        while (cycleLeave[client].load() < entered && !dead && !stopped &&
-               std::chrono::steady_clock::now() < deadline)
-            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        {
+            std::lock_guard<std::mutex> guard(slotLock);
+            retired.push_back({slot, port, client, entered});
+        }
+        sem_post(&wake);
+    }
+
+    // Worker: unregisters each retired port once every cycle that could still
+    // see it has ended (or no cycle will run any more), and frees its slot.
+    void ReleaseRetired() {
+        std::vector<Retired> ready;
+        {
+            std::lock_guard<std::mutex> guard(slotLock);
+            for (size_t i = 0; i < retired.size();) {
+                const Retired& r = retired[i];
+                if (dead || stopped || cycleLeave[r.client].load() >= r.entered) {
+                    ready.push_back(r);
+                    retired.erase(retired.begin() + std::ptrdiff_t(i));
+                } else {
+                    ++i;
+                }
+            }
+        }
+        for (const Retired& r : ready) {
+            if (r.port && !dead) jack_port_unregister(clients[r.client], r.port);
+            GiveSlot(r.slot);
+        }
     }
 
     int TakeSlot() {
@@ -312,6 +352,10 @@ JackServices::JackServices(std::unique_ptr<State> s) : state(std::move(s)) {
 JackServices::~JackServices() {
     CloseAll();
     State& s = *state;
+    // No process callback runs after this; the worker then gives back what is
+    // still queued, releases the retired ports and ends. Closing the clients
+    // ends libjack's own threads, so nothing of ours or of libjack runs once
+    // the destructor returned.
     if (!s.dead)
         for (jack_client_t* c : s.clients)
             if (c) jack_deactivate(c);
@@ -319,8 +363,10 @@ JackServices::~JackServices() {
     s.stop = true;
     sem_post(&s.wake);
     s.worker.join();
-    for (jack_client_t* c : s.clients)
+    for (jack_client_t*& c : s.clients) {
         if (c) jack_client_close(c);
+        c = nullptr;
+    }
 }
 
 void JackServices::Work() {
@@ -351,7 +397,9 @@ void JackServices::Work() {
             messages.clear();
             {
                 std::lock_guard<std::mutex> guard(s.assemblyLock);
-                s.assemblers[record.handle].Feed(bytes.data(), bytes.size(), [&](const uint8_t* b, size_t n) {
+                auto assembler = s.assemblers.find(record.handle);
+                if (assembler == s.assemblers.end()) continue;  // closed meanwhile
+                assembler->second.Feed(bytes.data(), bytes.size(), [&](const uint8_t* b, size_t n) {
                     messages.emplace_back(record.handle, std::vector<uint8_t>(b, b + n));
                 });
             }
@@ -376,6 +424,7 @@ void JackServices::Work() {
             jack_ringbuffer_read(s.doneRing, reinterpret_cast<char*>(&done), sizeof done);
             OutputDone(done.handle, done.header);
         }
+        s.ReleaseRetired();
         if (finishing && jack_ringbuffer_read_space(s.outRing) == 0) return;
     }
 }
@@ -439,6 +488,10 @@ bool JackServices::OpenInputDevice(unsigned id, Port& port) {
         g_message("JACK MIDI: %s could not be connected", peer.c_str());
         return false;
     }
+    {
+        std::lock_guard<std::mutex> guard(s.assemblyLock);
+        s.assemblers[port.handle];
+    }
     State::Slot& entry = s.slots[slot];
     entry.input = true;
     entry.handle.store(port.handle);
@@ -477,10 +530,7 @@ bool JackServices::OpenOutputDevice(unsigned id, Port& port) {
     entry.handle.store(port.handle);
     entry.port.store(own);
     if (jack_connect(client, jack_port_name(own), peer.c_str()) != 0) {
-        entry.port.store(nullptr);
-        s.WaitForCycle(State::Outputs);
-        jack_port_unregister(client, own);
-        s.GiveSlot(size_t(slot));
+        s.Retire(size_t(slot), State::Outputs);
         g_message("JACK MIDI: %s could not be connected", peer.c_str());
         return false;
     }
@@ -492,17 +542,18 @@ void JackServices::CloseDevice(Port& port) {
     State& s = *state;
     size_t slot = size_t(port.backend);
     if (slot >= MaxSlots) return;
-    jack_port_t* own = s.slots[slot].port.exchange(nullptr);
-    int client = port.input ? State::Inputs : State::Outputs;
-    s.WaitForCycle(client);
-    if (own && !s.dead) jack_port_unregister(s.clients[client], own);
-    // Sends still queued for this port find its slot empty and come back as done.
-    s.GiveSlot(slot);
     if (port.input) {
         std::lock_guard<std::mutex> guard(s.assemblyLock);
         s.assemblers.erase(port.handle);
     }
-    sem_post(&s.wake);
+    // Sends still queued for this port find its slot empty and come back as
+    // done; the port itself is unregistered by the worker.
+    s.Retire(slot, port.input ? State::Inputs : State::Outputs);
+}
+
+size_t JackServices::OpenAssemblers() {
+    std::lock_guard<std::mutex> guard(state->assemblyLock);
+    return state->assemblers.size();
 }
 
 unsigned JackServices::SendLong(Port& port, MidiHeader* header) {
@@ -514,6 +565,27 @@ unsigned JackServices::SendLong(Port& port, MidiHeader* header) {
     OutRecord record{port.handle, uint64_t(port.backend), header};
     jack_ringbuffer_write(s.outRing, reinterpret_cast<const char*>(&record), sizeof record);
     return MMSYSERR_NOERROR;
+}
+
+void JackServices::SendBatch(Outgoing* batch, size_t count) {
+    State& s = *state;
+    // Under one hold of outLock; the realtime thread reads the ring without
+    // a lock and may start on the first records while later ones are written.
+    std::lock_guard<std::mutex> guard(s.outLock);
+    for (size_t i = 0; i < count; ++i) {
+        Outgoing& o = batch[i];
+        if (s.dead || s.stopped) {
+            o.result = MMSYSERR_ERROR;
+        } else if (o.header->bufferLength > MaxLongMessage) {
+            o.result = MMSYSERR_INVALPARAM;
+        } else if (jack_ringbuffer_write_space(s.outRing) < sizeof(OutRecord)) {
+            o.result = MMSYSERR_ERROR;
+        } else {
+            OutRecord record{o.port->handle, uint64_t(o.port->backend), o.header};
+            jack_ringbuffer_write(s.outRing, reinterpret_cast<const char*>(&record), sizeof record);
+            o.result = MMSYSERR_NOERROR;
+        }
+    }
 }
 
 }  // namespace midi

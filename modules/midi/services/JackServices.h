@@ -28,8 +28,10 @@
 // PaceBytesPerCycle per period, and a message may hold at most MaxLongMessage
 // bytes (larger ones are refused), because common JACK MIDI peers corrupt or drop
 // longer messages and too much data in one period can crash a receiver.
-// Closing a port clears its slot and waits for the running process cycle to end
-// before the port is unregistered, so the realtime thread never sees a freed port.
+// Closing a port clears its slot and leaves the port to the worker, which
+// unregisters it once the process cycle that may still see it has ended: the
+// realtime thread never sees a freed port, and the closing thread (the user
+// interface's) never waits for the realtime one.
 #pragma once
 
 #include <cstdint>
@@ -55,6 +57,8 @@ public:
 
     // Input events lost because the ring buffer to the worker was full.
     uint64_t LostEvents();
+    // Inputs that have a message assembler: one per open input port.
+    size_t OpenAssemblers();
 
     struct State;
 
@@ -63,6 +67,7 @@ protected:
     bool OpenOutputDevice(unsigned id, Port& port) override;
     void CloseDevice(Port& port) override;
     unsigned SendLong(Port& port, MidiHeader* header) override;
+    void SendBatch(Outgoing* batch, size_t count) override;
 
 private:
     explicit JackServices(std::unique_ptr<State> state);

@@ -19,6 +19,7 @@
 // port was closed is recognised.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -62,6 +63,14 @@ constexpr unsigned MMSYSERR_INVALPARAM = 11;
 constexpr unsigned MIDIERR_UNPREPARED = 64;
 constexpr unsigned MIDIERR_STILLPLAYING = 65;
 
+// One message of OutLongMsgBatch: the output, the header to send, and what
+// became of it (the result OutLongMsg would give).
+struct MidiOutMessage {
+    MidiHandle handle = 0;
+    MidiHeader* header = nullptr;
+    unsigned result = MMSYSERR_ERROR;
+};
+
 // Called for inputs with MIM_*, for outputs with MOM_*. `instance` is the value given
 // to the open call; param2 is a millisecond time stamp for input data, else 0.
 using MidiCallback = void (*)(MidiHandle handle, unsigned message, uintptr_t instance,
@@ -101,12 +110,27 @@ public:
     virtual unsigned OutLongMsg(MidiHandle handle, MidiHeader* header) = 0;
     // Messages not yet sent are dropped; their MOM_DONE notices still come.
     virtual unsigned OutClose(MidiHandle handle) = 0;
+
+    // Prepares and sends each message as OutPrepareHeader and OutLongMsg would,
+    // in order, and sets its result. A header whose result is MMSYSERR_NOERROR
+    // belongs to the layer until its MOM_DONE; any other is left unprepared
+    // and stays the caller's. Backends hand the whole batch to their sending
+    // thread at once, so a caller with many messages (a poll of every unit)
+    // does not take turns with that thread for each of them.
+    virtual void OutLongMsgBatch(MidiOutMessage* messages, size_t count);
 };
 
 // The process-wide services. The backend is chosen on first use from KORVO_MIDI
 // ("alsa", "jack", "sim"); without it: the ALSA sequencer when it opens, else JACK
 // when a server runs, else a backend without ports.
 MidiServices& Services();
+
+// Ends the backend chosen from the environment: closes every port still open,
+// stops its threads and leaves its server; lookups after it get a backend
+// without ports. Called by itself when the code holding the services is
+// unloaded or the process ends; ports installed with InstallServices are the
+// installer's own and are not touched.
+void ShutdownServices();
 
 // Replaces the process-wide backend (tests). The caller keeps ownership; pass
 // nullptr to go back to the environment's choice on next use.

@@ -232,6 +232,59 @@ unsigned PortServices::OutLongMsg(MidiHandle handle, MidiHeader* header) {
     return result;
 }
 
+void PortServices::SendBatch(Outgoing* batch, size_t count) {
+    for (size_t i = 0; i < count; ++i) batch[i].result = SendLong(*batch[i].port, batch[i].header);
+}
+
+void PortServices::OutLongMsgBatch(MidiOutMessage* messages, size_t count) {
+    // The ports stay alive through the shared pointers until the batch is handed over.
+    std::vector<std::shared_ptr<Port>> held;
+    std::vector<Outgoing> batch;
+    std::vector<size_t> index;  // message of each batch entry
+    held.reserve(count);
+    batch.reserve(count);
+    index.reserve(count);
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        for (size_t i = 0; i < count; ++i) {
+            MidiOutMessage& m = messages[i];
+            MidiHeader* header = m.header;
+            std::shared_ptr<Port> port = Find(m.handle, false);
+            if (!port) {
+                m.result = MMSYSERR_INVALHANDLE;
+            } else if (header == nullptr || header->data == nullptr || header->bufferLength == 0) {
+                m.result = MMSYSERR_INVALPARAM;
+            } else if (header->flags & MHDR_INQUEUE) {
+                m.result = MIDIERR_STILLPLAYING;
+            } else {
+                header->flags = (header->flags | MHDR_PREPARED | MHDR_INQUEUE) & ~MHDR_DONE;
+                header->preparedFor = m.handle;
+                ++port->pendingOut;
+                batch.push_back({port.get(), header, MMSYSERR_NOERROR});
+                index.push_back(i);
+                held.push_back(std::move(port));
+            }
+        }
+    }
+    if (batch.empty()) return;
+    SendBatch(batch.data(), batch.size());
+    bool failed = false;
+    for (size_t k = 0; k < batch.size(); ++k) {
+        messages[index[k]].result = batch[k].result;
+        failed = failed || batch[k].result != MMSYSERR_NOERROR;
+    }
+    if (!failed) return;
+    std::lock_guard<std::mutex> guard(lock);
+    for (size_t k = 0; k < batch.size(); ++k) {
+        if (batch[k].result == MMSYSERR_NOERROR) continue;
+        MidiHeader* header = batch[k].header;
+        header->flags &= ~(MHDR_INQUEUE | MHDR_PREPARED);
+        header->preparedFor = 0;
+        Port& port = *batch[k].port;
+        if (--port.pendingOut == 0 && port.closed) ports.erase(port.handle);
+    }
+}
+
 unsigned PortServices::OutClose(MidiHandle handle) {
     std::shared_ptr<Port> port;
     {

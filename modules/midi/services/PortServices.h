@@ -49,6 +49,9 @@ public:
     unsigned OutUnprepareHeader(MidiHandle handle, MidiHeader* header) override;
     unsigned OutLongMsg(MidiHandle handle, MidiHeader* header) override;
     unsigned OutClose(MidiHandle handle) override;
+    // Checks and marks the whole batch under one hold of the lock and gives it
+    // to the backend in one SendBatch call.
+    void OutLongMsgBatch(MidiOutMessage* messages, size_t count) override;
 
     // Number of buffers queued on an open input port (0 for any other handle).
     size_t QueuedBuffers(MidiHandle handle);
@@ -82,6 +85,15 @@ protected:
     virtual bool OpenOutputDevice(unsigned id, Port& port) = 0;
     virtual void CloseDevice(Port& port) = 0;
     virtual unsigned SendLong(Port& port, MidiHeader* header) = 0;
+    // Several headers, each valid and marked queued, for their ports; sets each
+    // result as SendLong would. By default SendLong for each in turn; backends
+    // with a sending thread hand the batch over at once.
+    struct Outgoing {
+        Port* port;
+        MidiHeader* header;
+        unsigned result;
+    };
+    virtual void SendBatch(Outgoing* batch, size_t count);
 
     // One complete event received on an open input; any thread.
     void InputEvent(MidiHandle handle, const uint8_t* bytes, size_t length);

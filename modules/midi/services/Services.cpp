@@ -33,9 +33,12 @@ protected:
 
 std::mutex servicesLock;
 MidiServices* installed = nullptr;
-// Made once and kept for the life of the process: ports may be open until the
-// very end, and the device library may be unloaded before static destruction.
+// Made on first use and kept until ShutdownServices: ports may be open until
+// the very end.
 MidiServices* chosen = nullptr;
+// Set by ShutdownServices: later lookups get a backend without ports instead
+// of connecting to a server again while the process ends.
+bool shutDown = false;
 
 MidiServices* Choose() {
     const char* env = std::getenv("KORVO_MIDI");
@@ -59,13 +62,47 @@ MidiServices* Choose() {
     return new NoServices();
 }
 
+// A backend keeps threads of its own (the JACK worker, libjack's process and
+// notification threads, RtMidi's input thread) that run code of the library
+// holding it, and of libjack or libasound. Both are unmapped when the device
+// library is unloaded, so the backend is shut down just before: this object's
+// destructor runs when the library is unloaded, or at the end of a process
+// that holds the code itself, before the libraries it depends on go. It does
+// not depend on any module having been deleted or having had a window.
+struct ServicesShutdownAtUnload {
+    ~ServicesShutdownAtUnload() { ShutdownServices(); }
+} shutdownAtUnload;
+
 }  // namespace
+
+void MidiServices::OutLongMsgBatch(MidiOutMessage* messages, size_t count) {
+    for (size_t i = 0; i < count; ++i) {
+        MidiOutMessage& m = messages[i];
+        m.result = OutPrepareHeader(m.handle, m.header);
+        if (m.result != MMSYSERR_NOERROR) continue;
+        m.result = OutLongMsg(m.handle, m.header);
+        if (m.result != MMSYSERR_NOERROR) OutUnprepareHeader(m.handle, m.header);
+    }
+}
 
 MidiServices& Services() {
     std::lock_guard<std::mutex> guard(servicesLock);
     if (installed) return *installed;
-    if (!chosen) chosen = Choose();
+    if (!chosen) chosen = shutDown ? new NoServices() : Choose();
     return *chosen;
+}
+
+void ShutdownServices() {
+    MidiServices* ending = nullptr;
+    {
+        std::lock_guard<std::mutex> guard(servicesLock);
+        ending = chosen;
+        chosen = nullptr;
+        shutDown = true;
+    }
+    // Closes what is still open (handing every buffer back), stops the
+    // backend's threads and leaves its server.
+    delete ending;
 }
 
 void InstallServices(MidiServices* services) {

@@ -361,6 +361,36 @@ unsigned SimServices::SendLong(Port& port, MidiHeader* header) {
     return MMSYSERR_NOERROR;
 }
 
+void SimServices::SendBatch(Outgoing* batch, size_t count) {
+    State& s = *state;
+    if (s.synchronous) {
+        PortServices::SendBatch(batch, count);
+        return;
+    }
+    // The whole batch joins the outbox under one hold of the lock, and the
+    // worker is woken once, after it.
+    bool wake = false;
+    {
+        std::lock_guard<std::mutex> guard(s.lock);
+        for (size_t i = 0; i < count; ++i) {
+            Port& port = *batch[i].port;
+            MidiHeader* header = batch[i].header;
+            const uint64_t serial = uint64_t(port.backend);
+            if (s.recordSent) {
+                int index = State::Index(s.outputs, serial);
+                if (index >= 0)
+                    s.sent.push_back(
+                        {unsigned(index), std::vector<uint8_t>(header->data, header->data + header->bufferLength)});
+            }
+            s.outbox.push_back({port.handle, header, serial, s.order++});
+            batch[i].result = MMSYSERR_NOERROR;
+        }
+        wake = s.sleeping;
+        s.sleeping = false;
+    }
+    if (wake) s.wake.notify_one();
+}
+
 void SimServices::SetClock(std::function<uint64_t()> nowMs) {
     std::lock_guard<std::mutex> guard(state->lock);
     state->clock = nowMs ? std::move(nowMs) : [] { return PortServices::NowMs(); };

@@ -103,6 +103,7 @@ protected:
     bool OpenOutputDevice(unsigned id, Port& port) override;
     void CloseDevice(Port& port) override;
     unsigned SendLong(Port& port, MidiHeader* header) override;
+    void SendBatch(Outgoing* batch, size_t count) override;
 
 private:
     // Threaded mode: passes sent messages, answers and injected input on.
