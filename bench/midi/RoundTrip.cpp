@@ -17,7 +17,6 @@ namespace benchmidi {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr auto TripTimeout = std::chrono::milliseconds(300);
 const std::vector<uint8_t> Poll = midi::UnitSimulator::Message(0x11, 1234567, 0x10, 0x01);
 
 // Counts returned input buffers; the bench thread waits on it.
@@ -37,7 +36,8 @@ struct Arrivals {
 };
 
 // One open input (8 buffers, each re-queued after use) and output on `services`.
-double Measure(midi::MidiServices& services, unsigned inId, unsigned outId, int trips, int* lost) {
+double Measure(midi::MidiServices& services, unsigned inId, unsigned outId, int trips, int* lost,
+               std::chrono::milliseconds tripTimeout) {
     Arrivals arrivals;
     midi::MidiHandle in = 0, out = 0;
     if (services.InOpen(&in, inId, Arrivals::Callback, reinterpret_cast<uintptr_t>(&arrivals)) != 0) return -1;
@@ -62,7 +62,7 @@ double Measure(midi::MidiServices& services, unsigned inId, unsigned outId, int 
     for (int trip = 0; trip < trips; ++trip) {
         {
             std::unique_lock<std::mutex> guard(arrivals.lock);
-            arrivals.changed.wait_for(guard, TripTimeout, [&] { return arrivals.done == trip; });
+            arrivals.changed.wait_for(guard, tripTimeout, [&] { return arrivals.done == trip; });
             arrivals.done = trip;  // a lost done notice does not stall the next trips
             for (auto* h : arrivals.returned) services.InAddBuffer(in, h);
             arrivals.returned.clear();
@@ -73,7 +73,7 @@ double Measure(midi::MidiServices& services, unsigned inId, unsigned outId, int 
             continue;
         }
         std::unique_lock<std::mutex> guard(arrivals.lock);
-        if (arrivals.changed.wait_for(guard, TripTimeout, [&] { return !arrivals.returned.empty(); })) {
+        if (arrivals.changed.wait_for(guard, tripTimeout, [&] { return !arrivals.returned.empty(); })) {
             total += std::chrono::duration<double, std::micro>(Clock::now() - start).count();
             ++counted;
         } else {
@@ -82,7 +82,7 @@ double Measure(midi::MidiServices& services, unsigned inId, unsigned outId, int 
     }
     {
         std::unique_lock<std::mutex> guard(arrivals.lock);
-        arrivals.changed.wait_for(guard, TripTimeout, [&] { return arrivals.done >= trips; });
+        arrivals.changed.wait_for(guard, tripTimeout, [&] { return arrivals.done >= trips; });
     }
     services.InReset(in);
     services.InClose(in);
@@ -91,11 +91,11 @@ double Measure(midi::MidiServices& services, unsigned inId, unsigned outId, int 
     return counted ? total / counted : -1;
 }
 
+// The port whose name holds part (backends put client names or numbers around it).
 template <typename List>
-int FindPort(List& names, const std::wstring& suffix) {
+int FindPort(const List& names, const typename List::value_type& part) {
     for (size_t i = 0; i < names.size(); ++i)
-        if (names[i].size() >= suffix.size() && names[i].compare(names[i].size() - suffix.size(), suffix.size(), suffix) == 0)
-            return int(i);
+        if (names[i].find(part) != List::value_type::npos) return int(i);
     return -1;
 }
 
@@ -106,36 +106,46 @@ double SendReceiveSimUs(int trips) {
     unit.type = 0x11;
     unit.id = 1234567;
     midi::SimServices sim(midi::SimLayoutForUnits({unit}));
-    return Measure(sim, 0, 0, trips, nullptr);
+    return Measure(sim, 0, 0, trips, nullptr, DefaultTripTimeout);
+}
+
+double SendReceiveUs(midi::MidiServices& services, int trips, int* lost,
+                     std::chrono::milliseconds tripTimeout) {
+    std::vector<std::wstring> ins, outs;
+    std::wstring name;
+    for (unsigned i = 0; services.InGetDevCaps(i, &name) == 0; ++i) ins.push_back(name);
+    for (unsigned i = 0; services.OutGetDevCaps(i, &name) == 0; ++i) outs.push_back(name);
+    int in = FindPort(ins, std::wstring(L":11-1234567-out"));
+    int out = FindPort(outs, std::wstring(L":11-1234567-in"));
+    if (in < 0 || out < 0) return -1;
+    return Measure(services, unsigned(in), unsigned(out), trips, lost, tripTimeout);
 }
 
 double SendReceiveJackUs(int trips, int* lost) {
     auto jack = midi::JackServices::Create();
     if (!jack) return -1;
-    std::vector<std::wstring> ins, outs;
-    std::wstring name;
-    for (unsigned i = 0; jack->InGetDevCaps(i, &name) == 0; ++i) ins.push_back(name);
-    for (unsigned i = 0; jack->OutGetDevCaps(i, &name) == 0; ++i) outs.push_back(name);
-    int in = FindPort(ins, L":11-1234567-out"), out = FindPort(outs, L":11-1234567-in");
-    if (in < 0 || out < 0) return -1;
-    return Measure(*jack, unsigned(in), unsigned(out), trips, lost);
+    return SendReceiveUs(*jack, trips, lost, DefaultTripTimeout);
 }
 
 double RtMidiJackRoundTripUs(int trips, int* lost) {
+    return RtMidiRoundTripUs(RtMidi::UNIX_JACK, trips, lost, DefaultTripTimeout);
+}
+
+double RtMidiRoundTripUs(RtMidi::Api api, int trips, int* lost, std::chrono::milliseconds tripTimeout) {
     struct Inbox {
         std::mutex lock;
         std::condition_variable changed;
         int count = 0;
     } inbox;
     try {
-        RtMidiIn in(RtMidi::UNIX_JACK, "bench-rtmidi-in");
-        RtMidiOut out(RtMidi::UNIX_JACK, "bench-rtmidi-out");
+        RtMidiIn in(api, "bench-rtmidi-in");
+        RtMidiOut out(api, "bench-rtmidi-out");
         in.ignoreTypes(false, true, true);
-        int inPort = -1, outPort = -1;
-        for (unsigned i = 0; i < in.getPortCount(); ++i)
-            if (in.getPortName(i).find(":11-1234567-out") != std::string::npos) inPort = int(i);
-        for (unsigned i = 0; i < out.getPortCount(); ++i)
-            if (out.getPortName(i).find(":11-1234567-in") != std::string::npos) outPort = int(i);
+        std::vector<std::string> ins, outs;
+        for (unsigned i = 0; i < in.getPortCount(); ++i) ins.push_back(in.getPortName(i));
+        for (unsigned i = 0; i < out.getPortCount(); ++i) outs.push_back(out.getPortName(i));
+        int inPort = FindPort(ins, std::string(":11-1234567-out"));
+        int outPort = FindPort(outs, std::string(":11-1234567-in"));
         if (inPort < 0 || outPort < 0) return -1;
         in.setCallback(
             [](double, std::vector<unsigned char>* message, void* data) {
@@ -159,7 +169,7 @@ double RtMidiJackRoundTripUs(int trips, int* lost) {
             auto start = Clock::now();
             out.sendMessage(Poll.data(), Poll.size());
             std::unique_lock<std::mutex> guard(inbox.lock);
-            if (inbox.changed.wait_for(guard, TripTimeout, [&] { return inbox.count > before; })) {
+            if (inbox.changed.wait_for(guard, tripTimeout, [&] { return inbox.count > before; })) {
                 total += std::chrono::duration<double, std::micro>(Clock::now() - start).count();
                 ++counted;
             } else {

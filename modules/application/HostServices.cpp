@@ -4,11 +4,11 @@
 #include <glib.h>
 
 #include <cmath>
-#include <cstdlib>
 #include <limits>
 
 #include "JavaScriptInterface.h"
 #include "ScriptArguments.h"
+#include "framework/Conversion.h"
 #include "platform/Application.h"
 #include "platform/MessageBox.h"
 #include "platform/ProgramFile.h"
@@ -18,14 +18,15 @@ using Kind = ScriptValue::Kind;
 
 namespace {
 
-// A script number or text as settings text: integers "%ld", fractions "%f".
-bool ProfileText(const ScriptValue& value, String& text) {
+// A script number or text as text: integers "%d", fractions "%f", in the C
+// locale whatever the desktop's language is.
+bool ValueText(const ScriptValue& value, String& text) {
     switch (value.kind) {
         case Kind::Int32:
-            text = String::Format(L"%ld", static_cast<long>(value.intValue));
+            text = FormatLong(value.intValue);
             return true;
         case Kind::Double:
-            text = String::Format(L"%f", value.doubleValue);
+            text = FormatDouble(value.doubleValue);
             return true;
         case Kind::Text:
             text = value.text.c_str();
@@ -55,11 +56,9 @@ bool ProfileInteger(const ScriptValue& value, int32_t& number) {
         case Kind::Double:
             number = ClampToInt32(value.doubleValue);
             return true;
-        case Kind::Text: {
-            long long parsed = std::wcstoll(value.text.c_str(), nullptr, 10);
-            number = ClampToInt32(static_cast<double>(parsed));
+        case Kind::Text:
+            number = ParseLong(value.text.c_str());
             return true;
-        }
         default:
             return false;
     }
@@ -124,21 +123,12 @@ void JavaScriptInterface::korvoTrace(const ScriptValue& argument, ScriptValue& r
     ScriptValue value;
     if (!arguments.Value(value)) return;
     String text;
-    switch (value.kind) {
-        case Kind::Int32:
-            text = String::Format(L"%ld", static_cast<long>(value.intValue));
-            break;
-        case Kind::Double:
-            text = String::Format(L"%f", value.doubleValue);
-            break;
-        case Kind::Text:
-            text = String(value.text.c_str()).Replace(L"%20", L" ");
-            break;
-        default:
-            Box(L"Invalid value in function korvoTrace()!", platform::MB_ICONERROR);
-            result = ScriptValue::Bool(false);
-            return;
+    if (!ValueText(value, text)) {
+        Box(L"Invalid value in function korvoTrace()!", platform::MB_ICONERROR);
+        result = ScriptValue::Bool(false);
+        return;
     }
+    if (value.kind == Kind::Text) text = text.Replace(L"%20", L" ");
     String line = String(L"*** SCRIPT TRACE *** ") + text + L"\n";
     g_log(TraceDomain().c_str(), G_LOG_LEVEL_DEBUG, "%s", line.ToUtf8().c_str());
     result = ScriptValue::Bool(true);
@@ -151,7 +141,7 @@ void JavaScriptInterface::korvoSetProfileString(const ScriptValue& argument, Scr
     arguments.Text(section) && arguments.Text(key) && arguments.Value(value);
     if (arguments.Failed()) return;
     String text;
-    if (!ProfileText(value, text)) {
+    if (!ValueText(value, text)) {
         Box(String(L"Invalid profile value: ") + key, platform::MB_ICONERROR);
         result = ScriptValue::Bool(false);
         return;

@@ -22,6 +22,7 @@
 #include "FileReplacement.h"
 #include "JavaScriptInterface.h"
 #include "ScriptArguments.h"
+#include "platform/FileSearch.h"
 
 namespace {
 
@@ -156,27 +157,23 @@ struct ListedEntry {
 std::vector<ListedEntry> ListEntries(const std::string& folder, const std::string& pattern) {
     std::vector<ListedEntry> entries;
     if (!g_file_test(folder.c_str(), G_FILE_TEST_IS_DIR)) return entries;
-    bool everything = pattern == "*.*";
-    auto add = [&](const char* name) {
-        if (!everything && fnmatch(pattern.c_str(), name, 0) != 0) return;
+    std::vector<std::string> names;
+    // The search leaves out "." and "..", which a folder always has.
+    for (const char* dots : {".", ".."})
+        if (pattern == "*.*" || fnmatch(pattern.c_str(), dots, 0) == 0) names.emplace_back(dots);
+    for (std::string& name : platform::FindFiles(folder, pattern)) names.push_back(std::move(name));
+    for (std::string& name : names) {
         ListedEntry entry;
-        entry.name = name;
-        gchar* path = g_build_filename(folder.c_str(), name, nullptr);
+        gchar* path = g_build_filename(folder.c_str(), name.c_str(), nullptr);
         GStatBuf info;
         if (g_stat(path, &info) == 0 || g_lstat(path, &info) == 0) {
             entry.directory = S_ISDIR(info.st_mode);
             entry.modified = info.st_mtime;
         }
         g_free(path);
+        entry.name = std::move(name);
         entries.push_back(std::move(entry));
-    };
-    // GDir leaves out "." and "..", which a folder always has.
-    add(".");
-    add("..");
-    GDir* dir = g_dir_open(folder.c_str(), 0, nullptr);
-    if (dir == nullptr) return entries;
-    while (const char* name = g_dir_read_name(dir)) add(name);
-    g_dir_close(dir);
+    }
     return entries;
 }
 
