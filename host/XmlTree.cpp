@@ -29,7 +29,8 @@
 #include <unordered_map>
 
 #include <glib.h>
-#include <sys/stat.h>
+
+#include "platform/FileReplacement.h"
 
 namespace {
 
@@ -374,28 +375,12 @@ int KorvoXmlTree::Save(const wchar_t* fileName) {
     if (root == nullptr) return SyntaxError;
     std::string bytes;
     if (int result = SaveBytes(bytes); result != Success) return result;
+    // The file holds either its previous content or the whole new one: a write
+    // that fails half way (a full disk, the file size limit) leaves it as it was.
     std::string name = path.ToUtf8();
-    struct stat status;
-    if (lstat(name.c_str(), &status) != 0 || S_ISREG(status.st_mode)) {
-        // A plain file goes to a temporary file in the same folder, which is
-        // then renamed over the old one: a write that fails half way (a full
-        // disk, the file size limit) leaves the previous file whole.
-        GError* error = nullptr;
-        if (g_file_set_contents(name.c_str(), bytes.data(), static_cast<gssize>(bytes.size()), &error))
-            return Success;
-        g_message("Cannot write %s: %s", name.c_str(), error->message);
-        g_error_free(error);
-        return FileError;
-    }
-    // Anything else (a device, a pipe, a link) is written where it is, never
-    // replaced by a plain file.
-    std::FILE* file = std::fopen(name.c_str(), "wb");
-    if (file == nullptr) return FileError;
-    bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    // A full disk shows only when the buffers are flushed: a failed close is a
-    // failed save, not a success with a cut file.
-    if (std::fclose(file) != 0) written = false;
-    return written ? Success : FileError;
+    if (platform::ReplaceFileContent(name, bytes)) return Success;
+    g_message("Cannot write %s", name.c_str());
+    return FileError;
 }
 
 int KorvoXmlTree::SaveBytes(std::string& bytes) const {

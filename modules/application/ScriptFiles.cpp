@@ -19,9 +19,9 @@
 #include <ctime>
 #include <cwchar>
 
-#include "FileReplacement.h"
 #include "JavaScriptInterface.h"
 #include "ScriptArguments.h"
+#include "platform/FileReplacement.h"
 #include "platform/FileSearch.h"
 
 namespace {
@@ -291,5 +291,5 @@ void JavaScriptInterface::korvoWriteFile(const ScriptValue& argument, ScriptValu
         bytes = DecodeBase64(content);  // a character without a narrow form ends it, as "?" does
     else
         bytes = Utf8Bom + LfToCrLf(content.ToUtf8());
-    result = ScriptValue::Bool(ReplaceFileContent(FilePath(path), bytes));
+    result = ScriptValue::Bool(platform::ReplaceFileContent(FilePath(path), bytes));
 }

@@ -8,6 +8,8 @@
 
 #include <cerrno>
 
+namespace platform {
+
 namespace {
 
 // The file that path finally names, following symbolic links (also one that
@@ -90,3 +92,5 @@ bool ReplaceFileContent(const std::string& path, const std::string& bytes) {
     g_free(temporary);
     return ok;
 }
+
+}  // namespace platform

@@ -12,5 +12,11 @@
 
 #include <string>
 
+#include "Export.h"
+
+namespace platform {
+
 // False when the content could not be written whole.
-bool ReplaceFileContent(const std::string& path, const std::string& bytes);
+PLATFORM_API bool ReplaceFileContent(const std::string& path, const std::string& bytes);
+
+}  // namespace platform
