@@ -73,6 +73,13 @@ struct JackServices::State {
     Slot slots[MaxSlots];
     std::mutex slotLock;
 
+    // libjack serves one request to the server at a time per client: two
+    // threads asking at once (the worker unregistering a retired port while the
+    // user-interface thread opens a port or deactivates) both wait for an
+    // answer that only one gets. Every server request outside the process
+    // callbacks is made under this lock.
+    std::mutex serverLock;
+
     jack_ringbuffer_t* inRing = nullptr;    // realtime -> worker: input events
     jack_ringbuffer_t* outRing = nullptr;   // OutLongMsg -> realtime: headers to send
     jack_ringbuffer_t* doneRing = nullptr;  // realtime -> worker: headers sent
@@ -137,6 +144,7 @@ struct JackServices::State {
         inNames.clear();
         outNames.clear();
         if (dead) return;
+        std::lock_guard<std::mutex> server(serverLock);
         for (int direction = 0; direction < 2; ++direction) {
             const char** names = jack_get_ports(clients[Inputs], nullptr, JACK_DEFAULT_MIDI_TYPE,
                                                 direction == 0 ? JackPortIsOutput : JackPortIsInput);
@@ -181,7 +189,10 @@ struct JackServices::State {
             }
         }
         for (const Retired& r : ready) {
-            if (r.port && !dead) jack_port_unregister(clients[r.client], r.port);
+            if (r.port && !dead) {
+                std::lock_guard<std::mutex> server(serverLock);
+                jack_port_unregister(clients[r.client], r.port);
+            }
             GiveSlot(r.slot);
         }
     }
@@ -319,6 +330,7 @@ void JackServices::State::Reconnect() {
     // The worker gives queued sends back while the server is gone; it holds
     // outLock for that, so the new process callback takes over cleanly.
     std::lock_guard<std::mutex> guard(outLock);
+    std::lock_guard<std::mutex> server(serverLock);
     for (jack_client_t*& c : clients) {
         if (c) jack_client_close(c);
         c = nullptr;
@@ -356,9 +368,11 @@ JackServices::~JackServices() {
     // still queued, releases the retired ports and ends. Closing the clients
     // ends libjack's own threads, so nothing of ours or of libjack runs once
     // the destructor returned.
-    if (!s.dead)
+    if (!s.dead) {
+        std::lock_guard<std::mutex> server(s.serverLock);
         for (jack_client_t* c : s.clients)
             if (c) jack_deactivate(c);
+    }
     s.stopped = true;
     s.stop = true;
     sem_post(&s.wake);
@@ -476,6 +490,7 @@ bool JackServices::OpenInputDevice(unsigned id, Port& port) {
     }
     std::string name = "in-" + std::to_string(port.handle);
     jack_client_t* client = s.clients[State::Inputs];
+    std::lock_guard<std::mutex> server(s.serverLock);
     jack_port_t* own = jack_port_register(client, name.c_str(), JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
     if (!own) {
         s.GiveSlot(size_t(slot));
@@ -517,6 +532,7 @@ bool JackServices::OpenOutputDevice(unsigned id, Port& port) {
     }
     std::string name = "out-" + std::to_string(port.handle);
     jack_client_t* client = s.clients[State::Outputs];
+    std::lock_guard<std::mutex> server(s.serverLock);
     jack_port_t* own = jack_port_register(client, name.c_str(), JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
     if (!own) {
         s.GiveSlot(size_t(slot));
