@@ -12,7 +12,6 @@
 #include <gtk/gtk.h>
 #include <webkit2/webkit2.h>
 
-#include <glib/gstdio.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -22,15 +21,17 @@
 #include <vector>
 
 #include "platform/WebView.h"
+#include "support/MainLoopWait.h"
+#include "support/TemporaryFolder.h"
 
 using namespace platform;
 
 namespace {
 
-constexpr int kCalls = 20000;
-constexpr int kWarmUp = 1000;
+constexpr int Calls = 20000;
+constexpr int WarmUpCalls = 1000;
 
-const char* kPage = R"(<!doctype html><html><head><title>bench</title><script>
+const char* BenchPage = R"(<!doctype html><html><head><title>bench</title><script>
 function noop() {}
 function apiLoop(n) { for (var i = 0; i < n; i++) window.external.korvoApiCall(1, []); }
 function startApiLoop(n) { setTimeout(function() { apiLoop(n); }, 0); }
@@ -62,10 +63,9 @@ gboolean OnWebkitMessage(WebKitUserContentManager*, JSCValue* value, WebKitScrip
     return TRUE;
 }
 
-void PumpUntil(const std::function<bool()>& done) {
-    gint64 end = g_get_monotonic_time() + 120 * G_USEC_PER_SEC;
-    while (!done() && g_get_monotonic_time() < end) g_main_context_iteration(nullptr, TRUE);
-}
+// Bounds each phase of the run, so that a page that stopped calling ends the
+// benchmark instead of hanging it.
+constexpr int PhaseWaitMs = 120000;
 
 struct Figures {
     double median = 0, p99 = 0;
@@ -82,7 +82,7 @@ Figures Summarise(std::vector<double> samples) {
 
 std::vector<double> Gaps(const std::vector<gint64>& arrivals) {
     std::vector<double> gaps;
-    for (size_t i = kWarmUp + 1; i < arrivals.size(); ++i) gaps.push_back(double(arrivals[i] - arrivals[i - 1]));
+    for (size_t i = WarmUpCalls + 1; i < arrivals.size(); ++i) gaps.push_back(double(arrivals[i] - arrivals[i - 1]));
     return gaps;
 }
 
@@ -93,9 +93,9 @@ int main() {
         std::fprintf(stderr, "bench_bridge needs a display (run it under Xvfb)\n");
         return 1;
     }
-    gchar* dir = g_dir_make_tmp("bench-bridge-XXXXXX", nullptr);
-    std::string path = std::string(dir) + "/bench.html";
-    std::ofstream(path) << kPage;
+    korvotest::TemporaryFolder temporary("bench-bridge");
+    std::string path = (temporary.path / "bench.html").string();
+    std::ofstream(path) << BenchPage;
 
     Host host;
     WebView view(&host, true);
@@ -105,16 +105,16 @@ int main() {
     g_signal_connect(manager, "script-message-with-reply-received::bench", G_CALLBACK(OnWebkitMessage),
                      nullptr);
     view.Navigate("file://" + path);
-    PumpUntil([&] { return view.IsLoaded() && host.loaded; });
+    korvotest::PumpUntil([&] { return view.IsLoaded() && host.loaded; }, PhaseWaitMs);
     if (!view.IsLoaded()) {
         std::fprintf(stderr, "the bench page did not load\n");
         return 1;
     }
-    const int total = kCalls + kWarmUp + 1;
+    const int total = Calls + WarmUpCalls + 1;
 
     // Script -> native, served from the idle watch.
     view.CallFunction(L"startApiLoop", {ScriptValue::Int32(total)}, nullptr);
-    PumpUntil([&] { return int(host.arrivals.size()) >= total; });
+    korvotest::PumpUntil([&] { return int(host.arrivals.size()) >= total; }, PhaseWaitMs);
     Figures api = Summarise(Gaps(host.arrivals));
 
     // Script -> native while native waits on the page (served inline).
@@ -127,16 +127,16 @@ int main() {
     for (int i = 0; i < total; ++i) {
         gint64 start = g_get_monotonic_time();
         view.CallFunction(L"noop", {}, nullptr);
-        if (i > kWarmUp) native.push_back(double(g_get_monotonic_time() - start));
+        if (i > WarmUpCalls) native.push_back(double(g_get_monotonic_time() - start));
     }
     Figures nativeCall = Summarise(native);
 
     // WebKit's own asynchronous message with reply.
     view.CallFunction(L"startWebkitLoop", {ScriptValue::Int32(total)}, nullptr);
-    PumpUntil([&] { return int(webkitArrivals.size()) >= total; });
+    korvotest::PumpUntil([&] { return int(webkitArrivals.size()) >= total; }, PhaseWaitMs);
     Figures webkit = Summarise(Gaps(webkitArrivals));
 
-    std::printf("samples per figure: %d (after %d warm-up calls)\n", kCalls, kWarmUp);
+    std::printf("samples per figure: %d (after %d warm-up calls)\n", Calls, WarmUpCalls);
     std::printf("korvoApiCall(1, []) from script, idle native side: median %.1f us, p99 %.1f us\n",
                 api.median, api.p99);
     std::printf("korvoApiCall(1, []) from script, native side waiting: median %.1f us, p99 %.1f us\n",
@@ -149,8 +149,5 @@ int main() {
                 "webkit_reply_median=%.1f ratio=%.2f\n",
                 api.median, api.p99, nativeCall.median, webkit.median,
                 webkit.median > 0 ? api.median / webkit.median : 0.0);
-    g_unlink(path.c_str());
-    g_rmdir(dir);
-    g_free(dir);
     return 0;
 }

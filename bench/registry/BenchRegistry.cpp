@@ -18,6 +18,7 @@
 #include <string>
 
 #include "host/ModuleRegistry.h"
+#include "support/TemporaryFolder.h"
 
 namespace {
 
@@ -51,10 +52,8 @@ Figure Best(const std::function<void()>& work) {
 }  // namespace
 
 int main() {
-    gchar* made = g_dir_make_tmp("korvo-bench-XXXXXX", nullptr);
-    if (made == nullptr) return 1;
-    std::filesystem::path root = made;
-    g_free(made);
+    korvotest::TemporaryFolder temporary("korvo-bench");
+    const std::filesystem::path& root = temporary.path;
     std::filesystem::create_directories(root / "bin");
     std::filesystem::create_directories(root / "Repository");
     for (int i = 0; i < Descriptions; ++i) {
@@ -89,7 +88,6 @@ int main() {
             std::fclose(in);
         }
     });
-    std::filesystem::remove_all(root);
 
     if (built != 0 || loaded != 0 || entries != Descriptions) {
         std::fprintf(stderr, "registry failed: build %d, load %d, %d entries\n", built, loaded, entries);

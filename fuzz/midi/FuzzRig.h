@@ -8,44 +8,13 @@
 
 #include <cstdint>
 #include <memory>
-#include <string>
 
-#include "framework/Connector.h"
-#include "framework/Module.h"
 #include "modules/midi/TannevaleMidi.h"
 #include "modules/midi/services/SimServices.h"
 #include "platform/Application.h"
 #include "platform/ManualEventLoop.h"
 #include "platform/Window.h"
-
-class FuzzPanel : public KorvoModule {
-public:
-    FuzzPanel() {
-        send = new KorvoTextConnector(L"Send", nullptr, 0, this);
-        connectors.Add(send);
-        receive = new KorvoTextConnector(L"Receive", MakeHandler(&FuzzPanel::OnReceive), 0, this);
-        connectors.Add(receive);
-        status = new KorvoTextConnector(L"Status", nullptr, 0, this);
-        connectors.Add(status);
-        reset = new KorvoLongConnector(L"Reset", nullptr, 0, this);
-        connectors.Add(reset);
-    }
-    void Wire(KorvoModule& module) {
-        for (KorvoConnector* mine : connectors) mine->Connect(module.FindConnector(mine->Name()));
-    }
-    void Send(const wchar_t* text) { send->SetText(text, true); }
-    void Reset(int32_t value) { reset->SetLong(value, true); }
-
-    uint64_t receivedCharacters = 0;
-
-private:
-    void OnReceive(KorvoConnector* connector) { receivedCharacters += connector->GetText().Length(); }
-
-    KorvoTextConnector* send;
-    KorvoTextConnector* receive;
-    KorvoTextConnector* status;
-    KorvoLongConnector* reset;
-};
+#include "support/ConnectorPanel.h"
 
 class FuzzRig {
 public:
@@ -70,7 +39,7 @@ public:
 
     platform::ManualEventLoop loop;
     std::unique_ptr<midi::SimServices> sim;
-    std::unique_ptr<FuzzPanel> panel;
+    std::unique_ptr<korvotest::ConnectorPanel> panel;
     TannevaleMidi* module = nullptr;
     // Never started: it has no window, so its input callback frees buffers itself.
     TannevaleMidi* windowless = nullptr;
@@ -112,7 +81,7 @@ private:
         midi::InstallServices(sim.get());
         module = new TannevaleMidi;
         windowless = new TannevaleMidi;
-        panel = std::make_unique<FuzzPanel>();
+        panel = std::make_unique<korvotest::ConnectorPanel>();
         panel->Wire(*module);
         module->Start();
         ToRunning();

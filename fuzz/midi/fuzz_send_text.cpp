@@ -14,7 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzRig& rig = FuzzRig::Get();
     rig.ToRunning();
     String text = String::FromUtf8(std::string_view(reinterpret_cast<const char*>(data), size));
-    rig.panel->Send(text);
+    rig.panel->Send(text.Text());
     rig.loop.RunPending();
     return 0;
 }

@@ -2,10 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/utsname.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,52 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-extern char** environ;
-
 namespace alsatest {
-
-AlsaSimulator::AlsaSimulator(const std::string& units, const std::string& client) {
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0) return;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
-    std::vector<std::string> args = {KORVO_UNIT_SIMULATOR, "--alsa", "--client", client, units};
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    close(fds[1]);
-    std::string out;
-    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (pid > 0 && !ready && std::chrono::steady_clock::now() < end) {
-        pollfd p{fds[0], POLLIN, 0};
-        if (poll(&p, 1, 50) <= 0) continue;
-        char buf[64];
-        ssize_t n = read(fds[0], buf, sizeof buf);
-        if (n <= 0) break;
-        out.append(buf, size_t(n));
-        ready = out.find("ready\n") != std::string::npos;
-    }
-    close(fds[0]);
-}
-
-bool AlsaSimulator::Stop() {
-    if (pid <= 0) return false;
-    kill(pid, SIGTERM);
-    int status = 0;
-    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    pid_t done = 0;
-    while ((done = waitpid(pid, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < end)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    if (done == 0) {
-        kill(pid, SIGKILL);
-        waitpid(pid, &status, 0);
-    }
-    pid = -1;
-    return done > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
 
 SeqPeer::SeqPeer() {
     if (snd_seq_open(&seq, "default", SND_SEQ_OPEN_DUPLEX, SND_SEQ_NONBLOCK) < 0) {

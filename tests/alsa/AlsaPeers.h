@@ -13,21 +13,15 @@
 #include <thread>
 #include <vector>
 
+#include "JackTestServer.h"
+
 namespace alsatest {
 
-// korvo-unit-simulator --alsa with a unit list, waited for until it said "ready".
-class AlsaSimulator {
+// The simulator program playing units on the sequencer (--alsa).
+class AlsaSimulator : public miditest::SimulatorProcess {
   public:
-    explicit AlsaSimulator(const std::string& units,
-                           const std::string& client = "korvo-unit-simulator");
-    ~AlsaSimulator() { Stop(); }
-    bool Ready() const { return ready; }
-    // SIGTERM and wait; true when it exited cleanly.
-    bool Stop();
-
-  private:
-    pid_t pid = -1;
-    bool ready = false;
+    explicit AlsaSimulator(const std::string& units, const std::string& client = "korvo-unit-simulator")
+        : SimulatorProcess(units, client, {"--alsa"}) {}
 };
 
 // A sequencer client "korvo-test-peer" with one port "echo" that others may

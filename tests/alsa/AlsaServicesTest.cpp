@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "AlsaPeers.h"
+#include "GuestCheck.h"
 #include "AlsaServices.h"
 #include "MidiServices.h"
 #include "MidiTestSupport.h"
@@ -23,14 +24,6 @@ using miditest::Recorder;
 using std::chrono::milliseconds;
 
 namespace {
-
-class Guest : public testing::Environment {
-  public:
-    void SetUp() override {
-        ASSERT_TRUE(alsatest::InGuest()) << "these tests need the ALSA sequencer of the VM guest";
-    }
-};
-const auto* const guest = testing::AddGlobalTestEnvironment(new Guest);
 
 std::vector<std::wstring> Names(MidiServices& s, bool input) {
     std::vector<std::wstring> names;

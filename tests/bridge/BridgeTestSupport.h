@@ -3,12 +3,14 @@
 
 #include <glib.h>
 
+#include <cstdint>
+#include <filesystem>
 #include <fstream>
-#include <functional>
 #include <ostream>
 #include <string>
 
 #include "platform/ScriptValue.h"
+#include "support/MainLoopWait.h"
 
 namespace bridge_test {
 
@@ -29,30 +31,13 @@ inline void WriteFile(const std::string& path, const std::string& text) {
     out << text;
 }
 
-// Runs the main loop until done() holds or ms pass.
-inline bool PumpUntil(const std::function<bool()>& done, int ms = 20000) {
-    gint64 end = g_get_monotonic_time() + gint64(ms) * 1000;
-    guint tick = g_timeout_add(
-        10, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
-    bool ok = true;
-    while (!done()) {
-        if (g_get_monotonic_time() > end) {
-            ok = false;
-            break;
-        }
-        g_main_context_iteration(nullptr, TRUE);
-    }
-    g_source_remove(tick);
-    return ok;
-}
+using korvotest::PumpUntil;
 
 // Removes a test folder and everything in it.
 inline void RemoveTree(const std::string& folder) {
-    if (folder.empty()) return;
-    gchar* quoted = g_shell_quote(folder.c_str());
-    std::string command = std::string("rm -rf ") + quoted;
-    g_free(quoted);
-    if (system(command.c_str()) != 0) g_warning("could not remove %s", folder.c_str());
+    std::error_code error;
+    if (!folder.empty() && std::filesystem::remove_all(folder, error) == static_cast<std::uintmax_t>(-1))
+        g_warning("could not remove %s: %s", folder.c_str(), error.message().c_str());
 }
 
 }  // namespace bridge_test

@@ -25,15 +25,6 @@ using namespace platform;
 using namespace bridge_test;
 using Kind = ScriptValue::Kind;
 
-// The web process and the toolkit keep caches for the life of the process;
-// only leaks in our own code should fail an ASan run.
-extern "C" __attribute__((visibility("default"))) const char* __lsan_default_suppressions() {
-    return "leak:libwebkit2gtk-4.1\nleak:libjavascriptcoregtk-4.1\nleak:libgtk-3\nleak:libgdk-3\n"
-           "leak:libfontconfig\nleak:libglib-2.0\nleak:libgobject-2.0\nleak:libgio-2.0\n"
-           "leak:libpango\nleak:libcairo\nleak:libEGL\nleak:libGL\nleak:libX11\nleak:libxkbcommon\n"
-           "leak:libatk\nleak:libdbus\n";
-}
-
 namespace {
 
 const char* kMainPage = R"(<!doctype html>

@@ -2,118 +2,37 @@
 // The device module on simulated ports, driven by a hand-advanced clock.
 //
 // MidiRig owns a ManualEventLoop, a hidden main window, a synchronous
-// SimServices (seen by the module through ServicesTap, which counts the
-// buffer calls), the module itself and a Panel: a small module whose
-// connectors are linked to the module's four, recording everything that
-// arrives on "Receive" and "Status" and writing "Send" and "Reset" the way a
-// page would (forced).
+// simulator (which counts the module's InAddBuffer calls), the module itself
+// and a connector panel linked to the module's four connectors.
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "framework/Connector.h"
-#include "framework/Module.h"
 #include "modules/midi/TannevaleMidi.h"
 #include "modules/midi/services/SimServices.h"
 #include "platform/Application.h"
 #include "platform/ManualEventLoop.h"
 #include "platform/Window.h"
+#include "support/ConnectorPanel.h"
 
 using Bytes = std::vector<uint8_t>;
 
-class Panel : public KorvoModule {
+// The simulator, counting every InAddBuffer call the module makes (including
+// the ones refused).
+class CountingSimServices : public midi::SimServices {
 public:
-    Panel() {
-        send = new KorvoTextConnector(L"Send", nullptr, 0, this);
-        connectors.Add(send);
-        receive = new KorvoTextConnector(L"Receive", MakeHandler(&Panel::OnReceive), 0, this);
-        connectors.Add(receive);
-        status = new KorvoTextConnector(L"Status", MakeHandler(&Panel::OnStatus), 0, this);
-        connectors.Add(status);
-        reset = new KorvoLongConnector(L"Reset", nullptr, 0, this);
-        connectors.Add(reset);
-    }
+    using midi::SimServices::SimServices;
 
-    // Links each connector to the module's connector of the same name.
-    void Wire(KorvoModule& module) {
-        for (KorvoConnector* mine : connectors) mine->Connect(module.FindConnector(mine->Name()));
-    }
-
-    void Send(const std::wstring& text) { send->SetText(text.c_str(), true); }
-    void Reset(int32_t value) { reset->SetLong(value, true); }
-
-    std::vector<std::wstring> received;
-    std::vector<std::wstring> statuses;
-    // Called after each recorded "Receive" or "Status" text (re-entrancy tests).
-    std::function<void(const std::wstring&)> onReceive;
-    std::function<void(const std::wstring&)> onStatus;
-
-private:
-    void OnReceive(KorvoConnector* connector) {
-        received.push_back(connector->GetText().Text());
-        if (onReceive) onReceive(received.back());
-    }
-    void OnStatus(KorvoConnector* connector) {
-        statuses.push_back(connector->GetText().Text());
-        if (onStatus) onStatus(statuses.back());
-    }
-
-    KorvoTextConnector* send;
-    KorvoTextConnector* receive;
-    KorvoTextConnector* status;
-    KorvoLongConnector* reset;
-};
-
-// Forwards to the simulator and counts, per input handle, the buffers queued.
-class ServicesTap : public midi::MidiServices {
-public:
-    explicit ServicesTap(midi::MidiServices& inner) : inner(inner) {}
-
-    std::map<midi::MidiHandle, int> added;  // successful InAddBuffer calls
-    int addAttempts = 0;                    // every InAddBuffer call
-
-    unsigned InGetNumDevs() override { return inner.InGetNumDevs(); }
-    unsigned InGetDevCaps(unsigned id, std::wstring* name) override { return inner.InGetDevCaps(id, name); }
-    unsigned InOpen(midi::MidiHandle* out, unsigned id, midi::MidiCallback callback, uintptr_t instance) override {
-        return inner.InOpen(out, id, callback, instance);
-    }
-    unsigned InPrepareHeader(midi::MidiHandle h, midi::MidiHeader* header) override {
-        return inner.InPrepareHeader(h, header);
-    }
-    unsigned InUnprepareHeader(midi::MidiHandle h, midi::MidiHeader* header) override {
-        return inner.InUnprepareHeader(h, header);
-    }
-    unsigned InAddBuffer(midi::MidiHandle h, midi::MidiHeader* header) override {
+    unsigned InAddBuffer(midi::MidiHandle handle, midi::MidiHeader* header) override {
         ++addAttempts;
-        unsigned result = inner.InAddBuffer(h, header);
-        if (result == midi::MMSYSERR_NOERROR) ++added[h];
-        return result;
+        return midi::SimServices::InAddBuffer(handle, header);
     }
-    unsigned InStart(midi::MidiHandle h) override { return inner.InStart(h); }
-    unsigned InStop(midi::MidiHandle h) override { return inner.InStop(h); }
-    unsigned InReset(midi::MidiHandle h) override { return inner.InReset(h); }
-    unsigned InClose(midi::MidiHandle h) override { return inner.InClose(h); }
-    unsigned OutGetNumDevs() override { return inner.OutGetNumDevs(); }
-    unsigned OutGetDevCaps(unsigned id, std::wstring* name) override { return inner.OutGetDevCaps(id, name); }
-    unsigned OutOpen(midi::MidiHandle* out, unsigned id, midi::MidiCallback callback, uintptr_t instance) override {
-        return inner.OutOpen(out, id, callback, instance);
-    }
-    unsigned OutPrepareHeader(midi::MidiHandle h, midi::MidiHeader* header) override {
-        return inner.OutPrepareHeader(h, header);
-    }
-    unsigned OutUnprepareHeader(midi::MidiHandle h, midi::MidiHeader* header) override {
-        return inner.OutUnprepareHeader(h, header);
-    }
-    unsigned OutLongMsg(midi::MidiHandle h, midi::MidiHeader* header) override { return inner.OutLongMsg(h, header); }
-    unsigned OutClose(midi::MidiHandle h) override { return inner.OutClose(h); }
 
-private:
-    midi::MidiServices& inner;
+    int addAttempts = 0;
 };
 
 // Port layouts built by hand: names "in0", "in1", ... and "out0", "out1", ...
@@ -148,10 +67,9 @@ protected:
     // module under a main window (unless withMainWindow is false).
     void Boot(midi::SimLayout layout, bool withMainWindow = true) {
         layout.synchronous = true;
-        sim = std::make_unique<midi::SimServices>(std::move(layout));
+        sim = std::make_unique<CountingSimServices>(std::move(layout));
         sim->SetClock([this] { return loop.NowMs(); });
-        tap = std::make_unique<ServicesTap>(*sim);
-        midi::InstallServices(tap.get());
+        midi::InstallServices(sim.get());
         if (withMainWindow) {
             ASSERT_TRUE(mainWindow.CreateToplevel());
             platform::Application::Instance().SetMainWindow(&mainWindow);
@@ -198,9 +116,8 @@ protected:
 
     platform::ManualEventLoop loop;
     platform::Window mainWindow;
-    std::unique_ptr<midi::SimServices> sim;
-    std::unique_ptr<ServicesTap> tap;
-    Panel panel;
+    std::unique_ptr<CountingSimServices> sim;
+    korvotest::ConnectorPanel panel;
     TannevaleMidi* module = nullptr;
 };
 

@@ -131,7 +131,7 @@ class PollCadence : public ::testing::Test {
     LateTimerLoop loop;
     platform::Window mainWindow;
     std::unique_ptr<midi::SimServices> sim;
-    Panel panel;
+    korvotest::ConnectorPanel panel;
     TannevaleMidi* module = nullptr;
 };
 

@@ -180,11 +180,11 @@ TEST_F(Transfer, AReplyAlreadyPostedWhenThePortClosesIsFreedWithoutReplacement) 
     // The reply is posted but not yet handled when "Reset" closes every port;
     // the port's queued buffers come back through the same path.
     sim->InjectInput(0, UnitSimulator::Message(0x11, 1234567, 0x37, 5));
-    const int attempts = tap->addAttempts;
+    const int attempts = sim->addAttempts;
     panel.Reset(1);
     loop.RunPending();
     EXPECT_TRUE(panel.received.empty());
-    EXPECT_EQ(tap->addAttempts, attempts);
+    EXPECT_EQ(sim->addAttempts, attempts);
     EXPECT_EQ(module->Inputs().Count(), 0);
 }
 

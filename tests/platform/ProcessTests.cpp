@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/SingleInstance.h"
+#include "support/TemporaryFolder.h"
 
 namespace {
 
@@ -84,22 +85,14 @@ private:
     std::string pending;
 };
 
-class TempFolder {
-public:
-    TempFolder() {
-        gchar* made = g_dir_make_tmp("platform-XXXXXX", nullptr);
-        path = made;
-        g_free(made);
-    }
-    ~TempFolder() {
-        std::string command = "rm -rf '" + path + "'";
-        if (system(command.c_str()) != 0) g_warning("cannot remove %s", path.c_str());
-    }
-    std::string path;
+// A temporary folder whose path is text, for the child's environment.
+struct TextFolder {
+    korvotest::TemporaryFolder folder{"platform"};
+    const std::string path = folder.path.string();
 };
 
 TEST(SingleInstanceTest, SecondCopyActivatesTheFirstAndLeaves) {
-    TempFolder runtime;
+    TextFolder runtime;
     const std::vector<std::string> env{"XDG_RUNTIME_DIR=" + runtime.path};
     const std::string lock = runtime.path + "/yonderpad__$__instance_mutex__$__";
     // A socket file left behind by a copy that crashed must not stop the next.
@@ -127,7 +120,7 @@ TEST(SingleInstanceTest, SecondCopyActivatesTheFirstAndLeaves) {
 }
 
 TEST(SingleInstanceTest, GarbageOnTheSocketDoesNotActivate) {
-    TempFolder runtime;
+    TextFolder runtime;
     Child first({"instance", "yonderpad"}, {"XDG_RUNTIME_DIR=" + runtime.path});
     ASSERT_EQ(first.ReadLine(), "First");
     const std::string socketPath = runtime.path + "/yonderpad__$__instance_mutex__$__.socket";
@@ -150,7 +143,7 @@ TEST(SingleInstanceTest, GarbageOnTheSocketDoesNotActivate) {
 }
 
 TEST(SingleInstanceTest, AcquiringAgainInTheSameProcessKeepsTheLock) {
-    TempFolder runtime;
+    TextFolder runtime;
     g_setenv("XDG_RUNTIME_DIR", runtime.path.c_str(), TRUE);
     using platform::InstanceResult;
     using platform::SingleInstance;
@@ -166,7 +159,7 @@ TEST(SingleInstanceTest, AcquiringAgainInTheSameProcessKeepsTheLock) {
 // touching a marker file, and nothing else.
 class ShellTest : public ::testing::Test {
 protected:
-    TempFolder home;
+    TextFolder home;
     std::vector<std::string> env;
     std::string marker;
 

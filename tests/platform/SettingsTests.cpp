@@ -12,6 +12,7 @@
 #include "platform/ProgramFile.h"
 #include "platform/Settings.h"
 #include "platform/Utf8.h"
+#include "support/TemporaryFolder.h"
 
 using platform::Settings;
 
@@ -27,18 +28,10 @@ std::string ReadFile(const std::string& path) {
 
 class SettingsTest : public ::testing::Test {
 protected:
-    std::string home;
-    void SetUp() override {
-        gchar* made = g_dir_make_tmp("settings-XXXXXX", nullptr);
-        home = made;
-        g_free(made);
-        g_setenv("XDG_CONFIG_HOME", home.c_str(), TRUE);
-    }
-    void TearDown() override {
-        std::string command = "rm -rf '" + home + "'";
-        EXPECT_EQ(system(command.c_str()), 0);
-        g_unsetenv("XDG_CONFIG_HOME");
-    }
+    korvotest::TemporaryFolder folder{"settings"};
+    const std::string home = folder.path.string();
+    void SetUp() override { g_setenv("XDG_CONFIG_HOME", home.c_str(), TRUE); }
+    void TearDown() override { g_unsetenv("XDG_CONFIG_HOME"); }
 };
 
 TEST_F(SettingsTest, NothingBeforeOpenAndNoFileBeforeTheFirstWrite) {

@@ -18,6 +18,7 @@
 #include "platform/MessageBox.h"
 #include "platform/SingleInstance.h"
 #include "platform/Utf8.h"
+#include "support/TemporaryFolder.h"
 
 using namespace platform;
 using Log = std::vector<std::string>;
@@ -309,10 +310,8 @@ TEST_F(ToolkitTest, OwnerGoingAwayClosesTheBoxLikeCancel) {
 }
 
 TEST_F(ToolkitTest, ActivateRequestPresentsTheMainWindow) {
-    gchar* made = g_dir_make_tmp("instance-XXXXXX", nullptr);
-    const std::string runtime = made;
-    g_free(made);
-    g_setenv("XDG_RUNTIME_DIR", runtime.c_str(), TRUE);
+    const korvotest::TemporaryFolder runtime{"instance"};
+    g_setenv("XDG_RUNTIME_DIR", runtime.path.c_str(), TRUE);
     GtkWidget* gtkWindow = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     RecordingWindow main;
     ASSERT_TRUE(main.AttachToplevel(gtkWindow));
@@ -331,8 +330,6 @@ TEST_F(ToolkitTest, ActivateRequestPresentsTheMainWindow) {
     EXPECT_TRUE(gtk_widget_get_visible(gtkWindow)) << "the main window is presented";
     main.Destroy();
     g_unsetenv("XDG_RUNTIME_DIR");
-    std::string command = "rm -rf '" + runtime + "'";
-    EXPECT_EQ(system(command.c_str()), 0);
 }
 
 }  // namespace

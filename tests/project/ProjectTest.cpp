@@ -334,7 +334,7 @@ TEST(ProjectLifetime, ProjectGoesBeforeTheRegistryUnloads) {
 }
 
 TEST(ProjectLifetime, WithoutRegistryNothingIsMade) {
-    TemporaryFolder folder;
+    korvotest::TemporaryFolder folder;
     folder.Write("Test.prj", "<?xml version=\"1.0\"?>\n<korvo class=\"0\" version=\"1.0\"><group class=\"g\"/></korvo>\n");
     KorvoProject project(nullptr, nullptr);
     EXPECT_TRUE(project.LoadProject(String::FromUtf8((folder.path / "Test.prj").string())));

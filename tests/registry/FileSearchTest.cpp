@@ -5,13 +5,13 @@
 
 #include <gtest/gtest.h>
 
-#include "TemporaryFolder.h"
+#include "support/TemporaryFolder.h"
 
 using platform::FindFiles;
 using Names = std::vector<std::string>;
 
 TEST(FileSearch, MatchesAndSortsByBytes) {
-    TemporaryFolder folder;
+    korvotest::TemporaryFolder folder;
     for (const char* name : {"b.scm", "a.scm", "A.scm", "Z.scm", "noext", "c.scm.bak", ".hidden.scm",
                              "\xc3\xa9.scm", "x.SCM"})
         folder.Write(name, "");
@@ -34,7 +34,7 @@ TEST(FileSearch, MatchesAndSortsByBytes) {
 }
 
 TEST(FileSearch, MissingFolderGivesNothing) {
-    TemporaryFolder folder;
+    korvotest::TemporaryFolder folder;
     EXPECT_TRUE(FindFiles((folder.path / "absent").string(), "*.*").empty());
     folder.Write("file", "");
     EXPECT_TRUE(FindFiles((folder.path / "file").string(), "*.*").empty());

@@ -10,10 +10,10 @@
 #include <filesystem>
 #include <string>
 
-#include "TemporaryFolder.h"
 #include "framework/String.h"
+#include "support/TemporaryFolder.h"
 
-class InstallFolder : public TemporaryFolder {
+class InstallFolder : public korvotest::TemporaryFolder {
 public:
     InstallFolder() {
         Make("bin/.keep");

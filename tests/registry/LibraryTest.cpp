@@ -9,7 +9,7 @@
 #include <filesystem>
 
 #include "ProbeLog.h"
-#include "TemporaryFolder.h"
+#include "support/TemporaryFolder.h"
 
 using platform::Library;
 using platform::LibraryHandle;
@@ -49,7 +49,7 @@ TEST(Library, ProgramFolderIsTheTestProgramsFolder) {
 }
 
 TEST(Library, WhereEachNameIsFound) {
-    TemporaryFolder temporary;
+    korvotest::TemporaryFolder temporary;
     struct Case {
         std::string path;
         bool loads;
@@ -71,7 +71,7 @@ TEST(Library, WhereEachNameIsFound) {
 }
 
 TEST(Library, FileThatIsNotALibraryFails) {
-    TemporaryFolder temporary;
+    korvotest::TemporaryFolder temporary;
     temporary.Write("libBroken.so", "not an ELF file");
     EXPECT_EQ(Library::Load((temporary.path / "libBroken.so").string()), nullptr);
 }

@@ -105,7 +105,7 @@ TEST_F(HostServiceTest, ProfileValuesAreConvertedAsTheyAreWritten) {
 TEST_F(HostServiceTest, MessageBoxKeepsOnlyThePageStyleAndReturnsTheButton) {
     auto module = StartPage();
     // The caption follows the page title, which may come after the load.
-    ASSERT_TRUE(PumpUntil([&] { return module->View()->Title() == L"Service page"; }));
+    ASSERT_TRUE(korvotest::PumpUntil([&] { return module->View()->Title() == L"Service page"; }));
     struct BoxRow {
         const char* argument;
         unsigned style;  // what the box is shown with
@@ -171,7 +171,7 @@ TEST_F(HostServiceTest, ShellOpensAFileWithItsDefaultApplication) {
     std::wstring result = Probe(*module, 170, "['" + document + "', undefined]");
     ASSERT_EQ(result.rfind(L"number:", 0), 0u) << String(result.c_str()).ToUtf8();
     EXPECT_GT(std::stoi(result.substr(7)), 32);
-    EXPECT_TRUE(PumpUntil([&] { return g_file_test(mark.c_str(), G_FILE_TEST_EXISTS); }, 10000));
+    EXPECT_TRUE(korvotest::PumpUntil([&] { return g_file_test(mark.c_str(), G_FILE_TEST_EXISTS); }, 10000));
     EXPECT_EQ(Probe(*module, 170, "['" + folder + "/missing.txt', 1]"), L"number:2");
     EXPECT_EQ(Probe(*module, 170, "['" + document + "']"), L"undefined");
     EXPECT_TRUE(boxes.size() == 1u);

@@ -210,7 +210,7 @@ TEST_F(ScriptConnectorTest, AdoptedScriptConnectorReportsANewAddressInsteadOfLoa
     WritePage("other.html", Page("other", "var marker = 'second document';"));
     other.peer->SetText(String::FromUtf8(folder + "/other.html"), false);
     EXPECT_EQ(Changes(*module), String::FromUtf8("Script=" + folder + "/other.html").Text());
-    PumpFor(300);
+    korvotest::PumpFor(300);
     EXPECT_EQ(module->View()->Uri(), uri);
     ScriptValue marker;
     ASSERT_EQ(module->CallScript(L"eval", std::vector<ScriptValue>{ScriptValue::Text(L"marker")},

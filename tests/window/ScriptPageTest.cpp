@@ -12,16 +12,10 @@
 
 #include "platform/Application.h"
 
-// The web view and the toolkit keep caches and per-process objects until the
-// process ends, and the bridge's address parser loses the lower-cased scheme
-// text of every address it reads (a few bytes per call, outside this code).
-// Only those are looked past; a leak in the modules still fails the run. The
-// lower-casing call shows in a leak's stack only with the full unwinder,
-// hence the option. (The sanitizer runtime finds both functions by name.)
-extern "C" __attribute__((visibility("default"), used)) const char* __lsan_default_suppressions() {
-    return "leak:libwebkit2gtk-4.1\nleak:libjavascriptcoregtk-4.1\nleak:libfontconfig\n"
-           "leak:libatk-bridge-2.0\nleak:g_ascii_strdown\n";
-}
+// The leaks this test looks past are those of .ci/lsan.supp; one of them (the
+// lower-casing of addresses inside the web view) shows in a leak's stack only
+// with the full unwinder, hence the option. (The sanitizer runtime finds the
+// function by name.)
 extern "C" __attribute__((visibility("default"), used)) const char* __asan_default_options() {
     return "fast_unwind_on_malloc=0";
 }
@@ -91,20 +85,6 @@ function probe(number, source) {
 
 }  // namespace
 
-bool PumpUntil(const std::function<bool()>& condition, int timeoutMs) {
-    gint64 end = g_get_monotonic_time() + gint64{timeoutMs} * 1000;
-    while (!condition()) {
-        if (g_get_monotonic_time() > end) return false;
-        if (!g_main_context_iteration(nullptr, FALSE)) g_usleep(1000);
-    }
-    return true;
-}
-
-void PumpFor(int ms) {
-    gint64 end = g_get_monotonic_time() + gint64{ms} * 1000;
-    PumpUntil([&] { return g_get_monotonic_time() > end; }, ms + 1000);
-}
-
 std::string Page(const std::string& title, const std::string& script, const std::string& body) {
     return "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>" + title +
            "</title><script>" + ProbeLibrary + script + "</script></head><body>" + body +
@@ -112,10 +92,8 @@ std::string Page(const std::string& title, const std::string& script, const std:
 }
 
 void ScriptPageTest::SetUp() {
-    gchar* made = g_dir_make_tmp("korvo-page-XXXXXX", nullptr);
-    ASSERT_NE(made, nullptr);
-    folder = made;
-    g_free(made);
+    temporary = std::make_unique<korvotest::TemporaryFolder>("korvo-page");
+    folder = temporary->path.string();
     g_setenv("XDG_CONFIG_HOME", (folder + "/config").c_str(), TRUE);
     platform::Application::Instance().SetRegistryKey(L"YonderpadTests", L"ScriptPages");
     platform::SetMessageBoxHook([this](const platform::MessageBoxRecord& box) {
@@ -127,11 +105,8 @@ void ScriptPageTest::SetUp() {
 void ScriptPageTest::TearDown() {
     platform::SetMessageBoxHook(nullptr);
     // Let the views that the test destroyed finish going away.
-    PumpFor(20);
-    if (!folder.empty()) {
-        std::string command = "rm -rf '" + folder + "'";
-        if (std::system(command.c_str()) != 0) ADD_FAILURE() << "cannot remove " << folder;
-    }
+    korvotest::PumpFor(20);
+    temporary.reset();
 }
 
 std::string ScriptPageTest::WritePage(const std::string& name, const std::string& html) {
@@ -143,7 +118,7 @@ std::string ScriptPageTest::WritePage(const std::string& name, const std::string
 void ScriptPageTest::WaitForPage(platform::WebView& view) {
     auto finished = std::make_shared<bool>(false);
     view.onLoadFinished = [finished] { *finished = true; };
-    EXPECT_TRUE(PumpUntil([&] { return *finished && view.IsLoaded(); })) << "page did not load";
+    EXPECT_TRUE(korvotest::PumpUntil([&] { return *finished && view.IsLoaded(); })) << "page did not load";
     view.onLoadFinished = nullptr;
 }
 

@@ -10,7 +10,6 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -19,12 +18,8 @@
 #include "modules/application/JavaScriptDispatch.h"
 #include "platform/MessageBox.h"
 #include "platform/WebView.h"
-
-// Runs the main loop until condition holds or timeoutMs passed; the result is
-// the condition's last value.
-bool PumpUntil(const std::function<bool()>& condition, int timeoutMs = 20000);
-// Runs the main loop for ms milliseconds.
-void PumpFor(int ms);
+#include "support/MainLoopWait.h"
+#include "support/TemporaryFolder.h"
 
 // A page with title and script (added after the probe library) in body.
 std::string Page(const std::string& title, const std::string& script, const std::string& body = "");
@@ -51,7 +46,8 @@ protected:
     // The text of every box shown so far.
     std::vector<std::wstring> BoxTexts() const;
 
-    std::string folder;  // a fresh temporary folder, removed afterwards
+    std::unique_ptr<korvotest::TemporaryFolder> temporary;
+    std::string folder;  // temporary's path
     std::vector<platform::MessageBoxRecord> boxes;
 };
 

@@ -40,7 +40,7 @@ PlacementRectangle Geometry(GtkWidget* window) {
 }
 
 bool SettlesAt(GtkWidget* window, PlacementRectangle expected) {
-    return PumpUntil([&] { return Geometry(window) == expected; }, 5000);
+    return korvotest::PumpUntil([&] { return Geometry(window) == expected; }, 5000);
 }
 
 std::string Describe(const PlacementRectangle& r) {
@@ -134,10 +134,10 @@ TEST_F(ScriptWindowTest, NewAddressThroughTheConnectorReloadsThePage) {
     peer.SetText(String::FromUtf8(first), false);
     peer.Connect(module->FindConnector(L"Script"));
     peer.SetText(String::FromUtf8(second), false);
-    EXPECT_TRUE(PumpUntil([&] {
+    EXPECT_TRUE(korvotest::PumpUntil([&] {
         return module->View()->IsLoaded() && module->View()->Title() == L"second";
     }));
-    EXPECT_TRUE(PumpUntil([&] {
+    EXPECT_TRUE(korvotest::PumpUntil([&] {
         return std::string(gtk_window_get_title(GTK_WINDOW(module->Toplevel()))) == "second";
     })) << "the caption follows the page title";
 }
@@ -270,7 +270,7 @@ struct MarkArea {
 };
 
 MarkArea DrawnMarkArea(GtkWidget* item) {
-    PumpFor(100);  // the new state laid out and drawn
+    korvotest::PumpFor(100);  // the new state laid out and drawn
     GtkAllocation entry, label;
     gtk_widget_get_allocation(item, &entry);
     gtk_widget_get_allocation(gtk_bin_get_child(GTK_BIN(item)), &label);
@@ -309,11 +309,11 @@ TEST_F(ScriptWindowTest, OnlyCheckedEntriesShowAMark) {
     // Popped up on the screen, where the entries are laid out and drawn.
     GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     gtk_widget_show(window);
-    ASSERT_TRUE(PumpUntil([&] { return gtk_widget_get_mapped(window); }, 5000));
+    ASSERT_TRUE(korvotest::PumpUntil([&] { return gtk_widget_get_mapped(window); }, 5000));
     GdkRectangle at{0, 0, 1, 1};
     gtk_menu_popup_at_rect(GTK_MENU(popup), gtk_widget_get_window(window), &at, GDK_GRAVITY_SOUTH_WEST,
                            GDK_GRAVITY_NORTH_WEST, nullptr);
-    ASSERT_TRUE(PumpUntil([&] { return gtk_widget_get_mapped(go) && gtk_widget_get_allocated_width(go) > 1; }, 5000));
+    ASSERT_TRUE(korvotest::PumpUntil([&] { return gtk_widget_get_mapped(go) && gtk_widget_get_allocated_width(go) > 1; }, 5000));
     for (bool checked : {false, true, false}) {
         SCOPED_TRACE(checked ? "checked" : "unchecked");
         ASSERT_TRUE(menu.Check(1029, checked));
@@ -429,7 +429,7 @@ TEST_F(ScriptWindowTest, ClosingAsksThePageFirst) {
                 EXPECT_EQ(ScriptText(*module, L"closeFromPage"), L"boolean:true");
             } else {
                 gtk_window_close(GTK_WINDOW(window));
-                PumpFor(100);
+                korvotest::PumpFor(100);
             }
             int queried = *row.answer ? 1 : 0;
             int exited = row.closes ? 1 : 0;
@@ -560,7 +560,7 @@ TEST_F(ScriptWindowTest, ReloadKeyAndRightButtonNeverReachThePage) {
     // The same path carries other input to the page.
     SendKey(view, GDK_KEY_a);
     SendButton(view, GDK_BUTTON_PRIMARY);
-    EXPECT_TRUE(PumpUntil([&] { return ScriptText(*module, L"inputLog") == L"key a,button 0"; }, 5000))
+    EXPECT_TRUE(korvotest::PumpUntil([&] { return ScriptText(*module, L"inputLog") == L"key a,button 0"; }, 5000))
         << ScriptText(*module, L"inputLog");
 }
 

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "host/XmlTree.h"
+#include "support/TemporaryFolder.h"
 
 namespace {
 
@@ -62,16 +63,6 @@ std::string ReadFile(const std::filesystem::path& file) {
 void WriteFile(const std::filesystem::path& file, const std::string& bytes) {
     std::ofstream(file, std::ios::binary) << bytes;
 }
-
-class TemporaryFolder {
-public:
-    TemporaryFolder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "xmltree-XXXXXX").string();
-        path = mkdtemp(pattern.data());
-    }
-    ~TemporaryFolder() { std::filesystem::remove_all(path); }
-    std::filesystem::path path;
-};
 
 String Wide(const std::filesystem::path& file) { return String::FromUtf8(file.string()); }
 
@@ -418,7 +409,7 @@ TEST(XmlTreeWrite, ElementWithoutNameFails) {
 // Files
 
 TEST(XmlTreeFile, SaveAndLoadThroughFiles) {
-    TemporaryFolder folder;
+    korvotest::TemporaryFolder folder{"xmltree"};
     const auto file = folder.path / "Project \u00E9.prj";
     KorvoXmlTree tree(L"doc", L"C", L"1");
     ASSERT_EQ(tree.LoadBytes(Prolog + Root + "<a x=\"1\"><b/></a></doc>\n"), 0);
@@ -437,7 +428,7 @@ TEST(XmlTreeFile, SaveAndLoadThroughFiles) {
 }
 
 TEST(XmlTreeFile, LoadFailures) {
-    TemporaryFolder folder;
+    korvotest::TemporaryFolder folder{"xmltree"};
     KorvoXmlTree tree(L"doc", L"C", L"1");
     ASSERT_EQ(tree.LoadBytes(Prolog + Root + "<kept/></doc>\n"), 0);
     KorvoXmlTreeItem* previous = tree.root;
@@ -459,7 +450,7 @@ TEST(XmlTreeFile, LoadFailures) {
 }
 
 TEST(XmlTreeFile, SaveFailures) {
-    TemporaryFolder folder;
+    korvotest::TemporaryFolder folder{"xmltree"};
     const auto file = folder.path / "out.idx";
     KorvoXmlTree tree(L"doc", L"C", L"1");
 
