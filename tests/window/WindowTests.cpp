@@ -32,6 +32,10 @@ PlacementRectangle StoredPlacement() {
             Profile().GetInt(L"Mainframe", L"MainRight", -1), Profile().GetInt(L"Mainframe", L"MainBottom", -1)};
 }
 
+// Bounds a wait for the window manager of the test display to map, move or
+// resize a window, or for a key to reach the page; never a speed.
+constexpr int WindowWaitMs = 5000;
+
 PlacementRectangle Geometry(GtkWidget* window) {
     int x = 0, y = 0, width = 0, height = 0;
     gtk_window_get_position(GTK_WINDOW(window), &x, &y);
@@ -40,7 +44,7 @@ PlacementRectangle Geometry(GtkWidget* window) {
 }
 
 bool SettlesAt(GtkWidget* window, PlacementRectangle expected) {
-    return korvotest::PumpUntil([&] { return Geometry(window) == expected; }, 5000);
+    return korvotest::PumpUntil([&] { return Geometry(window) == expected; }, WindowWaitMs);
 }
 
 std::string Describe(const PlacementRectangle& r) {
@@ -309,11 +313,11 @@ TEST_F(ScriptWindowTest, OnlyCheckedEntriesShowAMark) {
     // Popped up on the screen, where the entries are laid out and drawn.
     GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     gtk_widget_show(window);
-    ASSERT_TRUE(korvotest::PumpUntil([&] { return gtk_widget_get_mapped(window); }, 5000));
+    ASSERT_TRUE(korvotest::PumpUntil([&] { return gtk_widget_get_mapped(window); }, WindowWaitMs));
     GdkRectangle at{0, 0, 1, 1};
     gtk_menu_popup_at_rect(GTK_MENU(popup), gtk_widget_get_window(window), &at, GDK_GRAVITY_SOUTH_WEST,
                            GDK_GRAVITY_NORTH_WEST, nullptr);
-    ASSERT_TRUE(korvotest::PumpUntil([&] { return gtk_widget_get_mapped(go) && gtk_widget_get_allocated_width(go) > 1; }, 5000));
+    ASSERT_TRUE(korvotest::PumpUntil([&] { return gtk_widget_get_mapped(go) && gtk_widget_get_allocated_width(go) > 1; }, WindowWaitMs));
     for (bool checked : {false, true, false}) {
         SCOPED_TRACE(checked ? "checked" : "unchecked");
         ASSERT_TRUE(menu.Check(1029, checked));
@@ -560,7 +564,7 @@ TEST_F(ScriptWindowTest, ReloadKeyAndRightButtonNeverReachThePage) {
     // The same path carries other input to the page.
     SendKey(view, GDK_KEY_a);
     SendButton(view, GDK_BUTTON_PRIMARY);
-    EXPECT_TRUE(korvotest::PumpUntil([&] { return ScriptText(*module, L"inputLog") == L"key a,button 0"; }, 5000))
+    EXPECT_TRUE(korvotest::PumpUntil([&] { return ScriptText(*module, L"inputLog") == L"key a,button 0"; }, WindowWaitMs))
         << ScriptText(*module, L"inputLog");
 }
 
