@@ -233,6 +233,4 @@ void SingleInstance::SetActivateObserver(std::function<void()> observer) {
 
 std::string SingleInstance::LockPath() { return State().lockPath; }
 
-std::string SingleInstance::SocketPath() { return State().socketPath; }
-
 }  // namespace platform
