@@ -31,7 +31,7 @@
 #include <vector>
 
 #include "framework/String.h"
-#include "platform/ScriptValue.h"
+#include "platform/bridge/ScriptValue.h"
 
 namespace platform {
 class WebView;
