@@ -64,11 +64,11 @@ std::wstring WebKitText(const char* text) {
     return text ? DecodeUtf8(text, BadUtf8::Replace) : std::wstring();
 }
 
-// --- The page's state shared with the bridge server ---------------------------
+// --- The page's state shared with the bridge server --------------------------
 
-// Kept alive by whoever runs a handler of the page: a native handler called
-// from the page may destroy the WebView while the page still waits on it.
-
+// Shared, and kept alive by whoever runs a handler of the page: a native
+// handler called from the page may destroy the WebView while the page still
+// waits on it.
 struct ViewPage final : BridgePage, std::enable_shared_from_this<ViewPage> {
     WebView* owner = nullptr;
     ScriptHost* host = nullptr;
@@ -108,7 +108,7 @@ struct ViewPage final : BridgePage, std::enable_shared_from_this<ViewPage> {
     ScriptStatus Call(ScriptFrame& request, ScriptValue* result);
 };
 
-// --- Serving the page -----------------------------------------------------------
+// --- Serving the page --------------------------------------------------------
 
 void ViewPage::ServeHost(const ScriptFrame& request, ScriptFrame& reply) {
     ScriptValue& result = reply.values[0];
@@ -185,7 +185,7 @@ void ViewPage::Serve(const ScriptFrame& request, ScriptFrame& reply) {
     }
 }
 
-// --- Calls into the page --------------------------------------------------------
+// --- Calls into the page -----------------------------------------------------
 
 ScriptStatus ViewPage::Call(ScriptFrame& request, ScriptValue* result) {
     auto self = shared_from_this();
@@ -222,7 +222,7 @@ void ViewPage::DocumentReady() {
 }
 
 
-// --- WebKit's signals ------------------------------------------------------------
+// --- WebKit's signals --------------------------------------------------------
 
 void OnLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer data) {
     auto* page = static_cast<ViewPage*>(data);
@@ -345,7 +345,7 @@ GtkWidget* OnCreate(WebKitWebView*, WebKitNavigationAction*, gpointer) {
 
 }  // namespace
 
-// --- The view -------------------------------------------------------------------
+// --- The view ----------------------------------------------------------------
 
 struct WebView::Impl {
     std::shared_ptr<ViewPage> page = std::make_shared<ViewPage>();
