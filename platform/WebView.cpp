@@ -106,6 +106,14 @@ struct ViewPage final : BridgePage, std::enable_shared_from_this<ViewPage> {
     }
     void ServeHost(const ScriptFrame& request, ScriptFrame& reply);
     ScriptStatus Call(ScriptFrame& request, ScriptValue* result);
+    ScriptStatus CallFunction(FrameKind kind, const std::wstring& name,
+                              const std::vector<ScriptValue>& values, ScriptValue* result) {
+        ScriptFrame request;
+        request.kind = kind;
+        request.name = name;
+        request.values = values;
+        return Call(request, result);
+    }
 };
 
 // --- Serving the page --------------------------------------------------------
@@ -442,21 +450,13 @@ void WebView::Reload() {
 
 ScriptStatus WebView::CallFunction(const std::wstring& name, const std::vector<ScriptValue>& args,
                                    ScriptValue* result) {
-    ScriptFrame request;
-    request.kind = FrameKind::CallFunction;
-    request.name = name;
-    request.values = args;
-    return impl->page->Call(request, result);
+    return impl->page->CallFunction(FrameKind::CallFunction, name, args, result);
 }
 
 ScriptStatus WebView::CallFunctionWithArray(const std::wstring& name,
                                             const std::vector<ScriptValue>& values,
                                             ScriptValue* result) {
-    ScriptFrame request;
-    request.kind = FrameKind::CallFunctionWithArray;
-    request.name = name;
-    request.values = values;
-    return impl->page->Call(request, result);
+    return impl->page->CallFunction(FrameKind::CallFunctionWithArray, name, values, result);
 }
 
 ScriptStatus WebView::ReplaceOuterHtml(const std::wstring& elementId, const std::wstring& html) {

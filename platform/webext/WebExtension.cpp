@@ -61,6 +61,13 @@ struct Page {
 
 // --- Values -----------------------------------------------------------------
 
+// Clears the exception that script left pending; true when there was one.
+bool TookException(JSCContext* context) {
+    if (!jsc_context_get_exception(context)) return false;
+    jsc_context_clear_exception(context);
+    return true;
+}
+
 void AppendCodePoint(std::wstring& out, uint32_t code) {
     bool surrogate = code >= 0xd800 && code <= 0xdfff;
     out.push_back(static_cast<wchar_t>(surrogate || code > 0x10ffff ? 0xfffd : code));
@@ -178,10 +185,9 @@ ScriptValue FromJs(JSCValue* value, int depth, size_t& budget) {
             continue;
         }
         g_autoptr(JSCValue) element = jsc_value_object_get_property(value, name.c_str());
-        if (jsc_context_get_exception(context)) {
+        if (TookException(context)) {
             // A getter that throws leaves the element unreadable, which native
             // code tells from a hole.
-            jsc_context_clear_exception(context);
             object.AppendFailed();
         } else {
             object.Append(FromJs(element, depth + 1, budget));
@@ -442,8 +448,7 @@ ScriptStatus FindFunction(JSCContext* context, JSCValue* window, const std::wstr
     if (name.empty() || !jsc_value_object_has_property(window, utf8.c_str()))
         return DISP_E_UNKNOWNNAME;
     *function = jsc_value_object_get_property(window, utf8.c_str());
-    if (jsc_context_get_exception(context)) {
-        jsc_context_clear_exception(context);
+    if (TookException(context)) {
         return DISP_E_EXCEPTION;
     }
     if (!jsc_value_is_function(*function)) return DISP_E_MEMBERNOTFOUND;
@@ -453,8 +458,7 @@ ScriptStatus FindFunction(JSCContext* context, JSCValue* window, const std::wstr
 void Call(JSCContext* context, JSCValue* function, std::vector<JSCValue*>& args, ScriptFrame& reply) {
     g_autoptr(JSCValue) result =
         jsc_value_function_callv(function, static_cast<guint>(args.size()), args.data());
-    if (jsc_context_get_exception(context)) {
-        jsc_context_clear_exception(context);
+    if (TookException(context)) {
         reply.number = DISP_E_EXCEPTION;
     } else {
         reply.number = S_OK;
@@ -483,8 +487,7 @@ void CallFunctionWithArray(JSCContext* context, JSCValue* window, const ScriptFr
     }
     g_autoptr(JSCValue) constructor = jsc_value_object_get_property(window, "Array");
     g_autoptr(JSCValue) array = nullptr;
-    if (jsc_context_get_exception(context)) {
-        jsc_context_clear_exception(context);
+    if (TookException(context)) {
         reply.number = DISP_E_EXCEPTION;
     } else if (!jsc_value_is_object(constructor)) {
         reply.number = DISP_E_TYPEMISMATCH;
@@ -492,8 +495,7 @@ void CallFunctionWithArray(JSCContext* context, JSCValue* window, const ScriptFr
         reply.number = E_NOINTERFACE;
     } else {
         array = jsc_value_constructor_callv(constructor, 0, nullptr);
-        if (jsc_context_get_exception(context)) {
-            jsc_context_clear_exception(context);
+        if (TookException(context)) {
             reply.number = DISP_E_EXCEPTION;
         } else if (!array || !jsc_value_is_object(array)) {
             reply.number = DISP_E_TYPEMISMATCH;
@@ -505,11 +507,7 @@ void CallFunctionWithArray(JSCContext* context, JSCValue* window, const ScriptFr
         for (size_t i = 0; i < request.values.size(); ++i) {
             g_autoptr(JSCValue) item = ToJs(context, request.values[i]);
             jsc_value_object_set_property(array, std::to_string(i).c_str(), item);
-            if (jsc_context_get_exception(context)) {
-                // The array keeps what was stored so far.
-                jsc_context_clear_exception(context);
-                break;
-            }
+            if (TookException(context)) break;  // the array keeps what was stored so far
         }
         g_autoptr(JSCValue) function = nullptr;
         reply.number = FindFunction(context, window, request.name, &function);
@@ -529,16 +527,14 @@ void ReplaceOuterHtml(JSCContext* context, JSCValue* window, const ScriptFrame& 
         JSCValue* args[] = {id};
         element = jsc_value_object_invoke_methodv(document, "getElementById", 1, args);
     }
-    if (jsc_context_get_exception(context)) {
-        jsc_context_clear_exception(context);
+    if (TookException(context)) {
         reply.number = DISP_E_EXCEPTION;
     } else if (!element || !jsc_value_is_object(element)) {
         reply.number = S_FALSE;
     } else {
         g_autoptr(JSCValue) html = NewJsText(context, request.text);
         jsc_value_object_set_property(element, "outerHTML", html);
-        if (jsc_context_get_exception(context)) {
-            jsc_context_clear_exception(context);
+        if (TookException(context)) {
             reply.number = DISP_E_EXCEPTION;
         } else {
             reply.number = S_OK;
