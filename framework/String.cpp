@@ -5,6 +5,8 @@
 #include <glib.h>
 #include <new>
 
+#include "Utf8.h"
+
 namespace {
 
 wchar_t* Copy(const wchar_t* text, std::size_t length) {
@@ -13,37 +15,6 @@ wchar_t* Copy(const wchar_t* text, std::size_t length) {
     std::wmemcpy(copy, text, length);
     copy[length] = L'\0';
     return copy;
-}
-
-// Decodes one UTF-8 sequence at bytes[i]; returns its length, or 0 if it is not
-// a valid, shortest-form sequence of a scalar value.
-std::size_t DecodeUtf8(std::string_view bytes, std::size_t i, char32_t& out) {
-    auto byte = [&](std::size_t k) { return static_cast<unsigned char>(bytes[k]); };
-    unsigned char lead = byte(i);
-    std::size_t length;
-    char32_t value;
-    if (lead < 0x80) {
-        out = lead;
-        return 1;
-    } else if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2, value = lead & 0x1F;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3, value = lead & 0x0F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4, value = lead & 0x07;
-    } else {
-        return 0;
-    }
-    if (i + length > bytes.size()) return 0;
-    for (std::size_t k = 1; k < length; ++k) {
-        if ((byte(i + k) & 0xC0) != 0x80) return 0;
-        value = (value << 6) | (byte(i + k) & 0x3F);
-    }
-    if ((length == 3 && value < 0x800) || (length == 4 && value < 0x10000) || value > 0x10FFFF ||
-        (value >= 0xD800 && value <= 0xDFFF))
-        return 0;
-    out = value;
-    return length;
 }
 
 }  // namespace
@@ -107,44 +78,11 @@ String String::FormatList(const wchar_t* format, va_list arguments) {
 }
 
 String String::FromUtf8(std::string_view bytes) {
-    std::wstring text;
-    text.reserve(bytes.size());
-    for (std::size_t i = 0; i < bytes.size();) {
-        char32_t value;
-        std::size_t length = DecodeUtf8(bytes, i, value);
-        if (length == 0) {
-            value = static_cast<unsigned char>(bytes[i]);  // Latin-1
-            length = 1;
-        }
-        text.push_back(static_cast<wchar_t>(value));
-        i += length;
-    }
+    std::wstring text = DecodeUtf8(bytes, BadUtf8::Latin1);
     return String(text.c_str(), text.size());
 }
 
-std::string String::ToUtf8() const {
-    std::string bytes;
-    for (const wchar_t* p = buffer; *p; ++p) {
-        auto c = static_cast<char32_t>(*p);
-        if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
-        if (c < 0x80) {
-            bytes.push_back(static_cast<char>(c));
-        } else if (c < 0x800) {
-            bytes.push_back(static_cast<char>(0xC0 | (c >> 6)));
-            bytes.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else if (c < 0x10000) {
-            bytes.push_back(static_cast<char>(0xE0 | (c >> 12)));
-            bytes.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            bytes.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else {
-            bytes.push_back(static_cast<char>(0xF0 | (c >> 18)));
-            bytes.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-            bytes.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            bytes.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        }
-    }
-    return bytes;
-}
+std::string String::ToUtf8() const { return EncodeUtf8(buffer); }
 
 bool String::EqualsNoCase(const wchar_t* other) const { return CompareNoCase(buffer, other) == 0; }
 

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 
+#include "framework/Utf8.h"
 #include "host/ModuleRegistry.h"
 #include "host/Project.h"
 #include "platform/Application.h"
@@ -13,12 +14,6 @@
 #include "platform/SingleInstance.h"
 #include "platform/WebSandboxFiles.h"
 #include "platform/VersionInfo.h"
-
-namespace {
-
-std::string Utf8(const std::wstring& text) { return String(text.c_str()).ToUtf8(); }
-
-}  // namespace
 
 // ---------------------------------------------------------------------------
 // KorvoHost
@@ -114,7 +109,7 @@ void KorvoApp::Shutdown() {
 bool YonderpadApp::InitInstance() {
     std::wstring folder = platform::ProgramFile::Directory();
     if (!folder.empty() && folder.back() == L'/') folder.pop_back();
-    std::string library = Utf8(folder + L"/" + DnssdLibraryName);
+    std::string library = EncodeUtf8(folder + L"/" + DnssdLibraryName);
     struct stat status;
     if (stat(library.c_str(), &status) != 0 && errno == ENOENT) {
         if (platform::Application::Instance().InitToolkit())

@@ -25,7 +25,7 @@
 #include <vector>
 
 #include "Application.h"
-#include "Utf8.h"
+#include "framework/Utf8.h"
 #include "Window.h"
 
 namespace platform {
@@ -130,7 +130,7 @@ int MessageBox(Window* owner, const std::wstring& text, const std::wstring& capt
 
     if (!Application::Instance().InitToolkit()) {
         g_warning("A message box cannot be shown without a display: %s",
-                  ToUtf8(text).c_str());
+                  EncodeUtf8(text).c_str());
         return MessageBoxClosedResult(style);
     }
 
@@ -147,11 +147,11 @@ int MessageBox(Window* owner, const std::wstring& text, const std::wstring& capt
     std::wstring shown = ShownText(text);
     if (shown.size() != text.size())
         g_message("A message box shows the first %zu of %zu characters; the whole text: %s", shown.size() - 1,
-                  text.size(), ToUtf8(text).c_str());
+                  text.size(), EncodeUtf8(text).c_str());
     // The text goes in as an argument of "%s", never as a format or markup.
     GtkWidget* dialog = gtk_message_dialog_new(
         parent, static_cast<GtkDialogFlags>(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT), type,
-        GTK_BUTTONS_NONE, "%s", ToUtf8(shown).c_str());
+        GTK_BUTTONS_NONE, "%s", EncodeUtf8(shown).c_str());
     if (const char* icon = IconName(type)) {
         GtkWidget* image = gtk_image_new_from_icon_name(icon, GTK_ICON_SIZE_DIALOG);
         gtk_widget_set_valign(image, GTK_ALIGN_START);
@@ -164,7 +164,7 @@ int MessageBox(Window* owner, const std::wstring& text, const std::wstring& capt
         // accessibility tools announce, so it is given back.
         g_object_set(dialog, "message-type", type, nullptr);
     }
-    gtk_window_set_title(GTK_WINDOW(dialog), ToUtf8(caption).c_str());
+    gtk_window_set_title(GTK_WINDOW(dialog), EncodeUtf8(caption).c_str());
     const auto buttons = MessageBoxButtons(style);
     for (auto& [label, result] : buttons) gtk_dialog_add_button(GTK_DIALOG(dialog), label, result);
     if (style & MB_HELP) gtk_dialog_add_button(GTK_DIALOG(dialog), "_Help", HelpResponse);

@@ -2,7 +2,7 @@
 
 #include <glib.h>
 
-#include "Utf8.h"
+#include "framework/Utf8.h"
 
 namespace platform {
 
@@ -20,7 +20,7 @@ std::wstring FileNamePart(const std::wstring& path) {
 std::wstring ProgramFile::Path() {
     gchar* target = g_file_read_link("/proc/self/exe", nullptr);
     if (!target) return std::wstring();
-    std::wstring path = FromUtf8(target);
+    std::wstring path = DecodeUtf8(target, BadUtf8::Latin1);
     g_free(target);
     return path;
 }

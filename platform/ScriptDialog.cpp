@@ -2,10 +2,8 @@
 
 #include <gtk/gtk.h>
 
-#include <cstring>
-
 #include "MessageBox.h"
-#include "ScriptFrame.h"
+#include "framework/Utf8.h"
 #include "Window.h"
 
 namespace platform {
@@ -36,18 +34,18 @@ std::optional<std::wstring> PromptBox(Window* owner, const std::wstring& caption
     if (owner && owner->Toplevel() && GTK_IS_WINDOW(owner->Toplevel()))
         parent = GTK_WINDOW(owner->Toplevel());
     GtkWidget* dialog = gtk_dialog_new_with_buttons(
-        WideToUtf8(caption).c_str(), parent,
+        EncodeUtf8(caption).c_str(), parent,
         static_cast<GtkDialogFlags>(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT), "_Cancel",
         GTK_RESPONSE_CANCEL, "_OK", GTK_RESPONSE_OK, nullptr);
     gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_OK);
     GtkWidget* area = gtk_dialog_get_content_area(GTK_DIALOG(dialog));
     gtk_container_set_border_width(GTK_CONTAINER(area), 12);
     gtk_box_set_spacing(GTK_BOX(area), 8);
-    GtkWidget* label = gtk_label_new(WideToUtf8(message).c_str());
+    GtkWidget* label = gtk_label_new(EncodeUtf8(message).c_str());
     gtk_label_set_xalign(GTK_LABEL(label), 0);
     gtk_label_set_line_wrap(GTK_LABEL(label), TRUE);
     GtkWidget* entry = gtk_entry_new();
-    gtk_entry_set_text(GTK_ENTRY(entry), WideToUtf8(defaultText).c_str());
+    gtk_entry_set_text(GTK_ENTRY(entry), EncodeUtf8(defaultText).c_str());
     gtk_entry_set_activates_default(GTK_ENTRY(entry), TRUE);
     gtk_box_pack_start(GTK_BOX(area), label, FALSE, FALSE, 0);
     gtk_box_pack_start(GTK_BOX(area), entry, FALSE, FALSE, 0);
@@ -55,8 +53,9 @@ std::optional<std::wstring> PromptBox(Window* owner, const std::wstring& caption
     std::optional<std::wstring> result;
     if (gtk_dialog_run(GTK_DIALOG(dialog)) == GTK_RESPONSE_OK) {
         const char* text = gtk_entry_get_text(GTK_ENTRY(entry));
+        // GTK's text is UTF-8 already.
         std::wstring wide;
-        Utf8ToWide(text, std::strlen(text), wide);
+        DecodeUtf8(text, BadUtf8::Reject, wide);
         result = wide;
     }
     gtk_widget_destroy(dialog);

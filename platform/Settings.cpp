@@ -30,7 +30,7 @@
 #include <cstdlib>
 #include <climits>
 
-#include "Utf8.h"
+#include "framework/Utf8.h"
 #include "framework/String.h"
 
 namespace platform {
@@ -40,7 +40,7 @@ namespace {
 std::string EscapeName(const std::wstring& name) {
     if (name.empty()) return "%";
     // The registry stores names up to their first NUL; so do we.
-    std::string bytes = ToUtf8(std::wstring_view(name.c_str()));
+    std::string bytes = EncodeUtf8(std::wstring_view(name.c_str()));
     std::string escaped;
     for (size_t i = 0; i < bytes.size(); ++i) {
         auto byte = static_cast<unsigned char>(bytes[i]);
@@ -69,7 +69,7 @@ std::string ConfigHome() {
 
 // A file or folder name made from a company or program name: no separators.
 std::string FileNamePart(const std::wstring& name) {
-    std::string part = ToUtf8(std::wstring_view(name.c_str()));
+    std::string part = EncodeUtf8(std::wstring_view(name.c_str()));
     for (char& c : part) {
         if (c == '/') c = '_';
     }
@@ -108,9 +108,9 @@ FileIdentity Identify(const std::string& path) {
 std::string MatchName(gchar** names, const std::string& escaped) {
     std::string match = escaped;
     if (names) {
-        std::wstring wanted = FoldCase(FromUtf8(escaped).c_str());
+        std::wstring wanted = FoldCase(DecodeUtf8(escaped, BadUtf8::Latin1).c_str());
         for (gchar** name = names; *name; ++name) {
-            if (FoldCase(FromUtf8(*name).c_str()) == wanted) {
+            if (FoldCase(DecodeUtf8(*name, BadUtf8::Latin1).c_str()) == wanted) {
                 match = *name;
                 break;
             }
@@ -198,7 +198,7 @@ std::wstring Settings::GetText(const std::wstring& section, const std::wstring& 
     Key key = Find(section, entry);
     gchar* value = g_key_file_get_string(file, key.group.c_str(), key.key.c_str(), nullptr);
     if (!value) return defaultValue;
-    std::wstring text = FromUtf8(value);
+    std::wstring text = DecodeUtf8(value, BadUtf8::Latin1);
     g_free(value);
     return text;
 }
@@ -207,7 +207,7 @@ bool Settings::WriteText(const std::wstring& section, const std::wstring& entry,
                          const std::wstring& value) {
     if (!file) return false;
     Refresh();
-    std::string bytes = ToUtf8(std::wstring_view(value.c_str()));
+    std::string bytes = EncodeUtf8(std::wstring_view(value.c_str()));
     Key key = Find(section, entry);
     g_key_file_set_string(file, key.group.c_str(), key.key.c_str(), bytes.c_str());
     return Save();

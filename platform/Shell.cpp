@@ -2,7 +2,7 @@
 
 #include <gio/gio.h>
 
-#include "Utf8.h"
+#include "framework/Utf8.h"
 
 namespace platform {
 
@@ -20,7 +20,7 @@ int ShellOpen(const std::wstring& file, int /*show*/) {
         auto hook = Hook();  // the hook may replace itself
         return hook(file);
     }
-    std::string name = ToUtf8(std::wstring_view(file.c_str()));
+    std::string name = EncodeUtf8(std::wstring_view(file.c_str()));
     if (name.empty()) return ShellFileNotFound;
 
     std::string uri;

@@ -30,7 +30,7 @@
 #include <cstring>
 
 #include "Application.h"
-#include "Utf8.h"
+#include "framework/Utf8.h"
 #include "Window.h"
 
 namespace platform {
@@ -156,7 +156,7 @@ InstanceResult SingleInstance::Acquire(const std::wstring& instanceName) {
     InstanceState& state = State();
     if (state.acquired) return InstanceResult::First;
 
-    std::string name = ToUtf8(std::wstring_view(instanceName.c_str()));
+    std::string name = EncodeUtf8(std::wstring_view(instanceName.c_str()));
     for (char& c : name) {
         if (c == '/') c = '_';
     }
@@ -232,7 +232,5 @@ void SingleInstance::SetActivateObserver(std::function<void()> observer) {
 }
 
 std::string SingleInstance::LockPath() { return State().lockPath; }
-
-std::string SingleInstance::SocketPath() { return State().socketPath; }
 
 }  // namespace platform

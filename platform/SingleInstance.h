@@ -34,9 +34,8 @@ public:
     // main window, then calls this observer (if any).
     static void SetActivateObserver(std::function<void()> observer);
 
-    // The files in use after Acquire (empty before).
+    // The lock file in use after Acquire (empty before).
     static std::string LockPath();
-    static std::string SocketPath();
 };
 
 }  // namespace platform

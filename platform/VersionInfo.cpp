@@ -1,6 +1,6 @@
 #include "VersionInfo.h"
 
-#include "Utf8.h"
+#include "framework/Utf8.h"
 
 #ifndef KORVO_COMPANY_NAME
 #define KORVO_COMPANY_NAME "Yonderpad"
@@ -10,7 +10,7 @@ namespace platform {
 
 namespace {
 std::wstring& Company() {
-    static std::wstring company = FromUtf8(KORVO_COMPANY_NAME);
+    static std::wstring company = DecodeUtf8(KORVO_COMPANY_NAME, BadUtf8::Latin1);
     return company;
 }
 }  // namespace

@@ -18,15 +18,15 @@
 //
 // Everything runs on the user-interface thread (the GTK main context).
 
-#include <gtk/gtk.h>
-
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "Export.h"
-#include "ScriptValue.h"
+#include "bridge/ScriptValue.h"
+
+typedef struct _GtkWidget GtkWidget;
 
 namespace platform {
 
@@ -122,10 +122,9 @@ public:
     // The page's web process ended; the view is reloading its page.
     std::function<void()> onWebProcessTerminated;
 
-    struct Impl;
-
 private:
-    std::shared_ptr<Impl> impl;
+    struct Impl;
+    std::unique_ptr<Impl> impl;
 };
 
 }  // namespace platform

@@ -23,6 +23,7 @@
 #include "Window.h"
 
 #include <glib.h>
+#include <gtk/gtk.h>
 
 #include <algorithm>
 #include <atomic>

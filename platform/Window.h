@@ -11,14 +11,14 @@
 // handle that is never reused, so other threads can post by handle and learn
 // whether the window still exists.
 
-#include <gtk/gtk.h>
-
 #include <cstdint>
 #include <map>
 #include <vector>
 
 #include "EventLoop.h"
 #include "Export.h"
+
+typedef struct _GtkWidget GtkWidget;
 
 namespace platform {
 

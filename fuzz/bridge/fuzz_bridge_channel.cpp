@@ -12,7 +12,7 @@
 #include <cstring>
 #include <string>
 
-#include "platform/ScriptChannel.h"
+#include "platform/bridge/ScriptChannel.h"
 
 using namespace platform;
 

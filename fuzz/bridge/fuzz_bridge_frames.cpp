@@ -9,7 +9,7 @@
 #include <cstring>
 #include <string>
 
-#include "platform/ScriptFrame.h"
+#include "platform/bridge/ScriptFrame.h"
 
 using namespace platform;
 

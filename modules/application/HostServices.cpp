@@ -2,6 +2,7 @@
 // settings store, message boxes, the program folder and the shell's "open".
 
 #include <glib.h>
+#include <gtk/gtk.h>
 
 #include <cmath>
 #include <limits>
@@ -14,6 +15,7 @@
 #include "platform/ProgramFile.h"
 #include "platform/Shell.h"
 
+using platform::ScriptValue;
 using Kind = ScriptValue::Kind;
 
 namespace {

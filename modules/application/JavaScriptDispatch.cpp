@@ -7,6 +7,9 @@
 #include "platform/ProgramFile.h"
 #include "platform/WebView.h"
 
+using platform::ScriptStatus;
+using platform::ScriptValue;
+
 namespace {
 
 // The element index that a property name such as "12" stands for; false for

@@ -31,25 +31,25 @@
 #include <vector>
 
 #include "framework/String.h"
-#include "platform/ScriptValue.h"
+#include "platform/bridge/ScriptValue.h"
 
 namespace platform {
 class WebView;
 }
 
-using platform::ScriptStatus;
-using platform::ScriptValue;
-
 // A numbered function bound to the module object that owns it: reads its
 // argument and writes its result.
-using ApiOperation = std::function<void(const ScriptValue& argument, ScriptValue& result)>;
+using ApiOperation =
+    std::function<void(const platform::ScriptValue& argument, platform::ScriptValue& result)>;
 
 // Binds a member operation of a class level to that level's object.
 template <typename Owner>
-ApiOperation BindApiOperation(Owner* owner, void (Owner::*operation)(const ScriptValue&, ScriptValue&)) {
-    return [owner, operation](const ScriptValue& argument, ScriptValue& result) {
-        (owner->*operation)(argument, result);
-    };
+ApiOperation BindApiOperation(Owner* owner, void (Owner::*operation)(const platform::ScriptValue&,
+                                                                     platform::ScriptValue&)) {
+    return
+        [owner, operation](const platform::ScriptValue& argument, platform::ScriptValue& result) {
+            (owner->*operation)(argument, result);
+        };
 }
 
 struct ApiFunctionEntry {
@@ -65,28 +65,31 @@ public:
     JavaScriptDispatch();
 
     // Undefined for every number; nothing overrides it.
-    virtual ScriptValue DefaultApiCall(int32_t number, const ScriptValue& argument);
+    virtual platform::ScriptValue DefaultApiCall(int32_t number,
+                                                 const platform::ScriptValue& argument);
     virtual ~JavaScriptDispatch();
     // The web view whose loaded document native calls go to; null: none.
     virtual void SetScriptDispatch(platform::WebView* window);
     // Calls the page's global function name with texts in list order (null: no arguments).
-    virtual ScriptStatus CallScript(const wchar_t* name, const std::vector<String>* texts,
-                                    ScriptValue* result);
-    virtual ScriptStatus CallScript(const wchar_t* name, const std::vector<ScriptValue>& arguments,
-                                    ScriptValue* result);
-    virtual ScriptStatus CallScript(const wchar_t* name, ScriptValue* result);
+    virtual platform::ScriptStatus CallScript(const wchar_t* name, const std::vector<String>* texts,
+                                              platform::ScriptValue* result);
+    virtual platform::ScriptStatus CallScript(const wchar_t* name,
+                                              const std::vector<platform::ScriptValue>& arguments,
+                                              platform::ScriptValue* result);
+    virtual platform::ScriptStatus CallScript(const wchar_t* name, platform::ScriptValue* result);
     // Calls name with one argument: a new script array holding values.
-    virtual ScriptStatus CallScriptWithArray(const wchar_t* name,
-                                             const std::vector<ScriptValue>& values,
-                                             ScriptValue* result);
+    virtual platform::ScriptStatus CallScriptWithArray(
+        const wchar_t* name, const std::vector<platform::ScriptValue>& values,
+        platform::ScriptValue* result);
     // The box "Invalid parameter in function '<functionName>'!" with the error icon.
     virtual void ReportInvalidParameter(const wchar_t* functionName);
     // Reads property name ("0", "1", ...) of a script object; false when the
     // value is no object or the object has no such element.
-    virtual bool GetScriptProperty(const ScriptValue& object, const wchar_t* name,
-                                   ScriptValue& value);
+    virtual bool GetScriptProperty(const platform::ScriptValue& object, const wchar_t* name,
+                                   platform::ScriptValue& value);
     // The bottom dispatch level: runs entries owned by "JavaScriptDispatch".
-    virtual ScriptValue DispatchApiCall(int32_t number, const ScriptValue& argument);
+    virtual platform::ScriptValue DispatchApiCall(int32_t number,
+                                                  const platform::ScriptValue& argument);
 
 protected:
     // Fills slot number; the constructors call it, nothing else does.
@@ -94,14 +97,14 @@ protected:
     // The entry of slot number if that slot is filled and owned by owner, else null.
     const ApiFunctionEntry* EntryOwnedBy(int32_t number, const wchar_t* owner) const;
     // Runs the entry of slot number if owner owns it; false when it does not.
-    bool RunEntry(int32_t number, const wchar_t* owner, const ScriptValue& argument,
-                  ScriptValue& result);
+    bool RunEntry(int32_t number, const wchar_t* owner, const platform::ScriptValue& argument,
+                  platform::ScriptValue& result);
 
     platform::WebView* ScriptWindow() const { return scriptWindow; }
 
 private:
-    void testSetScriptArray(const ScriptValue& argument, ScriptValue& result);
-    void testGetScriptArray(const ScriptValue& argument, ScriptValue& result);
+    void testSetScriptArray(const platform::ScriptValue& argument, platform::ScriptValue& result);
+    void testGetScriptArray(const platform::ScriptValue& argument, platform::ScriptValue& result);
 
     platform::WebView* scriptWindow = nullptr;
     std::array<std::unique_ptr<ApiFunctionEntry>, FunctionCount> functions;

@@ -1,11 +1,14 @@
 #include "JavaScriptInterface.h"
 
 #include <glib.h>
+#include <gtk/gtk.h>
 
 #include "framework/Connector.h"
 #include "platform/Application.h"
 #include "platform/MessageBox.h"
 #include "platform/ProgramFile.h"
+
+using platform::ScriptValue;
 
 JavaScriptInterface::JavaScriptInterface()
     : exeDirectory(platform::ProgramFile::Directory().c_str()),

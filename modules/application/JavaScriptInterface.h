@@ -27,8 +27,9 @@ public:
     void Start() override;
 
     // window.external.korvoApiCall: entries of this class first, then the dispatch level.
-    virtual ScriptValue korvoApiCall(int32_t number, const ScriptValue& argument);
-    ScriptValue ApiCall(int32_t number, const ScriptValue& argument) override;
+    virtual platform::ScriptValue korvoApiCall(int32_t number,
+                                               const platform::ScriptValue& argument);
+    platform::ScriptValue ApiCall(int32_t number, const platform::ScriptValue& argument) override;
 
     // Handler of "Script": loads the page that the connector names.
     void LoadScript(KorvoConnector* connector);
@@ -69,35 +70,37 @@ protected:
     std::unique_ptr<platform::WebView> webView;
 
 private:
-    void korvoReserved(const ScriptValue& argument, ScriptValue& result);
-    void korvoClose(const ScriptValue& argument, ScriptValue& result);
+    void korvoReserved(const platform::ScriptValue& argument, platform::ScriptValue& result);
+    void korvoClose(const platform::ScriptValue& argument, platform::ScriptValue& result);
 
     // Connectors (ScriptConnectors.cpp).
     void RegisterConnectorFunctions();
-    void korvoAddConnector(const ScriptValue& argument, ScriptValue& result);
-    void korvoValidConnector(const ScriptValue& argument, ScriptValue& result);
-    void korvoConnect(const ScriptValue& argument, ScriptValue& result);
-    void korvoSendValue(const ScriptValue& argument, ScriptValue& result);
-    void korvoReceiveValue(const ScriptValue& argument, ScriptValue& result);
-    void korvoGetValue(const ScriptValue& argument, ScriptValue& result);
+    void korvoAddConnector(const platform::ScriptValue& argument, platform::ScriptValue& result);
+    void korvoValidConnector(const platform::ScriptValue& argument, platform::ScriptValue& result);
+    void korvoConnect(const platform::ScriptValue& argument, platform::ScriptValue& result);
+    void korvoSendValue(const platform::ScriptValue& argument, platform::ScriptValue& result);
+    void korvoReceiveValue(const platform::ScriptValue& argument, platform::ScriptValue& result);
+    void korvoGetValue(const platform::ScriptValue& argument, platform::ScriptValue& result);
     void OnIFunctionChanged();
     void OnIVarChanged();
 
     // Trace, settings, message box, program folder and shell (HostServices.cpp).
     void RegisterHostServices();
-    void korvoTrace(const ScriptValue& argument, ScriptValue& result);
-    void korvoSetProfileString(const ScriptValue& argument, ScriptValue& result);
-    void korvoSetProfileInt(const ScriptValue& argument, ScriptValue& result);
-    void korvoGetProfileString(const ScriptValue& argument, ScriptValue& result);
-    void korvoGetProfileInt(const ScriptValue& argument, ScriptValue& result);
-    void korvoMessageBox(const ScriptValue& argument, ScriptValue& result);
-    void korvoGetExeDir(const ScriptValue& argument, ScriptValue& result);
-    void korvoShellExecute(const ScriptValue& argument, ScriptValue& result);
+    void korvoTrace(const platform::ScriptValue& argument, platform::ScriptValue& result);
+    void korvoSetProfileString(const platform::ScriptValue& argument,
+                               platform::ScriptValue& result);
+    void korvoSetProfileInt(const platform::ScriptValue& argument, platform::ScriptValue& result);
+    void korvoGetProfileString(const platform::ScriptValue& argument,
+                               platform::ScriptValue& result);
+    void korvoGetProfileInt(const platform::ScriptValue& argument, platform::ScriptValue& result);
+    void korvoMessageBox(const platform::ScriptValue& argument, platform::ScriptValue& result);
+    void korvoGetExeDir(const platform::ScriptValue& argument, platform::ScriptValue& result);
+    void korvoShellExecute(const platform::ScriptValue& argument, platform::ScriptValue& result);
 
     // Files (ScriptFiles.cpp).
     void RegisterFileFunctions();
-    void korvoListDir(const ScriptValue& argument, ScriptValue& result);
-    void korvoReadFile(const ScriptValue& argument, ScriptValue& result);
-    void korvoReadFileLine(const ScriptValue& argument, ScriptValue& result);
-    void korvoWriteFile(const ScriptValue& argument, ScriptValue& result);
+    void korvoListDir(const platform::ScriptValue& argument, platform::ScriptValue& result);
+    void korvoReadFile(const platform::ScriptValue& argument, platform::ScriptValue& result);
+    void korvoReadFileLine(const platform::ScriptValue& argument, platform::ScriptValue& result);
+    void korvoWriteFile(const platform::ScriptValue& argument, platform::ScriptValue& result);
 };

@@ -6,6 +6,9 @@
 #include "framework/Connector.h"
 #include "platform/Application.h"
 
+using platform::ScriptStatus;
+using platform::ScriptValue;
+
 JavaScriptWindow::JavaScriptWindow() {
     Register(102, L"JavaScriptWindow", BindApiOperation(this, &JavaScriptWindow::korvoClearMenu));
     Register(103, L"JavaScriptWindow", BindApiOperation(this, &JavaScriptWindow::korvoAddMenuItem));

@@ -31,7 +31,8 @@ public:
     // Creates and shows the window; it becomes the main window when there is none.
     void Start() override;
 
-    ScriptValue korvoApiCall(int32_t number, const ScriptValue& argument) override;
+    platform::ScriptValue korvoApiCall(int32_t number,
+                                       const platform::ScriptValue& argument) override;
     void CloseRequest() override;
 
     ScriptMenu* Menu() const { return menu.get(); }
@@ -42,10 +43,10 @@ protected:
     void OnDestroy() override;
 
 private:
-    void korvoClearMenu(const ScriptValue& argument, ScriptValue& result);
-    void korvoAddMenuItem(const ScriptValue& argument, ScriptValue& result);
-    void korvoCheckMenuItem(const ScriptValue& argument, ScriptValue& result);
-    void korvoShowMenu(const ScriptValue& argument, ScriptValue& result);
+    void korvoClearMenu(const platform::ScriptValue& argument, platform::ScriptValue& result);
+    void korvoAddMenuItem(const platform::ScriptValue& argument, platform::ScriptValue& result);
+    void korvoCheckMenuItem(const platform::ScriptValue& argument, platform::ScriptValue& result);
+    void korvoShowMenu(const platform::ScriptValue& argument, platform::ScriptValue& result);
 
     // A project value for the minimum size, or fallback when absent or zero.
     int MinimumFromConnector(const wchar_t* name, int fallback);

@@ -1,5 +1,6 @@
 #include "ScriptArguments.h"
 
+using platform::ScriptValue;
 using Kind = ScriptValue::Kind;
 
 ScriptArguments::ScriptArguments(JavaScriptDispatch& dispatch, const ScriptValue& argument,

@@ -19,26 +19,27 @@
 class ScriptArguments {
 public:
     // functionName: the qualified name shown in the box ("JavaScriptWindow::korvoAddMenuItem").
-    ScriptArguments(JavaScriptDispatch& dispatch, const ScriptValue& argument, const wchar_t* functionName);
+    ScriptArguments(JavaScriptDispatch& dispatch, const platform::ScriptValue& argument,
+                    const wchar_t* functionName);
 
     bool Text(String& value);
     bool OptionalText(String& value, const wchar_t* defaultValue);
     bool Integer(int32_t& value);
     bool OptionalInteger(int32_t& value, int32_t defaultValue);
     bool OptionalBoolean(bool& value, bool defaultValue);
-    bool Value(ScriptValue& value);
+    bool Value(platform::ScriptValue& value);
 
     bool Failed() const { return failed; }
 
 private:
     // The next element, or null after reporting the parameter error.
-    const ScriptValue* Next();
+    const platform::ScriptValue* Next();
     bool Fail();
 
     JavaScriptDispatch& dispatch;
-    const ScriptValue& argument;
+    const platform::ScriptValue& argument;
     const wchar_t* functionName;
-    ScriptValue element;
+    platform::ScriptValue element;
     int32_t index = 0;
     bool failed = false;
 };

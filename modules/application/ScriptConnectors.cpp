@@ -16,6 +16,7 @@
 #include "framework/Connector.h"
 #include "platform/MessageBox.h"
 
+using platform::ScriptValue;
 using Kind = ScriptValue::Kind;
 
 namespace {

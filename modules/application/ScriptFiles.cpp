@@ -24,6 +24,8 @@
 #include "platform/FileReplacement.h"
 #include "platform/FileSearch.h"
 
+using platform::ScriptValue;
+
 namespace {
 
 enum ListFlags : int32_t {

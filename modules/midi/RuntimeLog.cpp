@@ -14,22 +14,22 @@
 #include <string>
 
 #include "platform/ProgramFile.h"
-#include "platform/Utf8.h"
+#include "framework/Utf8.h"
 #include "platform/VersionInfo.h"
 
 namespace {
 
 // The folder for Runtime.log with a trailing "/", or "" when there is none.
 std::string LogFolder() {
-    std::string program = platform::ToUtf8(platform::ProgramFile::Directory());
+    std::string program = EncodeUtf8(platform::ProgramFile::Directory());
     if (program.empty()) return "";
     if (access(program.c_str(), W_OK) == 0) return program;
     const char* cache = g_getenv("XDG_CACHE_HOME");
     std::string root =
         cache != nullptr && g_path_is_absolute(cache) ? cache : g_get_user_cache_dir();
     gchar* folder = g_build_filename(
-        root.c_str(), platform::ToUtf8(platform::VersionInfo::CompanyName()).c_str(),
-        platform::ToUtf8(platform::ProgramFile::ExeName()).c_str(), nullptr);
+        root.c_str(), EncodeUtf8(platform::VersionInfo::CompanyName()).c_str(),
+        EncodeUtf8(platform::ProgramFile::ExeName()).c_str(), nullptr);
     std::string made = folder;
     g_free(folder);
     if (g_mkdir_with_parents(made.c_str(), 0700) != 0) return "";

@@ -37,7 +37,9 @@
 #include <memory>
 #include <string>
 
-#include "platform/ScriptChannel.h"
+#include "framework/Utf8.h"
+#include "platform/bridge/OriginPolicy.h"
+#include "platform/bridge/ScriptChannel.h"
 
 using namespace platform;
 
@@ -58,6 +60,13 @@ struct Page {
 };
 
 // --- Values -----------------------------------------------------------------
+
+// Clears the exception that script left pending; true when there was one.
+bool TookException(JSCContext* context) {
+    if (!jsc_context_get_exception(context)) return false;
+    jsc_context_clear_exception(context);
+    return true;
+}
 
 void AppendCodePoint(std::wstring& out, uint32_t code) {
     bool surrogate = code >= 0xd800 && code <= 0xdfff;
@@ -85,7 +94,7 @@ bool FromJsonString(const char* json, size_t size, std::wstring& out) {
         while (run < end && json[run] != '\\') ++run;
         if (run > i) {
             std::wstring part;
-            if (!Utf8ToWide(json + i, run - i, part)) return false;
+            if (!DecodeUtf8({json + i, run - i}, BadUtf8::Reject, part)) return false;
             out += part;
             i = run;
             continue;
@@ -126,32 +135,22 @@ bool FromJsonString(const char* json, size_t size, std::wstring& out) {
 std::wstring JsText(JSCValue* value) {
     std::wstring out;
     if (jsc_value_is_string(value)) {
-        if (char* json = jsc_value_to_json(value, 0)) {
-            bool ok = FromJsonString(json, std::strlen(json), out);
-            g_free(json);
-            if (ok) return out;
-        }
+        g_autofree char* json = jsc_value_to_json(value, 0);
+        if (json && FromJsonString(json, std::strlen(json), out)) return out;
         jsc_context_clear_exception(jsc_value_get_context(value));
     }
-    GBytes* bytes = jsc_value_to_string_as_bytes(value);
+    g_autoptr(GBytes) bytes = jsc_value_to_string_as_bytes(value);
     if (!bytes) return out;
     gsize size = 0;
     auto* data = static_cast<const char*>(g_bytes_get_data(bytes, &size));
-    if (data && !Utf8ToWide(data, size, out)) {
-        gchar* valid = g_utf8_make_valid(data, static_cast<gssize>(size));
-        Utf8ToWide(valid, std::strlen(valid), out);
-        g_free(valid);
-    }
-    g_bytes_unref(bytes);
+    if (data) out = DecodeUtf8({data, size}, BadUtf8::Replace);
     return out;
 }
 
 JSCValue* NewJsText(JSCContext* context, const std::wstring& text) {
-    std::string utf8 = WideToUtf8(text);
-    GBytes* bytes = g_bytes_new(utf8.data(), utf8.size());
-    JSCValue* value = jsc_value_new_string_from_bytes(context, bytes);
-    g_bytes_unref(bytes);
-    return value;
+    std::string utf8 = EncodeUtf8(text);
+    g_autoptr(GBytes) bytes = g_bytes_new(utf8.data(), utf8.size());
+    return jsc_value_new_string_from_bytes(context, bytes);
 }
 
 ScriptValue NumberValue(double d) {
@@ -172,9 +171,8 @@ ScriptValue FromJs(JSCValue* value, int depth, size_t& budget) {
     object.kind = ScriptValue::Kind::Object;
     if (depth + 1 >= kMaxValueDepth || budget == 0) return object;
     JSCContext* context = jsc_value_get_context(value);
-    JSCValue* lengthValue = jsc_value_object_get_property(value, "length");
+    g_autoptr(JSCValue) lengthValue = jsc_value_object_get_property(value, "length");
     double length = jsc_value_is_number(lengthValue) ? jsc_value_to_double(lengthValue) : 0;
-    g_object_unref(lengthValue);
     jsc_context_clear_exception(context);
     if (!(length > 0)) return object;
     size_t count = length >= static_cast<double>(budget) ? budget : static_cast<size_t>(length);
@@ -186,16 +184,14 @@ ScriptValue FromJs(JSCValue* value, int depth, size_t& budget) {
             object.Append(ScriptValue(), false);
             continue;
         }
-        JSCValue* element = jsc_value_object_get_property(value, name.c_str());
-        if (jsc_context_get_exception(context)) {
+        g_autoptr(JSCValue) element = jsc_value_object_get_property(value, name.c_str());
+        if (TookException(context)) {
             // A getter that throws leaves the element unreadable, which native
             // code tells from a hole.
-            jsc_context_clear_exception(context);
             object.AppendFailed();
         } else {
             object.Append(FromJs(element, depth + 1, budget));
         }
-        g_object_unref(element);
     }
     return object;
 }
@@ -219,13 +215,12 @@ JSCValue* ToJs(JSCContext* context, const ScriptValue& value) {
         for (size_t i = 0; i < value.elements.size(); ++i) {
             const ScriptValue* element = value.Element(i);
             if (!element) continue;  // a hole stays a hole
-            JSCValue* item = ToJs(context, *element);
+            g_autoptr(JSCValue) item = ToJs(context, *element);
             jsc_value_object_set_property_at_index(array, static_cast<unsigned>(i), item);
-            g_object_unref(item);
         }
-        JSCValue* length = jsc_value_new_number(context, static_cast<double>(value.elements.size()));
+        g_autoptr(JSCValue) length =
+            jsc_value_new_number(context, static_cast<double>(value.elements.size()));
         jsc_value_object_set_property(array, "length", length);
-        g_object_unref(length);
         return array;
     }
     }
@@ -379,10 +374,9 @@ JSCValue* Open(GPtrArray*, gpointer) { return jsc_value_new_null(jsc_context_get
 
 void DefineFunction(JSCContext* context, JSCValue* object, const char* name, GCallback callback,
                     Page* page, JSCValuePropertyFlags flags) {
-    JSCValue* function = jsc_value_new_function_variadic(context, name, callback, page, nullptr,
-                                                         JSC_TYPE_VALUE);
+    g_autoptr(JSCValue) function = jsc_value_new_function_variadic(context, name, callback, page,
+                                                                   nullptr, JSC_TYPE_VALUE);
     jsc_value_object_define_property_data(object, name, flags, function);
-    g_object_unref(function);
 }
 
 // Whether the user-interface process counts address as inside the page's
@@ -391,7 +385,7 @@ bool AddressAllowed(Page* page, const char* uri) {
     if (!page->channel || !page->channel->IsOpen()) return false;
     ScriptFrame request, reply;
     request.kind = FrameKind::DocumentQuery;
-    if (uri && !Utf8ToWide(uri, std::strlen(uri), request.name)) return false;
+    if (uri && !DecodeUtf8(uri, BadUtf8::Reject, request.name)) return false;
     if (page->channel->Request(request, reply, -1) != ScriptChannel::Result::Ok) return false;
     return !reply.values.empty() && reply.values[0].kind == ScriptValue::Kind::Bool &&
            reply.values[0].boolValue;
@@ -399,12 +393,6 @@ bool AddressAllowed(Page* page, const char* uri) {
 
 bool DocumentAllowed(Page* page, WebKitFrame* frame) {
     return AddressAllowed(page, webkit_frame_get_uri(frame));
-}
-
-bool IsLocalScheme(const char* uri) {
-    for (const char* scheme : {"about:", "data:", "blob:"})
-        if (g_ascii_strncasecmp(uri, scheme, std::strlen(scheme)) == 0) return true;
-    return false;
 }
 
 // Refuses (returns TRUE) every load that leaves the page's area, redirects
@@ -425,8 +413,8 @@ void OnWindowObjectCleared(WebKitScriptWorld* world, WebKitWebPage* webPage, Web
     auto* page = static_cast<Page*>(g_object_get_data(G_OBJECT(webPage), "korvo-page"));
     (void)data;
     if (!page) return;
-    JSCContext* context = webkit_frame_get_js_context_for_script_world(frame, world);
-    JSCValue* window = jsc_context_get_global_object(context);
+    g_autoptr(JSCContext) context = webkit_frame_get_js_context_for_script_world(frame, world);
+    g_autoptr(JSCValue) window = jsc_context_get_global_object(context);
     auto writable = static_cast<JSCValuePropertyFlags>(JSC_VALUE_PROPERTY_CONFIGURABLE |
                                                        JSC_VALUE_PROPERTY_WRITABLE);
     DefineFunction(context, window, "alert", G_CALLBACK(Alert), page, writable);
@@ -435,7 +423,7 @@ void OnWindowObjectCleared(WebKitScriptWorld* world, WebKitWebPage* webPage, Web
     DefineFunction(context, window, "open", G_CALLBACK(Open), page, writable);
 
     if (DocumentAllowed(page, frame)) {
-        JSCValue* external = jsc_value_new_object(context, nullptr, nullptr);
+        g_autoptr(JSCValue) external = jsc_value_new_object(context, nullptr, nullptr);
         auto fixed = static_cast<JSCValuePropertyFlags>(0);
         DefineFunction(context, external, "korvoApiCall", G_CALLBACK(ApiCall), page, fixed);
         DefineFunction(context, external, "Test", G_CALLBACK(TestCall), page, fixed);
@@ -447,10 +435,7 @@ void OnWindowObjectCleared(WebKitScriptWorld* world, WebKitWebPage* webPage, Web
                                                   page, nullptr);
         jsc_value_object_define_property_data(window, "external", JSC_VALUE_PROPERTY_CONFIGURABLE,
                                               external);
-        g_object_unref(external);
     }
-    g_object_unref(window);
-    g_object_unref(context);
 }
 
 // --- Requests from the user-interface process --------------------------------
@@ -459,12 +444,11 @@ void OnWindowObjectCleared(WebKitScriptWorld* world, WebKitWebPage* webPage, Web
 // status of the failed lookup.
 ScriptStatus FindFunction(JSCContext* context, JSCValue* window, const std::wstring& name,
                           JSCValue** function) {
-    std::string utf8 = WideToUtf8(name);
+    std::string utf8 = EncodeUtf8(name);
     if (name.empty() || !jsc_value_object_has_property(window, utf8.c_str()))
         return DISP_E_UNKNOWNNAME;
     *function = jsc_value_object_get_property(window, utf8.c_str());
-    if (jsc_context_get_exception(context)) {
-        jsc_context_clear_exception(context);
+    if (TookException(context)) {
         return DISP_E_EXCEPTION;
     }
     if (!jsc_value_is_function(*function)) return DISP_E_MEMBERNOTFOUND;
@@ -472,20 +456,19 @@ ScriptStatus FindFunction(JSCContext* context, JSCValue* window, const std::wstr
 }
 
 void Call(JSCContext* context, JSCValue* function, std::vector<JSCValue*>& args, ScriptFrame& reply) {
-    JSCValue* result = jsc_value_function_callv(function, static_cast<guint>(args.size()), args.data());
-    if (jsc_context_get_exception(context)) {
-        jsc_context_clear_exception(context);
+    g_autoptr(JSCValue) result =
+        jsc_value_function_callv(function, static_cast<guint>(args.size()), args.data());
+    if (TookException(context)) {
         reply.number = DISP_E_EXCEPTION;
     } else {
         reply.number = S_OK;
         reply.values[0] = FromJs(result);
     }
-    if (result) g_object_unref(result);
 }
 
 void CallFunction(JSCContext* context, JSCValue* window, const ScriptFrame& request,
                   ScriptFrame& reply) {
-    JSCValue* function = nullptr;
+    g_autoptr(JSCValue) function = nullptr;
     reply.number = FindFunction(context, window, request.name, &function);
     if (reply.number == S_OK) {
         std::vector<JSCValue*> args;
@@ -493,7 +476,6 @@ void CallFunction(JSCContext* context, JSCValue* window, const ScriptFrame& requ
         Call(context, function, args, reply);
         for (auto* arg : args) g_object_unref(arg);
     }
-    if (function) g_object_unref(function);
 }
 
 void CallFunctionWithArray(JSCContext* context, JSCValue* window, const ScriptFrame& request,
@@ -503,10 +485,9 @@ void CallFunctionWithArray(JSCContext* context, JSCValue* window, const ScriptFr
         reply.number = DISP_E_UNKNOWNNAME;
         return;
     }
-    JSCValue* constructor = jsc_value_object_get_property(window, "Array");
-    JSCValue* array = nullptr;
-    if (jsc_context_get_exception(context)) {
-        jsc_context_clear_exception(context);
+    g_autoptr(JSCValue) constructor = jsc_value_object_get_property(window, "Array");
+    g_autoptr(JSCValue) array = nullptr;
+    if (TookException(context)) {
         reply.number = DISP_E_EXCEPTION;
     } else if (!jsc_value_is_object(constructor)) {
         reply.number = DISP_E_TYPEMISMATCH;
@@ -514,8 +495,7 @@ void CallFunctionWithArray(JSCContext* context, JSCValue* window, const ScriptFr
         reply.number = E_NOINTERFACE;
     } else {
         array = jsc_value_constructor_callv(constructor, 0, nullptr);
-        if (jsc_context_get_exception(context)) {
-            jsc_context_clear_exception(context);
+        if (TookException(context)) {
             reply.number = DISP_E_EXCEPTION;
         } else if (!array || !jsc_value_is_object(array)) {
             reply.number = DISP_E_TYPEMISMATCH;
@@ -525,55 +505,41 @@ void CallFunctionWithArray(JSCContext* context, JSCValue* window, const ScriptFr
     }
     if (reply.number == S_OK) {
         for (size_t i = 0; i < request.values.size(); ++i) {
-            JSCValue* item = ToJs(context, request.values[i]);
+            g_autoptr(JSCValue) item = ToJs(context, request.values[i]);
             jsc_value_object_set_property(array, std::to_string(i).c_str(), item);
-            g_object_unref(item);
-            if (jsc_context_get_exception(context)) {
-                // The array keeps what was stored so far.
-                jsc_context_clear_exception(context);
-                break;
-            }
+            if (TookException(context)) break;  // the array keeps what was stored so far
         }
-        JSCValue* function = nullptr;
+        g_autoptr(JSCValue) function = nullptr;
         reply.number = FindFunction(context, window, request.name, &function);
         if (reply.number == S_OK) {
             std::vector<JSCValue*> args{array};
             Call(context, function, args, reply);
         }
-        if (function) g_object_unref(function);
     }
-    if (array) g_object_unref(array);
-    g_object_unref(constructor);
 }
 
 void ReplaceOuterHtml(JSCContext* context, JSCValue* window, const ScriptFrame& request,
                       ScriptFrame& reply) {
-    JSCValue* document = jsc_value_object_get_property(window, "document");
-    JSCValue* id = NewJsText(context, request.name);
-    JSCValue* element = nullptr;
+    g_autoptr(JSCValue) document = jsc_value_object_get_property(window, "document");
+    g_autoptr(JSCValue) id = NewJsText(context, request.name);
+    g_autoptr(JSCValue) element = nullptr;
     if (jsc_value_is_object(document)) {
         JSCValue* args[] = {id};
         element = jsc_value_object_invoke_methodv(document, "getElementById", 1, args);
     }
-    if (jsc_context_get_exception(context)) {
-        jsc_context_clear_exception(context);
+    if (TookException(context)) {
         reply.number = DISP_E_EXCEPTION;
     } else if (!element || !jsc_value_is_object(element)) {
         reply.number = S_FALSE;
     } else {
-        JSCValue* html = NewJsText(context, request.text);
+        g_autoptr(JSCValue) html = NewJsText(context, request.text);
         jsc_value_object_set_property(element, "outerHTML", html);
-        g_object_unref(html);
-        if (jsc_context_get_exception(context)) {
-            jsc_context_clear_exception(context);
+        if (TookException(context)) {
             reply.number = DISP_E_EXCEPTION;
         } else {
             reply.number = S_OK;
         }
     }
-    if (element) g_object_unref(element);
-    g_object_unref(id);
-    g_object_unref(document);
 }
 
 void Serve(Page* page, const ScriptFrame& request, ScriptFrame& reply) {
@@ -585,10 +551,10 @@ void Serve(Page* page, const ScriptFrame& request, ScriptFrame& reply) {
     WebKitFrame* frame = webkit_web_page_get_main_frame(page->page);
     G_GNUC_END_IGNORE_DEPRECATIONS
     if (!frame) return;
-    JSCContext* context =
+    g_autoptr(JSCContext) context =
         webkit_frame_get_js_context_for_script_world(frame, webkit_script_world_get_default());
     if (!context) return;
-    JSCValue* window = jsc_context_get_global_object(context);
+    g_autoptr(JSCValue) window = jsc_context_get_global_object(context);
     // A call from native code starts with a clean slate even if some script
     // left an exception behind.
     jsc_context_clear_exception(context);
@@ -601,8 +567,6 @@ void Serve(Page* page, const ScriptFrame& request, ScriptFrame& reply) {
                   static_cast<unsigned>(request.kind));
         break;
     }
-    g_object_unref(window);
-    g_object_unref(context);
 }
 
 std::shared_ptr<ScriptChannel> Connect(uint64_t pageId) {

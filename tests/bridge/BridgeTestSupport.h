@@ -9,22 +9,11 @@
 #include <ostream>
 #include <string>
 
-#include "platform/ScriptValue.h"
+#include "framework/Utf8.h"
+#include "platform/bridge/ScriptValue.h"
 #include "support/MainLoopWait.h"
 
 namespace bridge_test {
-
-inline std::string Narrow(const std::wstring& text) {
-    gchar* utf8 = g_ucs4_to_utf8(reinterpret_cast<const gunichar*>(text.data()),
-                                 static_cast<glong>(text.size()), nullptr, nullptr, nullptr);
-    std::string out = utf8 ? utf8 : "?";
-    g_free(utf8);
-    return out;
-}
-
-inline std::wstring Widen(const std::string& ascii) {
-    return std::wstring(ascii.begin(), ascii.end());
-}
 
 inline void WriteFile(const std::string& path, const std::string& text) {
     std::ofstream out(path, std::ios::binary);
@@ -64,7 +53,7 @@ inline void PrintTo(const ScriptValue& value, std::ostream* out) {
             *out << "double " << value.doubleValue;
             break;
         case Kind::Text:
-            *out << "text \"" << bridge_test::Narrow(value.text) << "\"";
+            *out << "text \"" << EncodeUtf8(value.text) << "\"";
             break;
         case Kind::Object:
             *out << "[";

@@ -12,7 +12,7 @@
 #include <chrono>
 #include <thread>
 
-#include "platform/ScriptChannel.h"
+#include "platform/bridge/ScriptChannel.h"
 
 using namespace platform;
 

@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "platform/ScriptFrame.h"
+#include "platform/bridge/ScriptFrame.h"
 
 using namespace platform;
 using Kind = ScriptValue::Kind;
@@ -195,17 +195,6 @@ TEST(ScriptFrameTest, NestingAndSizeAreBounded) {
     std::string bytes = "keep";
     EXPECT_FALSE(EncodeFrame(big, bytes));
     EXPECT_EQ(bytes, "keep");
-}
-
-TEST(ScriptFrameTest, TextConversionAtTheEdge) {
-    std::wstring wide;
-    EXPECT_TRUE(Utf8ToWide("a\xc3\xa4\xe2\x82\xac\xf0\x9f\x98\x80", 10, wide));
-    EXPECT_EQ(wide, L"aä€😀");
-    for (const char* bad : {"\xc0\x80", "\xe0\x80\x80", "\xf4\x90\x80\x80", "\x80", "\xc3"})
-        EXPECT_FALSE(Utf8ToWide(bad, std::strlen(bad), wide)) << bad;
-    // Code points UTF-8 cannot carry become U+FFFD instead of corrupt bytes.
-    EXPECT_EQ(WideToUtf8(std::wstring(1, wchar_t(0xd800)) + L"x" + std::wstring(1, wchar_t(0x110000))),
-              "\xef\xbf\xbdx\xef\xbf\xbd");
 }
 
 }  // namespace

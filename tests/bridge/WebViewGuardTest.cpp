@@ -22,8 +22,8 @@
 #include <vector>
 
 #include "BridgeTestSupport.h"
-#include "platform/BridgeFolder.h"
-#include "platform/ScriptFrame.h"
+#include "platform/bridge/BridgeFolder.h"
+#include "platform/bridge/ScriptFrame.h"
 #include "platform/Shell.h"
 #include "platform/WebSandbox.h"
 #include "platform/WebView.h"
@@ -235,7 +235,7 @@ class WebViewGuardTest : public ::testing::Test {
     }
     static ScriptValue Call(const std::wstring& name, std::vector<ScriptValue> args = {}) {
         ScriptValue result;
-        EXPECT_EQ(view->CallFunction(name, args, &result), S_OK) << "calling " << Narrow(name);
+        EXPECT_EQ(view->CallFunction(name, args, &result), S_OK) << "calling " << EncodeUtf8(name);
         return result;
     }
     static std::wstring Messages() { return Call(L"messageList").text; }
@@ -262,11 +262,11 @@ TEST_F(WebViewGuardTest, NothingFromTheNetworkOrOutsideTheFolderLoads) {
     int before = server->Requests();
     Load("loads.html");
     ASSERT_TRUE(PumpUntil([] { return Messages().find(L"local:object") != std::wstring::npos; }));
-    Call(L"tryFetch", {ScriptValue::Text(Widen(server->Base() + "/fetched"))});
+    Call(L"tryFetch", {ScriptValue::Text(DecodeLatin1(server->Base() + "/fetched"))});
     ASSERT_TRUE(PumpUntil([] { return Call(L"fetchResult").text != L"pending"; }));
     std::string socketAddress = server->Base();
     socketAddress.replace(0, 4, "ws");
-    Call(L"tryWebSocket", {ScriptValue::Text(Widen(socketAddress + "/socket"))});
+    Call(L"tryWebSocket", {ScriptValue::Text(DecodeLatin1(socketAddress + "/socket"))});
     Settle();
     EXPECT_EQ(Call(L"fetchResult"), ScriptValue::Text(L"refused"));
     EXPECT_EQ(server->Requests(), before) << "a request reached the network";
@@ -294,7 +294,7 @@ TEST_F(WebViewGuardTest, NavigationsStayInTheFolder) {
         SCOPED_TRACE(c.what);
         // By the page's own script...
         Load("first.html");
-        Call(L"go", {ScriptValue::Text(Widen(c.target))});
+        Call(L"go", {ScriptValue::Text(DecodeLatin1(c.target))});
         if (c.allowed)
             EXPECT_TRUE(PumpUntil([&] { return finishedUri == c.target; }));
         else
@@ -304,7 +304,7 @@ TEST_F(WebViewGuardTest, NavigationsStayInTheFolder) {
         Load("loads.html");
         ASSERT_TRUE(
             PumpUntil([] { return Messages().find(L"local:object") != std::wstring::npos; }));
-        Call(L"tellFrames", {ScriptValue::Text(Widen(c.target))});
+        Call(L"tellFrames", {ScriptValue::Text(DecodeLatin1(c.target))});
         if (c.allowed)
             EXPECT_TRUE(PumpUntil([&] { return finishedUri == c.target; }));
         else
@@ -319,7 +319,7 @@ TEST_F(WebViewGuardTest, NavigationsStayInTheFolder) {
 TEST_F(WebViewGuardTest, AMissingPageInTheFolderIsTriedAndFails) {
     // Not refused as outside: the load is made and fails as any missing file.
     Load("first.html");
-    Call(L"go", {ScriptValue::Text(Widen(Uri("missing.html")))});
+    Call(L"go", {ScriptValue::Text(DecodeLatin1(Uri("missing.html")))});
     Settle();
     EXPECT_EQ(view->Uri(), Uri("missing.html"));
 }
@@ -327,7 +327,7 @@ TEST_F(WebViewGuardTest, AMissingPageInTheFolderIsTriedAndFails) {
 TEST_F(WebViewGuardTest, AFrameOutsideTheFolderDoesNotLoad) {
     Load("first.html");
     for (const char* src : {"link.html", "../outside.html"})
-        Call(L"addFrame", {ScriptValue::Text(Widen(src))});
+        Call(L"addFrame", {ScriptValue::Text(DecodeLatin1(src))});
     Call(L"addFrame", {ScriptValue::Text(L"sub/frame.html")});  // loads last, as the marker
     ASSERT_TRUE(PumpUntil([] { return Messages().find(L"local:object") != std::wstring::npos; }));
     Settle();
@@ -343,7 +343,7 @@ TEST_F(WebViewGuardTest, AClickedWebLinkOpensInTheBrowserAndThePageStays) {
     Load("link-page.html");
     int before = server->Requests();
     // Script that sends the window to the web opens nothing.
-    Call(L"go", {ScriptValue::Text(Widen(server->Base() + "/scripted"))});
+    Call(L"go", {ScriptValue::Text(DecodeLatin1(server->Base() + "/scripted"))});
     Settle();
     EXPECT_TRUE(opened.empty());
 
@@ -373,7 +373,7 @@ TEST_F(WebViewGuardTest, AClickedWebLinkOpensInTheBrowserAndThePageStays) {
     }
     ASSERT_TRUE(PumpUntil([&] { return !opened.empty(); }, 5000)) << "the click opened nothing";
     Settle();
-    EXPECT_EQ(opened, std::vector<std::wstring>{Widen(server->Base() + "/clicked")});
+    EXPECT_EQ(opened, std::vector<std::wstring>{DecodeLatin1(server->Base() + "/clicked")});
     EXPECT_EQ(view->Uri(), Uri("link-page.html"));
     EXPECT_EQ(server->Requests(), before);
     ExpectBridge(L"links");
@@ -389,8 +389,8 @@ TEST_F(WebViewGuardTest, BackAndForwardKeepTheBridge) {
         return PumpUntil([&] { return shown() > 0 && finishedUri == Uri(name); });
     };
     ASSERT_TRUE(showAndWait([] { view->Navigate(Uri("first.html")); }, "first.html"));
-    ASSERT_TRUE(showAndWait([] { Call(L"go", {ScriptValue::Text(Widen(Uri("second.html")))}); },
-                            "second.html"));
+    ASSERT_TRUE(showAndWait(
+        [] { Call(L"go", {ScriptValue::Text(DecodeLatin1(Uri("second.html")))}); }, "second.html"));
     ExpectBridge(L"second");
     auto* web = WEBKIT_WEB_VIEW(view->View());
     ASSERT_TRUE(showAndWait([&] { webkit_web_view_go_back(web); }, "first.html"));

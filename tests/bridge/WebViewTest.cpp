@@ -183,7 +183,7 @@ protected:
     static ScriptValue Call(const std::wstring& name, std::vector<ScriptValue> args = {}) {
         ScriptValue result;
         ScriptStatus status = view->CallFunction(name, args, &result);
-        EXPECT_EQ(status, S_OK) << "calling " << Narrow(name);
+        EXPECT_EQ(status, S_OK) << "calling " << EncodeUtf8(name);
         return result;
     }
 
@@ -219,7 +219,8 @@ TEST_F(WebViewTest, StatusOfCallsThatCannotRun) {
     };
     for (const auto& c : cases) {
         ScriptValue result = ScriptValue::Int32(99);
-        EXPECT_EQ(view->CallFunction(c.name, {}, &result), c.status) << "function " << Narrow(c.name);
+        EXPECT_EQ(view->CallFunction(c.name, {}, &result), c.status)
+            << "function " << EncodeUtf8(c.name);
     }
     // The page is unharmed by the failures.
     EXPECT_EQ(Call(L"add", {ScriptValue::Int32(1), ScriptValue::Int32(2)}), ScriptValue::Int32(3));
@@ -249,7 +250,8 @@ TEST_F(WebViewTest, ValuesTravelToScriptAndBack) {
          L"[string:x,[null]]"},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(Call(L"describe", {c.value}), ScriptValue::Text(c.described)) << Narrow(c.described);
+        EXPECT_EQ(Call(L"describe", {c.value}), ScriptValue::Text(c.described))
+            << EncodeUtf8(c.described);
     }
     // And back: echo returns each value as it came, except that a double
     // holding an integral 32-bit value becomes an Int32 (one number type in script).
@@ -321,7 +323,7 @@ TEST_F(WebViewTest, LoneSurrogatesBecomeReplacementCharactersAndTheRestIsKept) {
 TEST_F(WebViewTest, ACallTooLargeForTheBridgeSaysSo) {
     ScriptValue result = Call(L"tooLarge");
     EXPECT_EQ(result.text.rfind(L"RangeError: The call is too large for the script bridge", 0), 0u)
-        << Narrow(result.text);
+        << EncodeUtf8(result.text);
     // The bridge is still there.
     EXPECT_EQ(Call(L"add", {ScriptValue::Int32(2), ScriptValue::Int32(3)}), ScriptValue::Int32(5));
 }

@@ -7,6 +7,7 @@
 #include "platform/WebView.h"
 #include "window/ScriptPageTest.h"
 
+using platform::ScriptValue;
 using platform::MB_ICONERROR;
 
 namespace {

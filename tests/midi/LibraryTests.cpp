@@ -18,7 +18,7 @@
 
 #include "framework/PlugIn.h"
 #include "platform/ProgramFile.h"
-#include "platform/Utf8.h"
+#include "framework/Utf8.h"
 #include "platform/VersionInfo.h"
 
 namespace {
@@ -91,7 +91,7 @@ TEST(Library, LoadingMakesSureRuntimeLogExistsInTheProgramFolder) {
         {"missing", nullptr, ""},
         {"present", "kept line\n", "kept line\n"},
     };
-    const fs::path log = fs::path(platform::ToUtf8(platform::ProgramFile::Directory())) / "Runtime.log";
+    const fs::path log = fs::path(EncodeUtf8(platform::ProgramFile::Directory())) / "Runtime.log";
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         fs::path dir = TempDirectory();
@@ -113,9 +113,9 @@ TEST(Library, LoadingMakesSureRuntimeLogExistsInTheProgramFolder) {
 // registry index. The folder is made read-only by a read-only bind mount in a
 // mount namespace of the child's own (permissions do not stop root).
 TEST(Library, ReadOnlyProgramFolderPutsRuntimeLogInTheCache) {
-    const std::string program = platform::ToUtf8(platform::ProgramFile::Directory());
-    const fs::path expected = "cache/" + platform::ToUtf8(platform::VersionInfo::CompanyName()) + "/" +
-                              platform::ToUtf8(platform::ProgramFile::ExeName()) + "/Runtime.log";
+    const std::string program = EncodeUtf8(platform::ProgramFile::Directory());
+    const fs::path expected = "cache/" + EncodeUtf8(platform::VersionInfo::CompanyName()) + "/" +
+                              EncodeUtf8(platform::ProgramFile::ExeName()) + "/Runtime.log";
     fs::path dir = TempDirectory();
     fs::create_directory(dir / "start");
     int status = InChild([&] {

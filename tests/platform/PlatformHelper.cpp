@@ -14,14 +14,14 @@
 
 #include "platform/Shell.h"
 #include "platform/SingleInstance.h"
-#include "platform/Utf8.h"
+#include "framework/Utf8.h"
 
 using namespace platform;
 
 namespace {
 
 int RunInstance(const char* name) {
-    if (SingleInstance::Acquire(FromUtf8(name)) == InstanceResult::Second) {
+    if (SingleInstance::Acquire(DecodeUtf8(name, BadUtf8::Latin1)) == InstanceResult::Second) {
         std::printf("Second\n%s\n", SingleInstance::NotifyFirstInstance() ? "notified" : "unreachable");
         return 0;
     }
@@ -48,7 +48,7 @@ int RunInstance(const char* name) {
 int main(int argc, char** argv) {
     if (argc == 3 && std::strcmp(argv[1], "instance") == 0) return RunInstance(argv[2]);
     if (argc == 3 && std::strcmp(argv[1], "shell") == 0) {
-        std::printf("%d\n", ShellOpen(FromUtf8(argv[2]), 5));
+        std::printf("%d\n", ShellOpen(DecodeUtf8(argv[2], BadUtf8::Latin1), 5));
         return 0;
     }
     std::fprintf(stderr, "usage: PlatformHelper instance <name> | shell <file>\n");

@@ -11,7 +11,7 @@
 
 #include "platform/ProgramFile.h"
 #include "platform/Settings.h"
-#include "platform/Utf8.h"
+#include "framework/Utf8.h"
 #include "support/TemporaryFolder.h"
 
 using platform::Settings;
@@ -76,7 +76,7 @@ TEST_F(SettingsTest, ValuesComeBackThroughTheFile) {
     reader.Open(L"Company", L"Yonderpad");
     for (const Case& c : cases) {
         EXPECT_EQ(reader.GetText(c.section, c.entry, L"missing"), c.text)
-            << platform::ToUtf8(c.section) << " / " << platform::ToUtf8(c.entry);
+            << EncodeUtf8(c.section) << " / " << EncodeUtf8(c.entry);
     }
     EXPECT_EQ(reader.GetInt(L"Numbers", L"min", 0), INT_MIN);
     EXPECT_EQ(reader.GetInt(L"Numbers", L"max", 0), INT_MAX);
@@ -139,7 +139,7 @@ TEST_F(SettingsTest, IntegersOnlyFromWholeNumbers) {
     };
     for (const Case& c : cases) {
         settings.WriteText(L"S", L"n", c.stored);
-        EXPECT_EQ(settings.GetInt(L"S", L"n", 99), c.expected) << platform::ToUtf8(c.stored);
+        EXPECT_EQ(settings.GetInt(L"S", L"n", 99), c.expected) << EncodeUtf8(c.stored);
     }
     settings.WriteInt(L"S", L"n", 31);
     EXPECT_EQ(settings.GetText(L"S", L"n", L""), L"31");
@@ -222,8 +222,8 @@ TEST(ProgramFileTest, NamesFromTheFileName) {
         {L"/x/Pad", L"Pad", L"pad"},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(platform::ProgramFile::ExeNameOf(c.file), c.exeName) << platform::ToUtf8(c.file);
-        EXPECT_EQ(platform::ProgramFile::InstanceNameOf(c.file), c.instanceName) << platform::ToUtf8(c.file);
+        EXPECT_EQ(platform::ProgramFile::ExeNameOf(c.file), c.exeName) << EncodeUtf8(c.file);
+        EXPECT_EQ(platform::ProgramFile::InstanceNameOf(c.file), c.instanceName) << EncodeUtf8(c.file);
     }
     EXPECT_EQ(platform::ProgramFile::InstanceNameOf(std::wstring(300, L'A') + L".exe"),
               std::wstring(255, L'a'));

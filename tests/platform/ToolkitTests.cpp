@@ -17,7 +17,7 @@
 #include "platform/Application.h"
 #include "platform/MessageBox.h"
 #include "platform/SingleInstance.h"
-#include "platform/Utf8.h"
+#include "framework/Utf8.h"
 #include "support/TemporaryFolder.h"
 
 using namespace platform;
@@ -279,7 +279,7 @@ TEST_F(ToolkitTest, LongTextsAreShortenedToWhatABoxCanShow) {
         EXPECT_EQ(ShowAndAnswer(nullptr, MB_OK | MB_ICONINFORMATION, {IDOK}, seen, c.text), IDOK);
         auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
         std::cout << "[ figure ] " << c.what << ": box shown and answered in " << ms.count() << " ms\n";
-        std::string expected = ToUtf8(c.shown ? c.text.substr(0, c.shown) + L"\u2026" : c.text);
+        std::string expected = EncodeUtf8(c.shown ? c.text.substr(0, c.shown) + L"\u2026" : c.text);
         EXPECT_EQ(seen.text, expected);
     }
 }

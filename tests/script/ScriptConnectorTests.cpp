@@ -10,6 +10,7 @@
 #include "platform/WebView.h"
 #include "window/ScriptPageTest.h"
 
+using platform::ScriptValue;
 using platform::MB_ICONERROR;
 using platform::MB_OK;
 

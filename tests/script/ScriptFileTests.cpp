@@ -14,6 +14,8 @@
 #include "script/ScriptRows.h"
 #include "window/ScriptPageTest.h"
 
+using platform::ScriptValue;
+
 namespace {
 
 const char* const ListScript = R"js(

@@ -54,9 +54,10 @@ protected:
 // Calls probe(number, source) in the module's page; the described result.
 template <typename Module>
 std::wstring Probe(Module& module, int32_t number, const std::string& source) {
-    ScriptValue result;
-    std::vector<ScriptValue> arguments{ScriptValue::Int32(number),
-                                       ScriptValue::Text(String::FromUtf8(source).Text())};
+    platform::ScriptValue result;
+    std::vector<platform::ScriptValue> arguments{
+        platform::ScriptValue::Int32(number),
+        platform::ScriptValue::Text(String::FromUtf8(source).Text())};
     platform::ScriptStatus status = module.CallScript(L"probe", arguments, &result);
     if (status != platform::S_OK) return L"status " + std::to_wstring(status);
     return result.text;

@@ -13,6 +13,7 @@
 #include "platform/Application.h"
 #include "platform/WebView.h"
 
+using platform::ScriptValue;
 using platform::Application;
 using platform::MB_ICONERROR;
 

@@ -14,6 +14,8 @@
 #include <thread>
 #include <vector>
 
+#include "framework/Utf8.h"
+
 namespace midi {
 
 namespace {
@@ -30,14 +32,6 @@ void QuietError(RtMidiError::Type type, const std::string& text, void* failed) {
         g_message("ALSA MIDI: %s", text.c_str());
     else
         g_warning("ALSA MIDI: %s", text.c_str());
-}
-
-std::wstring Widen(const std::string& text) {
-    gunichar* wide = g_utf8_to_ucs4(text.c_str(), -1, nullptr, nullptr, nullptr);
-    if (!wide) return std::wstring(text.begin(), text.end());
-    std::wstring result(reinterpret_cast<wchar_t*>(wide));
-    g_free(wide);
-    return result;
 }
 
 bool IsOwn(const std::string& name) {
@@ -148,7 +142,7 @@ unsigned AlsaServices::InGetDevCaps(unsigned id, std::wstring* name) {
     try {
         auto ports = State::Ports(*state->inEnum);
         if (id >= ports.size()) return MMSYSERR_BADDEVICEID;
-        if (name) *name = Widen(ports[id].second);
+        if (name) *name = DecodeUtf8(ports[id].second, BadUtf8::Latin1Text);
         return MMSYSERR_NOERROR;
     } catch (const RtMidiError&) {
         return MMSYSERR_BADDEVICEID;
@@ -160,7 +154,7 @@ unsigned AlsaServices::OutGetDevCaps(unsigned id, std::wstring* name) {
     try {
         auto ports = State::Ports(*state->outEnum);
         if (id >= ports.size()) return MMSYSERR_BADDEVICEID;
-        if (name) *name = Widen(ports[id].second);
+        if (name) *name = DecodeUtf8(ports[id].second, BadUtf8::Latin1Text);
         return MMSYSERR_NOERROR;
     } catch (const RtMidiError&) {
         return MMSYSERR_BADDEVICEID;

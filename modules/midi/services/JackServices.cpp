@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "framework/Utf8.h"
 #include "SysexAssembler.h"
 
 namespace midi {
@@ -45,14 +46,6 @@ struct DoneRecord {
 };
 
 void Quiet(const char* text) { g_debug("JACK: %s", text); }
-
-std::wstring Widen(const std::string& text) {
-    gunichar* wide = g_utf8_to_ucs4(text.c_str(), -1, nullptr, nullptr, nullptr);
-    if (!wide) return std::wstring(text.begin(), text.end());
-    std::wstring result(reinterpret_cast<wchar_t*>(wide));
-    g_free(wide);
-    return result;
-}
 
 }  // namespace
 
@@ -459,7 +452,7 @@ unsigned JackServices::InGetDevCaps(unsigned id, std::wstring* name) {
     std::lock_guard<std::mutex> guard(state->enumLock);
     state->Refresh();
     if (id >= state->inNames.size()) return MMSYSERR_BADDEVICEID;
-    if (name) *name = Widen(state->inNames[id]);
+    if (name) *name = DecodeUtf8(state->inNames[id], BadUtf8::Latin1Text);
     return MMSYSERR_NOERROR;
 }
 
@@ -467,7 +460,7 @@ unsigned JackServices::OutGetDevCaps(unsigned id, std::wstring* name) {
     std::lock_guard<std::mutex> guard(state->enumLock);
     state->Refresh();
     if (id >= state->outNames.size()) return MMSYSERR_BADDEVICEID;
-    if (name) *name = Widen(state->outNames[id]);
+    if (name) *name = DecodeUtf8(state->outNames[id], BadUtf8::Latin1Text);
     return MMSYSERR_NOERROR;
 }
 

@@ -12,19 +12,14 @@
 #include <utility>
 
 #include "UnitSimulator.h"
+#include "framework/Utf8.h"
 
 namespace midi {
-
-namespace {
-
-std::wstring Widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
-
-}  // namespace
 
 SimLayout SimLayoutForUnits(const std::vector<SimUnit>& units) {
     SimLayout layout;
     for (size_t i = 0; i < units.size(); ++i) {
-        std::wstring name = Widen(UnitPortName({units[i].type, units[i].id}));
+        std::wstring name = DecodeLatin1(UnitPortName({units[i].type, units[i].id}));
         layout.inputs.push_back(name);
         layout.outputs.push_back(name);
         SimUnit unit = units[i];

@@ -77,9 +77,4 @@ bool EncodeFrame(const ScriptFrame& frame, std::string& out);
 // malformed; frame is then unspecified.
 bool DecodeFrame(const uint8_t* data, size_t size, ScriptFrame& frame);
 
-// UTF-8 <-> wide text at the channel's edge. FromUtf8 rejects invalid input;
-// ToUtf8 writes U+FFFD for code points that UTF-8 cannot carry.
-bool Utf8ToWide(const char* data, size_t size, std::wstring& out);
-std::string WideToUtf8(const std::wstring& text);
-
 }  // namespace platform

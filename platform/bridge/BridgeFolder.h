@@ -4,14 +4,12 @@
 
 #include <string>
 
-#include "Export.h"
-
 namespace platform {
 
 // Removes this user's bridge folders under parent whose copy is gone: the
 // socket in it no longer accepts connections (or the folder stayed empty for a
 // while). Folders of running copies, of other users and anything unexpected
 // inside a folder are left alone. Returns how many folders were removed.
-PLATFORM_API int RemoveStaleBridgeFolders(const std::string& parent);
+int RemoveStaleBridgeFolders(const std::string& parent);
 
 }  // namespace platform

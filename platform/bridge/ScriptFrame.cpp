@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "framework/Utf8.h"
+
 namespace platform {
 
 namespace {
@@ -14,7 +16,7 @@ void PutU64(std::string& out, uint64_t v) {
     for (int i = 0; i < 8; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xff));
 }
 void PutText(std::string& out, const std::wstring& text) {
-    std::string utf8 = WideToUtf8(text);
+    std::string utf8 = EncodeUtf8(text);
     PutU32(out, static_cast<uint32_t>(utf8.size()));
     out += utf8;
 }
@@ -85,7 +87,7 @@ struct Reader {
     bool Text(std::wstring& text) {
         uint32_t n;
         if (!U32(n) || n > left) return false;
-        if (!Utf8ToWide(reinterpret_cast<const char*>(p), n, text)) return false;
+        if (!DecodeUtf8({reinterpret_cast<const char*>(p), n}, BadUtf8::Reject, text)) return false;
         p += n;
         left -= n;
         return true;
@@ -153,62 +155,6 @@ struct Reader {
 };
 
 }  // namespace
-
-bool Utf8ToWide(const char* data, size_t size, std::wstring& out) {
-    out.clear();
-    out.reserve(size);
-    const auto* s = reinterpret_cast<const unsigned char*>(data);
-    size_t i = 0;
-    while (i < size) {
-        unsigned c = s[i];
-        if (c < 0x80) {
-            out.push_back(static_cast<wchar_t>(c));
-            ++i;
-            continue;
-        }
-        int extra;
-        uint32_t cp, min;
-        if ((c & 0xe0) == 0xc0) { extra = 1; cp = c & 0x1f; min = 0x80; }
-        else if ((c & 0xf0) == 0xe0) { extra = 2; cp = c & 0x0f; min = 0x800; }
-        else if ((c & 0xf8) == 0xf0) { extra = 3; cp = c & 0x07; min = 0x10000; }
-        else return false;
-        if (size - i <= static_cast<size_t>(extra)) return false;
-        for (int k = 1; k <= extra; ++k) {
-            unsigned cc = s[i + k];
-            if ((cc & 0xc0) != 0x80) return false;
-            cp = cp << 6 | (cc & 0x3f);
-        }
-        if (cp < min || cp > 0x10ffff || (cp >= 0xd800 && cp <= 0xdfff)) return false;
-        out.push_back(static_cast<wchar_t>(cp));
-        i += extra + 1;
-    }
-    return true;
-}
-
-std::string WideToUtf8(const std::wstring& text) {
-    std::string out;
-    out.reserve(text.size());
-    for (wchar_t wc : text) {
-        uint32_t cp = static_cast<uint32_t>(wc);
-        if (cp > 0x10ffff || (cp >= 0xd800 && cp <= 0xdfff)) cp = 0xfffd;
-        if (cp < 0x80) {
-            out.push_back(static_cast<char>(cp));
-        } else if (cp < 0x800) {
-            out.push_back(static_cast<char>(0xc0 | cp >> 6));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3f)));
-        } else if (cp < 0x10000) {
-            out.push_back(static_cast<char>(0xe0 | cp >> 12));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3f)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3f)));
-        } else {
-            out.push_back(static_cast<char>(0xf0 | cp >> 18));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3f)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3f)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3f)));
-        }
-    }
-    return out;
-}
 
 bool EncodeFrame(const ScriptFrame& frame, std::string& out) {
     size_t start = out.size();
