@@ -48,7 +48,7 @@ function(korvo_deliverable target)
     INSTALL_RPATH "$ORIGIN"
     BUILD_WITH_INSTALL_RPATH ON)
   target_link_options(${target} PRIVATE -Wl,--exclude-libs,ALL -Wl,--enable-new-dtags)
-  install(TARGETS ${target} RUNTIME DESTINATION bin LIBRARY DESTINATION bin)
+  install(TARGETS ${target} RUNTIME DESTINATION ${KORVO_INSTALL_BIN} LIBRARY DESTINATION ${KORVO_INSTALL_BIN})
 endfunction()
 
 # korvo_add_gtest(NAME name LABEL label SOURCES ... [LIBS ...])
