@@ -33,6 +33,7 @@ void KorvoProject::DestroyTree() {
 
 bool KorvoProject::LoadProject(const wchar_t* fileName) {
     DestroyTree();
+    walkResult = 0;
     if (projectPath != nullptr) *projectPath = fileName;
 
     KorvoXmlTree document(rootName, rootClass, rootVersion);
@@ -46,6 +47,7 @@ bool KorvoProject::LoadProject(const wchar_t* fileName) {
     KorvoXmlTreeItem* element = document.root;
     if (element != nullptr && element->name.EqualsNoCase(rootName)) {
         result = Walk(element, nullptr);
+        walkResult = result;
         if (result == 0) {
             for (KorvoModule* module : modules)
                 if (module != nullptr) module->Start();

@@ -59,6 +59,9 @@ public:
     // an error (its modules stay, unstarted); false when it could not be read
     // or its root does not match.
     bool LoadProject(const wchar_t* fileName);
+    // The result of the last walk: 0, or the error that stopped it (also 0
+    // when the last file could not be read at all).
+    int WalkResult() const { return walkResult; }
     // Deletes the tree and its modules; the project has no root afterwards.
     void DestroyTree();
 
@@ -78,4 +81,5 @@ private:
     KorvoModule* ModuleAt(const String& index);
 
     String* projectPath;
+    int walkResult = 0;
 };
