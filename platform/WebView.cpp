@@ -60,6 +60,7 @@
 #include "ScriptChannel.h"
 #include "ScriptDialog.h"
 #include "Shell.h"
+#include "TestUserScript.h"
 #include "WebSandbox.h"
 
 namespace platform {
@@ -711,6 +712,7 @@ WebView::WebView(ScriptHost* host, bool offscreen) : impl(std::make_shared<Impl>
                                               "default-content-security-policy",
                                               "connect-src 'self' file: data: blob:", nullptr));
     g_object_ref_sink(impl->view);
+    AddTestUserScript(impl->view);
     Impl* data = impl.get();
     g_signal_connect(impl->view, "load-changed", G_CALLBACK(OnLoadChanged), data);
     g_signal_connect(impl->view, "load-failed", G_CALLBACK(OnLoadFailed), data);
