@@ -73,13 +73,15 @@ String KorvoHost::LoadUserProject(const String& file) {
     if (!g_file_test(name.c_str(), G_FILE_TEST_EXISTS)) return L"the file does not exist.";
     if (g_file_test(name.c_str(), G_FILE_TEST_IS_DIR)) return L"it is a folder, not a file.";
     if (access(name.c_str(), R_OK) != 0) return L"the file cannot be read.";
+    project->requireModules = true;
     if (!project->LoadProject(file.Text()))
         return L"it is not a project file (an XML file whose root is korvo with class 0 and version 1.0).";
     switch (project->WalkResult()) {
     case 0:
         return String();
     case 3:
-        return L"one of its modules is not installed, or one of its elements has no class.";
+        return L"one of its modules is not installed or its library cannot be loaded, or one of its elements "
+               L"has no class.";
     default:
         return L"its elements are not arranged as a project's must be.";
     }

@@ -80,6 +80,11 @@ int KorvoProject::Walk(KorvoXmlTreeItem* element, KorvoModuleTreeItem* parent) {
         if (name == L"module") {
             int result = registry->CreateModule(className, module);
             if (result != 0) return result;
+            if (module == nullptr && requireModules) {
+                g_warning("The module of class %s cannot be made: its library or its exports are missing.",
+                          className.ToUtf8().c_str());
+                return 3;
+            }
         }
         item = new KorvoModuleTreeItem(name, className, module, parent);
         if (parent != nullptr) {

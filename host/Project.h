@@ -70,6 +70,10 @@ public:
     String rootVersion = L"1.0";
     KorvoModuleTreeItem* root = nullptr;  // owns every item and, through them, the modules
     KorvoModuleRegistry* registry;
+    // When set, a module element whose library or exports are missing stops
+    // the walk with 3, as an unknown class does; otherwise it becomes an item
+    // without module. The host sets it for a project the user named.
+    bool requireModules = false;
     // While a project loads: the module of every classed element below the
     // root, in document order (null for elements without module).
     Array<KorvoModule*> modules;

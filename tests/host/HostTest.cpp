@@ -366,11 +366,17 @@ TEST_F(HostTest, AProjectNamedOnTheCommandLineIsOpenedOrRefusedWithABox) {
          "it is not a project file (an XML file whose root is korvo with class 0 and version 1.0).", {}},
         {"a module that is not installed",
          Module(ProbeBClass, "made") + "<module class=\"not-installed\"/>\n", mine.string(), 1,
-         "one of its modules is not installed, or one of its elements has no class.",
+         "one of its modules is not installed or its library cannot be loaded, or one of its elements has no class.",
+         {"create ProbeB", "delete made", "unload HostProbe2"}},
+        {"a module whose library is missing",
+         Module(ProbeBClass, "made") + "<module class=\"no-library\"/>\n" + Module(ProbeAClass, "later"),
+         mine.string(), 1,
+         "one of its modules is not installed or its library cannot be loaded, or one of its elements has no class.",
          {"create ProbeB", "delete made", "unload HostProbe2"}},
     };
     Project("Yonderpad.prj", Module(ProbeAClass, "own"));
     Project("Default.prj", Module(ProbeAClass, "default"));
+    Describe("NoLibrary", "no-library", "libMissing.so");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         fs::remove_all(root / "my projects");
