@@ -92,12 +92,27 @@
   try {
     done = (JSON.parse(readFile("command.json") || "null") || { seq: -1 }).seq;
   } catch (e) { /* none yet */ }
+  // An answer the page could not write yet (the file functions report
+  // failure, or the call failed): written again on the next turns, so a
+  // request is never done twice and never left without answer.
+  let unsent = null;
+  function send(text) {
+    try {
+      unsent = writeFile("reply.json", text) === true ? null : text;
+    } catch (e) {
+      unsent = text;
+    }
+  }
   function poll() {
+    if (unsent !== null) {
+      send(unsent);
+      return;
+    }
     let request;
     try {
       request = JSON.parse(readFile("command.json") || "null");
     } catch (e) {
-      return; // written half: read again on the next turn
+      return; // written half, or not read this turn: read again on the next
     }
     if (!request || request.seq <= done) return;
     done = request.seq;
@@ -107,7 +122,7 @@
     } catch (e) {
       reply.error = String(e && e.stack || e);
     }
-    writeFile("reply.json", JSON.stringify(reply));
+    send(JSON.stringify(reply));
   }
   // Each page (and each reload) says it is there, then serves requests.
   writeFile("ready.json", JSON.stringify({ at: Date.now() }));

@@ -88,7 +88,7 @@ class WaylandDesktop extends Desktop {
         if (parsed.seq === seq) reply = parsed;
       } catch (e) { /* not there yet */ }
       return reply !== null;
-    }, 10000, 20);
+    }, 20000, 20);
     if (reply === null) {
       if (this.program.exitCode !== null || this.program.signalCode !== null) return undefined;
       throw new Error(`the page did not answer ${op}\n${this.programOutput}`);
