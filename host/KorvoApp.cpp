@@ -2,8 +2,10 @@
 
 #include <glib.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 #include "framework/Utf8.h"
 #include "host/ModuleRegistry.h"
@@ -29,23 +31,24 @@ KorvoHost::~KorvoHost() {
     registry = nullptr;
 }
 
-void KorvoHost::Start(const String& company) {
+String KorvoHost::Start(const String& company, const String& userProject) {
     registry = new KorvoModuleRegistry(exeDirectory, company, exeName);
     int built = registry->BuildIndex();
     if (built != 0) {
         g_warning("The module index %s could not be written (result %d); no module is loaded.",
                   registry->IndexPath().ToUtf8().c_str(), built);
-        return;
+        return userProject.IsEmpty() ? String() : String(L"the index of the installed modules cannot be built.");
     }
     int read = registry->LoadIndex();
     if (read != 0) {
         g_warning("The module index %s could not be read (result %d); no module is loaded.",
                   registry->IndexPath().ToUtf8().c_str(), read);
-        return;
+        return userProject.IsEmpty() ? String() : String(L"the index of the installed modules cannot be read.");
     }
     project = new KorvoProject(registry, &projectPath);
+    if (!userProject.IsEmpty()) return LoadUserProject(userProject);
     String own = exeDirectory + exeName + L".prj";
-    if (project->LoadProject(own)) return;
+    if (project->LoadProject(own)) return String();
     // A program without a project of its own name is the usual case: say so
     // only at debug level, and speak up when the fallback fails too.
     g_debug("The project %s could not be read; trying Default.prj.", own.ToUtf8().c_str());
@@ -53,6 +56,30 @@ void KorvoHost::Start(const String& company) {
     if (!project->LoadProject(fallback))
         g_warning("Neither the project %s nor %s could be read; no module is loaded.", own.ToUtf8().c_str(),
                   fallback.ToUtf8().c_str());
+    return String();
+}
+
+String KorvoHost::LoadUserProject(const String& file) {
+    std::string name = file.ToUtf8();
+    gchar* folder = g_path_get_dirname(name.c_str());
+    platform::Application::Instance().SetProjectFolder((String::FromUtf8(folder) + L"/").Text());
+    g_free(folder);
+    // No default project stands in for the one the user asked for.
+    if (!g_file_test(name.c_str(), G_FILE_TEST_EXISTS)) return L"the file does not exist.";
+    if (g_file_test(name.c_str(), G_FILE_TEST_IS_DIR)) return L"it is a folder, not a file.";
+    if (access(name.c_str(), R_OK) != 0) return L"the file cannot be read.";
+    project->requireModules = true;
+    if (!project->LoadProject(file.Text()))
+        return L"it is not a project file (an XML file whose root is korvo with class 0 and version 1.0).";
+    switch (project->WalkResult()) {
+    case 0:
+        return String();
+    case 3:
+        return L"one of its modules is not installed or its library cannot be loaded, or one of its elements "
+               L"has no class.";
+    default:
+        return L"its elements are not arranged as a project's must be.";
+    }
 }
 
 // ---------------------------------------------------------------------------
@@ -65,7 +92,7 @@ KorvoApp::~KorvoApp() { Shutdown(); }
 bool KorvoApp::InitInstance() {
     if (!instanceName.empty() &&
         platform::SingleInstance::Acquire(instanceName) == platform::InstanceResult::Second) {
-        if (!platform::SingleInstance::NotifyFirstInstance())
+        if (!platform::SingleInstance::NotifyFirstInstance(userProject.ToUtf8()))
             g_message("Another copy of the program holds the lock but could not be reached.");
         return false;
     }
@@ -78,8 +105,33 @@ bool KorvoApp::InitInstance() {
     std::wstring company = platform::VersionInfo::CompanyName();
     host = new KorvoHost();
     application.SetRegistryKey(company, host->exeName.Text());
-    host->Start(String(company.c_str()));
+    String failure = host->Start(String(company.c_str()), userProject);
+    if (!failure.IsEmpty()) {
+        String text = String(L"The project ") + userProject + L" cannot be opened: " + failure;
+        g_warning("%s", text.ToUtf8().c_str());
+        platform::MessageBox(nullptr, text.Text(), host->exeName.Text(), platform::MB_ICONHAND);
+        exitCode = 1;
+        return false;
+    }
+    platform::SingleInstance::SetProjectRequestObserver(
+        [this](const std::string& file) { OnProjectRequest(file); });
     return true;
+}
+
+void KorvoApp::OnProjectRequest(const std::string& file) {
+    // Already in front (SingleInstance did that); one copy runs one project.
+    if (host == nullptr) return;
+    gchar* running = g_canonicalize_filename(host->projectPath.ToUtf8().c_str(), nullptr);
+    gchar* requested = g_canonicalize_filename(file.c_str(), nullptr);
+    bool same = std::strcmp(running, requested) == 0;
+    g_free(running);
+    g_free(requested);
+    if (same) return;
+    String text = String(L"This program already runs the project ") + host->projectPath +
+                  L".\nClose it, then open " + String::FromUtf8(file) + L".";
+    auto& application = platform::Application::Instance();
+    platform::MessageBox(application.MainOrActiveWindow(), text.Text(), host->exeName.Text(),
+                         platform::MB_ICONINFORMATION);
 }
 
 int KorvoApp::Main() {
@@ -96,6 +148,7 @@ int KorvoApp::Main() {
 }
 
 void KorvoApp::Shutdown() {
+    platform::SingleInstance::SetProjectRequestObserver(nullptr);
     delete host;
     host = nullptr;
     // The runtime files go last, once nothing of this copy runs.

@@ -8,6 +8,15 @@
 // project <exeName>.prj loaded, else Default.prj. The main loop then runs until
 // the main window, which a module provides, closes; without one it ends at once.
 //
+// A project named on the command line replaces both project files beside the
+// program. It must load whole: a file that is missing, unreadable, no project,
+// or whose modules cannot all be made is shown in a message box and the
+// program exits with 1. Relative file names inside it (a page path) resolve
+// against its own folder; "#EXEDIR#" still stands for the program's folder. A
+// second copy started with a project hands its name to the first copy, which
+// comes to the front and, when it runs another project, says so in a box:
+// one copy runs one project at a time.
+//
 // Shutdown runs explicitly after the loop, while the platform's application
 // object still exists: the project's modules are deleted through their
 // libraries (children first, later siblings first), then the registry frees its
@@ -29,15 +38,21 @@ public:
     KorvoHost(const KorvoHost&) = delete;
     KorvoHost& operator=(const KorvoHost&) = delete;
 
-    // Builds and reads the registry, then loads the project. Reasons that keep
-    // the system from coming up are logged, never shown.
-    void Start(const String& company);
+    // Builds and reads the registry, then loads the project: userProject
+    // when given (a full file name), else <exeName>.prj, else Default.prj.
+    // Reasons that keep the system from coming up are logged; for a project
+    // the user named, the reason it could not be opened is returned (empty
+    // when it loaded whole) for the caller to show.
+    String Start(const String& company, const String& userProject = String());
 
     String exeDirectory;  // the program's folder with a trailing "/"
     String exeName;       // the program file's name without extension
     String projectPath;   // the project file last loaded
     KorvoModuleRegistry* registry = nullptr;
     KorvoProject* project = nullptr;  // null when the registry could not be built or read
+
+private:
+    String LoadUserProject(const String& file);
 };
 
 class KorvoApp {
@@ -46,6 +61,10 @@ public:
     virtual ~KorvoApp();
     KorvoApp(const KorvoApp&) = delete;
     KorvoApp& operator=(const KorvoApp&) = delete;
+
+    // The project to open instead of the one beside the program: a full file
+    // name (main makes a relative one full). Set before Main.
+    void SetUserProject(const String& file) { userProject = file; }
 
     // Start-up; false ends the program without running the loop.
     virtual bool InitInstance();
@@ -63,7 +82,11 @@ protected:
     int exitCode = 0;
 
 private:
+    // In the first copy: a later copy asked for the project file.
+    void OnProjectRequest(const std::string& file);
+
     std::wstring instanceName;
+    String userProject;
     KorvoHost* host = nullptr;
 };
 

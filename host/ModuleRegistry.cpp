@@ -3,6 +3,7 @@
 #include <glib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -15,11 +16,35 @@ namespace {
 // The five attributes of a module, in the order the index writes them.
 constexpr const wchar_t* ModuleAttributes[] = {L"class", L"version", L"name", L"type", L"path"};
 
-std::string CacheRoot() {
-    // Read afresh: GLib's own answer is fixed at its first call.
-    const char* cache = g_getenv("XDG_CACHE_HOME");
-    if (cache != nullptr && g_path_is_absolute(cache)) return cache;
-    return g_get_user_cache_dir();
+// An XDG base folder, read afresh: GLib's own answer is fixed at its first call.
+std::string BaseFolder(const char* variable, const char* fallback) {
+    const char* value = g_getenv(variable);
+    if (value != nullptr && g_path_is_absolute(value)) return value;
+    return fallback;
+}
+
+std::string CacheRoot() { return BaseFolder("XDG_CACHE_HOME", g_get_user_cache_dir()); }
+
+std::string UserRepositoryOf(const String& program) {
+    if (program.IsEmpty()) return std::string();
+    std::string data = BaseFolder("XDG_DATA_HOME", g_get_user_data_dir());
+    gchar* lower = g_utf8_strdown(program.ToUtf8().c_str(), -1);
+    gchar* folder = g_build_filename(data.c_str(), lower, "Repository", nullptr);
+    std::string result = std::string(folder) + "/";
+    g_free(folder);
+    g_free(lower);
+    return result;
+}
+
+// A user description's library: beside the description when it lies there,
+// else the text as written for the usual search.
+String UserLibraryPath(const std::string& descriptionFolder, const String& path) {
+    std::string text = path.ToUtf8();
+    if (text.empty() || g_path_is_absolute(text.c_str())) return path;
+    gchar* beside = g_canonicalize_filename(text.c_str(), descriptionFolder.c_str());
+    String result = g_file_test(beside, G_FILE_TEST_EXISTS) ? String::FromUtf8(beside) : path;
+    g_free(beside);
+    return result;
 }
 
 }  // namespace
@@ -30,7 +55,7 @@ bool KorvoModuleRegistry::FolderWritable(const std::string& folder) {
 
 KorvoModuleRegistry::KorvoModuleRegistry(const String& folder, const String& company, const String& program,
                                          FolderWritableFunction writable)
-    : folder(folder) {
+    : folder(folder), userRepository(UserRepositoryOf(program)) {
     if (folder.IsEmpty()) return;
     if (folder.Text()[folder.Length() - 1] != L'/') this->folder += L"/";
     if (writable == nullptr || writable(this->folder.ToUtf8())) {
@@ -60,38 +85,57 @@ int KorvoModuleRegistry::BuildIndex() {
     auto* root = new KorvoXmlTreeItem(IndexRootName);
     root->SetAttribute(L"class", IndexRootClass);
     root->SetAttribute(L"version", IndexRootVersion);
-    // The class of every module element so far, folded to lower case once,
-    // so that the duplicate test (each class against all earlier ones) is a
-    // plain comparison instead of folding both texts at every step.
+    // The classes of the folders read before the current one, and of the
+    // current one, folded to lower case once, so that the duplicate tests
+    // are plain comparisons instead of folding both texts at every step.
+    std::vector<std::wstring> earlierClasses;
     std::vector<std::wstring> classes;
 
-    std::string repository = (folder + L"../Repository/").ToUtf8();
-    for (const std::string& file : platform::FindFiles(repository, "*.scm")) {
-        String fileName = String::FromUtf8(repository + file);
-        KorvoXmlTree description(L"korvo_module", L"", L"");
-        description.checkClass = false;
-        description.checkVersion = false;
-        int result = description.Load(fileName);
-        if (result != KorvoXmlTree::Success || description.root == nullptr) {
-            g_message("Module description %s skipped: it cannot be read or is not a korvo_module (%d).",
-                      fileName.ToUtf8().c_str(), result);
-            continue;
-        }
-        String moduleClass = description.root->AttributeValue(L"class");
-        std::wstring folded = FoldCase(moduleClass);
-        for (auto known = classes.rbegin(); known != classes.rend(); ++known) {
-            if (folded == *known) {
+    struct DescriptionFolder {
+        std::string path;
+        bool user;
+    };
+    std::vector<DescriptionFolder> folders = {{(folder + L"../Repository/").ToUtf8(), false}};
+    if (!userRepository.empty()) folders.push_back({userRepository, true});
+    for (const DescriptionFolder& repository : folders) {
+        for (const std::string& file : platform::FindFiles(repository.path, "*.scm")) {
+            String fileName = String::FromUtf8(repository.path + file);
+            KorvoXmlTree description(L"korvo_module", L"", L"");
+            description.checkClass = false;
+            description.checkVersion = false;
+            int result = description.Load(fileName);
+            if (result != KorvoXmlTree::Success || description.root == nullptr) {
+                g_message("Module description %s skipped: it cannot be read or is not a korvo_module (%d).",
+                          fileName.ToUtf8().c_str(), result);
+                continue;
+            }
+            String moduleClass = description.root->AttributeValue(L"class");
+            std::wstring folded = FoldCase(moduleClass);
+            auto repeats = [&](const std::vector<std::wstring>& known) {
+                return std::find(known.rbegin(), known.rend(), folded) != known.rend();
+            };
+            if (repeats(earlierClasses)) {
+                g_warning("Module description %s skipped: the class \"%s\" is already described in an "
+                          "earlier folder.",
+                          fileName.ToUtf8().c_str(), moduleClass.ToUtf8().c_str());
+                continue;
+            }
+            if (repeats(classes)) {
                 g_warning("Module description %s repeats the class \"%s\"; the registry index is not rebuilt.",
                           fileName.ToUtf8().c_str(), moduleClass.ToUtf8().c_str());
                 delete root;
                 return Duplicate;
             }
+            auto* module = new KorvoXmlTreeItem(L"module");
+            root->AddChild(module);
+            for (const wchar_t* attribute : ModuleAttributes)
+                module->SetAttribute(attribute, description.root->AttributeValue(attribute));
+            if (repository.user)
+                module->SetAttribute(L"path", UserLibraryPath(repository.path, description.root->AttributeValue(L"path")));
+            classes.push_back(std::move(folded));
         }
-        auto* module = new KorvoXmlTreeItem(L"module");
-        root->AddChild(module);
-        for (const wchar_t* attribute : ModuleAttributes)
-            module->SetAttribute(attribute, description.root->AttributeValue(attribute));
-        classes.push_back(std::move(folded));
+        earlierClasses.insert(earlierClasses.end(), classes.begin(), classes.end());
+        classes.clear();
     }
 
     if (!cacheFolder.IsEmpty() && g_mkdir_with_parents(cacheFolder.ToUtf8().c_str(), 0700) != 0)

@@ -10,6 +10,17 @@
 // library is loaded on first use, the exports CreateKorvoModule_<name> and
 // DeleteKorvoModule are looked up, and both are kept in the entry.
 //
+// Where descriptions come from. First the program folder's ../Repository/,
+// then the user's own $XDG_DATA_HOME/<program>/Repository/ (program in lower
+// case: ~/.local/share/yonderpad/Repository by default), where other makers'
+// modules go without touching the installation. A class found again in a
+// later folder is skipped with a warning, so a user's file can never take the
+// place of an installed module; a class repeated within one folder stops the
+// build as before. A user description names its library either by an
+// absolute path, or by a path relative to the description's own folder (the
+// index then holds the full path), or, when no such file is there, by a
+// name for the usual library search.
+//
 // Libraries are loaded once per distinct path (paths compare exactly, so two
 // spellings of one file load twice) and a path that failed to load is never
 // tried again during the run. Nothing is unloaded before the registry is
@@ -66,9 +77,10 @@ public:
     KorvoModuleRegistry(const KorvoModuleRegistry&) = delete;
     KorvoModuleRegistry& operator=(const KorvoModuleRegistry&) = delete;
 
-    // Rebuilds the index from folder + "../Repository/*.scm": 0, 1 when two
-    // descriptions share a class (any case; nothing is written then), 2 when
-    // there is no folder or the index cannot be written.
+    // Rebuilds the index from the *.scm files of the description folders: 0,
+    // 1 when two descriptions of one folder share a class (any case; nothing
+    // is written then), 2 when there is no folder or the index cannot be
+    // written.
     int BuildIndex();
     // Appends one entry per module element of the index: 0, 1 when the index
     // is missing, unreadable or has another root, 2 without folder. Called
@@ -81,6 +93,8 @@ public:
 
     // The file that BuildIndex writes and LoadIndex reads.
     const String& IndexPath() const { return indexPath; }
+    // The user's description folder (ending in "/"; empty without program name).
+    const std::string& UserRepository() const { return userRepository; }
 
     static constexpr const wchar_t* IndexRootName = L"korvo_module_registry";
     static constexpr const wchar_t* IndexRootClass = L"0e3ad0ac-7b60-4561-9cc0-9c039840265f";
@@ -94,5 +108,6 @@ private:
     KorvoModuleRegistryHandle* LoadedHandle(const String& path);
 
     String indexPath;
-    String cacheFolder;  // empty when the index lives in the program folder
+    String cacheFolder;          // empty when the index lives in the program folder
+    std::string userRepository;  // read after the program folder's Repository
 };

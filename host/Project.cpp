@@ -33,6 +33,7 @@ void KorvoProject::DestroyTree() {
 
 bool KorvoProject::LoadProject(const wchar_t* fileName) {
     DestroyTree();
+    walkResult = 0;
     if (projectPath != nullptr) *projectPath = fileName;
 
     KorvoXmlTree document(rootName, rootClass, rootVersion);
@@ -46,6 +47,7 @@ bool KorvoProject::LoadProject(const wchar_t* fileName) {
     KorvoXmlTreeItem* element = document.root;
     if (element != nullptr && element->name.EqualsNoCase(rootName)) {
         result = Walk(element, nullptr);
+        walkResult = result;
         if (result == 0) {
             for (KorvoModule* module : modules)
                 if (module != nullptr) module->Start();
@@ -78,6 +80,11 @@ int KorvoProject::Walk(KorvoXmlTreeItem* element, KorvoModuleTreeItem* parent) {
         if (name == L"module") {
             int result = registry->CreateModule(className, module);
             if (result != 0) return result;
+            if (module == nullptr && requireModules) {
+                g_warning("The module of class %s cannot be made: its library or its exports are missing.",
+                          className.ToUtf8().c_str());
+                return 3;
+            }
         }
         item = new KorvoModuleTreeItem(name, className, module, parent);
         if (parent != nullptr) {

@@ -59,6 +59,9 @@ public:
     // an error (its modules stay, unstarted); false when it could not be read
     // or its root does not match.
     bool LoadProject(const wchar_t* fileName);
+    // The result of the last walk: 0, or the error that stopped it (also 0
+    // when the last file could not be read at all).
+    int WalkResult() const { return walkResult; }
     // Deletes the tree and its modules; the project has no root afterwards.
     void DestroyTree();
 
@@ -67,6 +70,10 @@ public:
     String rootVersion = L"1.0";
     KorvoModuleTreeItem* root = nullptr;  // owns every item and, through them, the modules
     KorvoModuleRegistry* registry;
+    // When set, a module element whose library or exports are missing stops
+    // the walk with 3, as an unknown class does; otherwise it becomes an item
+    // without module. The host sets it for a project the user named.
+    bool requireModules = false;
     // While a project loads: the module of every classed element below the
     // root, in document order (null for elements without module).
     Array<KorvoModule*> modules;
@@ -78,4 +85,5 @@ private:
     KorvoModule* ModuleAt(const String& index);
 
     String* projectPath;
+    int walkResult = 0;
 };

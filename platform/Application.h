@@ -43,6 +43,12 @@ public:
     // Forgets window wherever it is referenced (called when it is destroyed).
     void WindowDestroyed(Window* window);
 
+    // The folder of a project the user named when starting the program
+    // (ending in "/"), against which modules resolve relative file names of
+    // that project; empty for the project beside the program.
+    void SetProjectFolder(const std::wstring& folder) { projectFolder = folder; }
+    const std::wstring& ProjectFolder() const { return projectFolder; }
+
     // Per-user settings for the company and program names given here.
     void SetRegistryKey(const std::wstring& company, const std::wstring& program);
     Settings& Profile() { return settings; }
@@ -52,6 +58,7 @@ private:
     Window* mainWindow = nullptr;
     Window* activeWindow = nullptr;
     Settings settings;
+    std::wstring projectFolder;
     int exitCode = 0;
     bool running = false;
     bool quitPending = false;

@@ -8,8 +8,9 @@
 // The holder of the lock listens on a Unix socket beside the lock file. Since
 // only the lock holder ever binds it, a socket file found at start is left
 // over from a copy that died, and is removed before binding. A second copy
-// connects and writes "activate"; the first copy reads that word
-// asynchronously on its main context (a slow or silent client never stalls
+// connects, writes "activate" (plus a line feed and the full name of the
+// project it was started with, if any) and closes; the first copy reads the
+// request up to its end asynchronously on its main context (a slow or silent client never stalls
 // the user interface) and brings its main window to the front. Only a socket
 // the user owns is used: the folder is the user's own (mode 0700) or, in the
 // /tmp fallback, the names carry the user id and the files get mode 0600.
@@ -27,6 +28,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 
 #include "Application.h"
@@ -38,8 +40,9 @@ namespace platform {
 namespace {
 
 constexpr char ActivateWord[] = "activate";
-// Longest request read; anything longer is not "activate".
-constexpr gsize RequestLimit = 32;
+// Longest request read: the word, a line feed and a file name of at most
+// PATH_MAX bytes. A request that fills the buffer is too long and ignored.
+constexpr gsize RequestLimit = 16 + PATH_MAX;
 
 struct InstanceState {
     int lockFd = -1;
@@ -48,6 +51,7 @@ struct InstanceState {
     std::string socketPath;
     GSocketService* service = nullptr;
     std::function<void()> observer;
+    std::function<void(const std::string&)> projectObserver;
     int renamedRetries = 0;
 };
 
@@ -61,7 +65,7 @@ struct PendingRequest {
     char buffer[RequestLimit];
 };
 
-void Activate() {
+void Activate(const std::string& project) {
     Window* main = Application::Instance().MainWindow();
     if (main && main->Toplevel()) {
         GtkWindow* window = GTK_WINDOW(main->Toplevel());
@@ -69,15 +73,21 @@ void Activate() {
         gtk_window_present(window);
     }
     if (State().observer) State().observer();
+    if (!project.empty() && State().projectObserver) State().projectObserver(project);
 }
 
 void RequestRead(GObject* stream, GAsyncResult* result, gpointer data) {
     auto* request = static_cast<PendingRequest*>(data);
-    gssize length = g_input_stream_read_finish(G_INPUT_STREAM(stream), result, nullptr);
-    if (length > 0) {
-        std::string word(request->buffer, static_cast<size_t>(length));
-        while (!word.empty() && (word.back() == '\n' || word.back() == '\r')) word.pop_back();
-        if (word == ActivateWord) Activate();
+    gsize length = 0;
+    if (g_input_stream_read_all_finish(G_INPUT_STREAM(stream), result, &length, nullptr) && length > 0 &&
+        length < RequestLimit) {
+        std::string text(request->buffer, length);
+        while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+        size_t end = text.find('\n');
+        std::string word = text.substr(0, end);
+        if (!word.empty() && word.back() == '\r') word.pop_back();
+        std::string project = end == std::string::npos ? std::string() : text.substr(end + 1);
+        if (word == ActivateWord && project.find('\0') == std::string::npos) Activate(project);
     }
     g_io_stream_close(G_IO_STREAM(request->connection), nullptr, nullptr);
     g_object_unref(request->connection);
@@ -87,8 +97,8 @@ void RequestRead(GObject* stream, GAsyncResult* result, gpointer data) {
 gboolean Incoming(GSocketService*, GSocketConnection* connection, GObject*, gpointer) {
     auto* request = new PendingRequest{G_SOCKET_CONNECTION(g_object_ref(connection)), {}};
     GInputStream* input = g_io_stream_get_input_stream(G_IO_STREAM(connection));
-    g_input_stream_read_async(input, request->buffer, sizeof request->buffer, G_PRIORITY_DEFAULT,
-                              nullptr, RequestRead, request);
+    g_input_stream_read_all_async(input, request->buffer, sizeof request->buffer, G_PRIORITY_DEFAULT,
+                                  nullptr, RequestRead, request);
     return TRUE;
 }
 
@@ -134,7 +144,7 @@ void Listen() {
     state.service = service;  // kept for the life of the process
 }
 
-bool SendActivate(const std::string& path) {
+bool SendActivate(const std::string& path, const std::string& request) {
     sockaddr_un address{};
     if (path.size() >= sizeof address.sun_path) return false;
     address.sun_family = AF_UNIX;
@@ -144,8 +154,7 @@ bool SendActivate(const std::string& path) {
     timeval timeout{1, 0};
     setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
     bool sent = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-                send(fd, ActivateWord, sizeof ActivateWord - 1, MSG_NOSIGNAL) ==
-                    static_cast<ssize_t>(sizeof ActivateWord - 1);
+                send(fd, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size());
     close(fd);
     return sent;
 }
@@ -216,12 +225,18 @@ void SingleInstance::Release() {
     state.acquired = false;
 }
 
-bool SingleInstance::NotifyFirstInstance() {
+bool SingleInstance::NotifyFirstInstance(const std::string& project) {
     const std::string& path = State().socketPath;
     if (path.empty()) return false;
+    std::string request = ActivateWord;
+    if (!project.empty()) request += "\n" + project;
+    if (request.size() >= RequestLimit) {
+        g_warning("The project name %s is too long to hand to the running copy.", project.c_str());
+        request = ActivateWord;
+    }
     // The first copy may hold the lock and not listen yet: try for a second.
     for (int attempt = 0; attempt < 50; ++attempt) {
-        if (SendActivate(path)) return true;
+        if (SendActivate(path, request)) return true;
         g_usleep(20 * 1000);
     }
     return false;
@@ -229,6 +244,10 @@ bool SingleInstance::NotifyFirstInstance() {
 
 void SingleInstance::SetActivateObserver(std::function<void()> observer) {
     State().observer = std::move(observer);
+}
+
+void SingleInstance::SetProjectRequestObserver(std::function<void(const std::string&)> observer) {
+    State().projectObserver = std::move(observer);
 }
 
 std::string SingleInstance::LockPath() { return State().lockPath; }

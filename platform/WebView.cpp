@@ -42,6 +42,7 @@
 
 #include "ScriptDialog.h"
 #include "Shell.h"
+#include "TestUserScript.h"
 #include "WebContext.h"
 #include "bridge/BridgeServer.h"
 #include "bridge/OriginPolicy.h"
@@ -370,6 +371,7 @@ WebView::WebView(ScriptHost* host, bool offscreen) : impl(std::make_unique<Impl>
                                               "default-content-security-policy",
                                               "connect-src 'self' file: data: blob:", nullptr));
     g_object_ref_sink(page->view);
+    AddTestUserScript(page->view);
     g_signal_connect(page->view, "load-changed", G_CALLBACK(OnLoadChanged), page);
     g_signal_connect(page->view, "load-failed", G_CALLBACK(OnLoadFailed), page);
     g_signal_connect(page->view, "notify::title", G_CALLBACK(OnTitle), page);

@@ -5,7 +5,8 @@
 //
 // The page address comes from the "Script" connector, kept in the project
 // file; "#EXEDIR#" in it stands for the program's folder, and an address
-// without a scheme is a file path. The connector's handler reloads the page
+// without a scheme is a file path (a relative one is taken from the folder of
+// a project the user named on the command line, else from the current one). The connector's handler reloads the page
 // when a new address arrives through its link group.
 
 #include <memory>

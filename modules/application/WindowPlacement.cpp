@@ -89,10 +89,20 @@ void WindowPlacement::Restore(int minWidth, int minHeight) {
 void WindowPlacement::Save() {
     if (IsNormal()) TakeNormalRectangle();
     platform::Settings& settings = platform::Application::Instance().Profile();
-    settings.WriteInt(Section, L"MainLeft", normal.left);
-    settings.WriteInt(Section, L"MainTop", normal.top);
-    settings.WriteInt(Section, L"MainRight", normal.right);
-    settings.WriteInt(Section, L"MainBottom", normal.bottom);
+    PlacementRectangle saved = normal;
+    if (IsWayland(window)) {
+        // A Wayland client never learns where its window is (GTK answers
+        // with its own offsets): keep the position stored by an X11 session
+        // and store the size against it.
+        saved.left = settings.GetInt(Section, L"MainLeft", 0);
+        saved.top = settings.GetInt(Section, L"MainTop", 0);
+        saved.right = saved.left + normal.Width();
+        saved.bottom = saved.top + normal.Height();
+    }
+    settings.WriteInt(Section, L"MainLeft", saved.left);
+    settings.WriteInt(Section, L"MainTop", saved.top);
+    settings.WriteInt(Section, L"MainRight", saved.right);
+    settings.WriteInt(Section, L"MainBottom", saved.bottom);
     settings.WriteInt(Section, L"MainMaximized", maximized ? 1 : 0);
 }
 

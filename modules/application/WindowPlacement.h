@@ -8,8 +8,9 @@
 // Restoring moves a rectangle that lies on no monitor back into view (left to
 // 0 first, then, if that is not enough, top to 0), measured against the work
 // areas of the monitors. Stored zeros everywhere mean "leave the window where
-// it is". Wayland does not let a client place its windows: there only the size
-// and the maximised state come back.
+// it is". Wayland does not let a client place or even locate its windows:
+// there only the size and the maximised state come back, and saving keeps the
+// stored position (from an X11 session) as it was.
 //
 // Saving needs the normal (not maximised) rectangle even while the window is
 // maximised and while it is being destroyed, when GTK no longer answers

@@ -27,12 +27,18 @@ function unitsPart(text) {
   return at < 0 ? text : text.slice(0, at);
 }
 
-function missingTools() {
-  return ["Xvfb", "xdotool", "xclip"].filter((t) => !have(t));
+function missingTools(tools) {
+  return tools.filter((t) => !have(t));
 }
 
-async function story(t, { dist, jack, screenshot }) {
-  const missing = missingTools();
+// options: dist, jack, screenshot; Desktop (another desktop, with its own
+// tools) and, for checks of the window's placement, seed(folder) before the
+// first start, placement(storedSettings) after the first close and
+// relaunched(desk) after the second start.
+async function story(t, options) {
+  const { dist, jack, screenshot } = options;
+  const DesktopKind = options.Desktop || Desktop;
+  const missing = missingTools(DesktopKind.tools || ["Xvfb", "xdotool", "xclip"]);
   assert.deepEqual(missing, [], `the end-to-end tests need ${missing.join(", ")} (bash .ci/install)`);
   let server = null;
   const env = { KORVO_MIDI: jack ? "jack" : "sim" };
@@ -42,7 +48,7 @@ async function story(t, { dist, jack, screenshot }) {
   } else {
     env.KORVO_SIM_UNITS = Units;
   }
-  const desk = new Desktop(dist, env);
+  const desk = new DesktopKind(dist, env);
   const simulator = path.join(dist, "bin", "yonderpad-unit-simulator");
   const shots = process.env.KORVO_E2E_SHOTS || path.join(desk.folder, "shots");
   fs.mkdirSync(shots, { recursive: true });
@@ -53,6 +59,7 @@ async function story(t, { dist, jack, screenshot }) {
   });
 
   await desk.start();
+  if (options.seed) options.seed(desk.folder);
   if (jack) {
     assert.ok(await server.start(), "jackd did not start");
     assert.ok(await server.startSimulator(simulator, Units), "the simulator program did not start");
@@ -226,6 +233,7 @@ async function story(t, { dist, jack, screenshot }) {
     assert.match(stored, /\[Mainframe\][^[]*MainRight=\d+/);
     assert.match(stored, /LastUnit=1234567/);
     assert.match(stored, /RawHex=1/);
+    if (options.placement) options.placement(settings, stored);
     assertCleanExit(t, result, desk.programOutput);
   });
 
@@ -234,6 +242,7 @@ async function story(t, { dist, jack, screenshot }) {
       assert.ok(await desk.launch(), "the window did not appear again");
       const text = await desk.readUntil((s) => s.includes("Unit 11:1234567 · 363-414-522") && /\bRaw\b/.test(s), 20000);
       assert.ok(text, `not remembered:\n${desk.lastRead}`);
+      if (options.relaunched) await options.relaunched(desk);
       await desk.menu("alt+f", "Up", "Return");
       const result = await Promise.race([desk.exited(), sleep(15000).then(() => null)]);
       assertCleanExit(t, result, desk.programOutput);

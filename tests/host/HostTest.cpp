@@ -115,10 +115,25 @@ protected:
             << "\" version=\"1\" type=\"probe\" path=\"" << path << "\"/>\n";
     }
 
-    // A project file of the given body inside <korvo>.
-    void Project(const std::string& file, const std::string& body) {
-        std::ofstream(bin / file) << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                                  << "<korvo class=\"0\" version=\"1.0\">\n" << body << "</korvo>\n";
+    // A project file of the given body inside <korvo>; a bare file name goes
+    // into the program folder.
+    void Project(const fs::path& file, const std::string& body) {
+        fs::path where = file.has_parent_path() ? file : bin / file;
+        fs::create_directories(where.parent_path());
+        std::ofstream(where) << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                             << "<korvo class=\"0\" version=\"1.0\">\n" << body << "</korvo>\n";
+    }
+    // The real window module and its web extension in the program folder.
+    static constexpr const char* JavaScriptWindowClass = "b7667c3c-3de8-42e5-83d2-46c1de658459";
+    void InstallWindowModule() {
+        fs::copy_file(APPLICATION_LIBRARY, bin / "libApplication.so");
+        fs::create_directories(bin / "webext");
+        fs::copy_file(WEB_EXTENSION, bin / "webext" / "libKorvoWebExtension.so");
+        Describe("JavaScriptWindow", JavaScriptWindowClass, "libApplication.so");
+    }
+    static std::string WindowModule(const std::string& page) {
+        return std::string("<module class=\"") + JavaScriptWindowClass +
+               "\"><connector name=\"Script\" type=\"259\" value=\"" + page + "\"/></module>\n";
     }
     static std::string Module(const char* klass, const std::string& tag, const std::string& extra = "") {
         return std::string("<module class=\"") + klass + "\"><connector name=\"Tag\" type=\"259\" value=\"" +
@@ -136,8 +151,10 @@ protected:
                 {"KORVO_MIDI", "sim"}};
     }
 
-    int Run(std::vector<std::string> prefix = {}) {
+    // Runs the program (after prefix, before arguments) to its end.
+    int Run(std::vector<std::string> prefix = {}, const std::vector<std::string>& arguments = {}) {
         prefix.push_back((bin / "Yonderpad").string());
+        prefix.insert(prefix.end(), arguments.begin(), arguments.end());
         Process program(prefix, Environment());
         return program.Wait();
     }
@@ -292,15 +309,11 @@ TEST_F(HostTest, StandardErrorSpeaksOnlyOfFailures) {
 // then the signal; the program exits 0, has saved its window placement and
 // leaves nothing in its runtime folder (lock, socket, bridge socket folder).
 TEST_F(HostTest, TerminationSignalsRunTheNormalShutdown) {
-    fs::copy_file(APPLICATION_LIBRARY, bin / "libApplication.so");
-    fs::create_directories(bin / "webext");
-    fs::copy_file(WEB_EXTENSION, bin / "webext" / "libKorvoWebExtension.so");
-    Describe("JavaScriptWindow", "b7667c3c-3de8-42e5-83d2-46c1de658459", "libApplication.so");
+    InstallWindowModule();
     // The page refuses to close: only the signal can end the program.
     std::ofstream(bin / "page.html") << "<html><head><title>stay</title><script>"
                                         "function korvoOnQueryClose() { return false; }</script></head></html>\n";
-    Project("Yonderpad.prj", "<module class=\"b7667c3c-3de8-42e5-83d2-46c1de658459\">"
-                             "<connector name=\"Script\" type=\"259\" value=\"#EXEDIR#page.html\"/></module>\n");
+    Project("Yonderpad.prj", WindowModule("#EXEDIR#page.html"));
     const fs::path settings = root / "config" / KORVO_COMPANY / "Yonderpad.conf";
     for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
         SCOPED_TRACE(strsignal(signal));
@@ -324,6 +337,153 @@ TEST_F(HostTest, TerminationSignalsRunTheNormalShutdown) {
         const std::string saved = ReadFile(settings);
         for (const char* entry : {"MainLeft=", "MainTop=", "MainRight=", "MainBottom=", "MainMaximized="})
             EXPECT_NE(saved.find(entry), std::string::npos) << entry << " not saved:\n" << saved;
+    }
+}
+
+// A project named on the command line replaces the ones beside the program
+// and must load whole: anything else is one box and exit code 1.
+TEST_F(HostTest, AProjectNamedOnTheCommandLineIsOpenedOrRefusedWithABox) {
+    const fs::path mine = root / "my projects" / "Unit.prj";
+    std::string uri = "file://" + mine.string();
+    uri.replace(uri.find(' '), 1, "%20");
+    struct Case {
+        const char* what;
+        std::string content;  // the project's body, a whole file, or "" for none
+        std::string argument;
+        int exitCode;
+        std::string reason;  // "" for no box
+        std::vector<std::string> log;
+    } cases[] = {
+        {"a project elsewhere is used instead of the program's",
+         Module(ProbeBClass, "mine"), mine.string(), 0, "",
+         {"create ProbeB", "start mine", "setting (none)", "delete mine", "unload HostProbe2"}},
+        {"a file URI names the file",
+         Module(ProbeBClass, "mine"), uri, 0, "",
+         {"create ProbeB", "start mine", "setting (none)", "delete mine", "unload HostProbe2"}},
+        {"a missing file", "", mine.string(), 1, "the file does not exist.", {}},
+        {"a folder", "", (root / "my projects").string(), 1, "it is a folder, not a file.", {}},
+        {"not a project", "<?xml version=\"1.0\"?>\n<korvo class=\"1\" version=\"1.0\"/>\n", mine.string(), 1,
+         "it is not a project file (an XML file whose root is korvo with class 0 and version 1.0).", {}},
+        {"a module that is not installed",
+         Module(ProbeBClass, "made") + "<module class=\"not-installed\"/>\n", mine.string(), 1,
+         "one of its modules is not installed or its library cannot be loaded, or one of its elements has no class.",
+         {"create ProbeB", "delete made", "unload HostProbe2"}},
+        {"a module whose library is missing",
+         Module(ProbeBClass, "made") + "<module class=\"no-library\"/>\n" + Module(ProbeAClass, "later"),
+         mine.string(), 1,
+         "one of its modules is not installed or its library cannot be loaded, or one of its elements has no class.",
+         {"create ProbeB", "delete made", "unload HostProbe2"}},
+    };
+    Project("Yonderpad.prj", Module(ProbeAClass, "own"));
+    Project("Default.prj", Module(ProbeAClass, "default"));
+    Describe("NoLibrary", "no-library", "libMissing.so");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(root / "my projects");
+        fs::create_directories(root / "my projects");
+        fs::remove(root / "box.log");
+        ClearLog();
+        if (c.content.rfind("<?xml", 0) == 0)
+            std::ofstream(mine) << c.content;
+        else if (!c.content.empty())
+            Project(mine, c.content);
+        EXPECT_EQ(Run({}, {c.argument}), c.exitCode);
+        std::string boxes = ReadFile(root / "box.log");
+        if (c.reason.empty())
+            EXPECT_EQ(boxes, "");
+        else
+            EXPECT_EQ(boxes, "text=The project " + (c.argument.rfind("file:", 0) == 0 ? mine.string() : c.argument) +
+                                 " cannot be opened: " + c.reason + "|caption=Yonderpad|style=0x10\n");
+        EXPECT_EQ(Log(), c.log);
+    }
+}
+
+TEST_F(HostTest, ARelativeProjectNameIsTakenFromTheCurrentFolder) {
+    Project(root / "work" / "Unit.prj", Module(ProbeBClass, "relative"));
+    EXPECT_EQ(Run({"/bin/sh", "-c", "cd '" + (root / "work").string() + "' && exec \"$0\" \"$@\""}, {"Unit.prj"}), 0);
+    auto log = Log();
+    ASSERT_GE(log.size(), 2u);
+    EXPECT_EQ(log[1], "start relative");
+}
+
+TEST_F(HostTest, WrongArgumentsAreRefusedBeforeAnythingStarts) {
+    Project("Yonderpad.prj", Module(ProbeAClass, "own"));
+    struct Case {
+        std::vector<std::string> arguments;
+        int exitCode;
+    } cases[] = {{{"a.prj", "b.prj"}, 2}, {{"--unknown"}, 2}, {{"--help"}, 0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.arguments[0]);
+        EXPECT_EQ(Run({}, c.arguments), c.exitCode);
+        EXPECT_FALSE(fs::exists(root / "probe.log"));
+        EXPECT_FALSE(fs::exists(bin / "Repository.idx"));
+    }
+}
+
+// A second copy started with a project brings the first to the front; the
+// first says so in a box when it runs another project, and opens nothing.
+TEST_F(HostTest, ASecondCopyHandsItsProjectToTheFirst) {
+    const fs::path running = root / "a" / "Running.prj";
+    const fs::path other = root / "b" / "Other.prj";
+    Project(running, Module(WindowClass, "first"));
+    Project(other, Module(ProbeAClass, "other"));
+    struct Case {
+        const char* what;
+        std::string asked;
+        std::string boxes;
+    } cases[] = {
+        {"the same project: to the front, nothing said", (root / "a" / "." / "Running.prj").string(), ""},
+        {"another project: to the front, and a box says why it was not opened", other.string(),
+         "text=This program already runs the project " + running.string() + ".\nClose it, then open " +
+             other.string() + ".|caption=Yonderpad|style=0x40\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ClearLog();
+        fs::remove(root / "box.log");
+        Process first({(bin / "Yonderpad").string(), running.string()}, Environment());
+        auto started = [&] {
+            for (auto& line : Log())
+                if (line == "start first") return true;
+            return false;
+        };
+        for (int i = 0; i < 1000 && !started(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        ASSERT_TRUE(started());
+        EXPECT_EQ(Run({}, {c.asked}), 0);
+        EXPECT_EQ(first.Wait(std::chrono::seconds(20)), 0) << "the first copy should close when activated";
+        EXPECT_EQ(ReadFile(root / "box.log"), c.boxes);
+        EXPECT_EQ(Log(), Expect({"create ProbeWindow", "start first", "setting (none)", "activated first",
+                                 "delete first", "unload HostProbe1"}));
+    }
+}
+
+// A page path of a user's project is relative to the project's folder, not to
+// the folder the program was started from; "#EXEDIR#" stays the program's.
+TEST_F(HostTest, AUsersProjectFindsItsPageBesideIt) {
+    InstallWindowModule();
+    auto page = [](const fs::path& file, const std::string& title) {
+        std::ofstream(file) << "<html><head><title>" << title << "</title><script>"
+                               "function korvoOnQueryClose() { return true; }"
+                               "window.external.korvoApiCall(10, ['Probe', 'Page', document.title]);"
+                               "window.external.korvoApiCall(101, []);</script></head></html>\n";
+    };
+    fs::create_directories(root / "elsewhere");
+    page(root / "elsewhere" / "page.html", "current folder");
+    page(bin / "page.html", "program folder");
+    const fs::path settings = root / "config" / KORVO_COMPANY / "Yonderpad.conf";
+    struct Case {
+        std::string address;
+        std::string title;
+    } cases[] = {{"page.html", "project folder"}, {"#EXEDIR#page.html", "program folder"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.address);
+        fs::remove(settings);
+        Project(root / "mine" / "Unit.prj", WindowModule(c.address));
+        page(root / "mine" / "page.html", "project folder");
+        EXPECT_EQ(Run({"/bin/sh", "-c", "cd '" + (root / "elsewhere").string() + "' && exec \"$0\" \"$@\""},
+                      {(root / "mine" / "Unit.prj").string()}),
+                  0);
+        EXPECT_NE(ReadFile(settings).find("Page=" + c.title + "\n"), std::string::npos) << ReadFile(settings);
     }
 }
 

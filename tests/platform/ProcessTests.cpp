@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -111,6 +112,17 @@ TEST(SingleInstanceTest, SecondCopyActivatesTheFirstAndLeaves) {
     EXPECT_EQ(first.ReadLine(), "activated");
     EXPECT_EQ(first.Wait(), 0);
 
+    // A copy started with a project hands its full name over.
+    const std::string project = runtime.path + "/a folder/My Unit.prj";
+    Child holder({"instance", "yonderpad"}, env);
+    ASSERT_EQ(holder.ReadLine(), "First");
+    Child asking({"instance", "yonderpad", project}, env);
+    EXPECT_EQ(asking.ReadLine(), "Second");
+    EXPECT_EQ(asking.ReadLine(), "notified");
+    EXPECT_EQ(holder.ReadLine(), "activated");
+    EXPECT_EQ(holder.ReadLine(), "project " + project);
+    EXPECT_EQ(holder.Wait(), 0);
+
     // The lock ends with its process: the next copy is first again.
     Child third({"instance", "yonderpad"}, env);
     EXPECT_EQ(third.ReadLine(), "First");
@@ -124,9 +136,11 @@ TEST(SingleInstanceTest, GarbageOnTheSocketDoesNotActivate) {
     Child first({"instance", "yonderpad"}, {"XDG_RUNTIME_DIR=" + runtime.path});
     ASSERT_EQ(first.ReadLine(), "First");
     const std::string socketPath = runtime.path + "/yonderpad__$__instance_mutex__$__.socket";
-    // Words that are not "activate" are ignored; a plain "activate" then works.
+    // Words that are not "activate" are ignored, and so is a request too long
+    // to hold a file name; a plain "activate" then works.
     for (const std::string& word :
-         std::vector<std::string>{"activat", "activate-now", "", "ACTIVATE", std::string(4096, 'a')}) {
+         std::vector<std::string>{"activat", "activate-now", "", "ACTIVATE", std::string(4096, 'a'),
+                                  "activate\n/" + std::string(PATH_MAX + 16, 'a'), "active\n/x.prj"}) {
         int fd = socket(AF_UNIX, SOCK_STREAM, 0);
         sockaddr_un address{};
         address.sun_family = AF_UNIX;

@@ -3,6 +3,8 @@
 //   <root>/bin/             the program folder given to the registry
 //   <root>/Repository/      the description files *.scm
 //   <root>/cache/           $XDG_CACHE_HOME while the fixture lives
+//   <root>/data/            $XDG_DATA_HOME while the fixture lives, so the
+//                           user's description folder is data/program/Repository
 // plus helpers that write description files and copy the probe library.
 
 #include <glib.h>
@@ -18,13 +20,17 @@ public:
     InstallFolder() {
         Make("bin/.keep");
         Make("Repository/.keep");
-        const char* old = g_getenv("XDG_CACHE_HOME");
-        if (old) oldCache = old, hadCache = true;
-        g_setenv("XDG_CACHE_HOME", (path / "cache").c_str(), TRUE);
+        for (Variable& v : variables) {
+            const char* old = g_getenv(v.name);
+            if (old) v.old = old, v.had = true;
+            g_setenv(v.name, (path / v.folder).c_str(), TRUE);
+        }
     }
     ~InstallFolder() {
-        if (hadCache) g_setenv("XDG_CACHE_HOME", oldCache.c_str(), TRUE);
-        else g_unsetenv("XDG_CACHE_HOME");
+        for (Variable& v : variables) {
+            if (v.had) g_setenv(v.name, v.old.c_str(), TRUE);
+            else g_unsetenv(v.name);
+        }
     }
 
     String ProgramFolder() const { return String::FromUtf8((path / "bin").string() + "/"); }
@@ -32,8 +38,9 @@ public:
 
     // A description file Repository/<file> with the attributes given as written
     // (for example R"(name="Alpha" class="a" path="...")").
+    // A file name with a folder ("data/program/Repository/x.scm") goes there.
     void Describe(const std::string& file, const std::string& attributes) const {
-        Write("Repository/" + file,
+        Write((file.find('/') == std::string::npos ? "Repository/" : "") + file,
               "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<korvo_module " + attributes + "/>\n");
     }
     // The usual description: module name, class and library path.
@@ -49,6 +56,10 @@ public:
     }
 
 private:
-    std::string oldCache;
-    bool hadCache = false;
+    struct Variable {
+        const char* name;
+        const char* folder;
+        std::string old;
+        bool had = false;
+    } variables[2] = {{"XDG_CACHE_HOME", "cache", {}, false}, {"XDG_DATA_HOME", "data", {}, false}};
 };

@@ -278,6 +278,73 @@ TEST_F(ModuleRegistryTest, WritabilityIsAskedOfTheFileSystem) {
     EXPECT_FALSE(KorvoModuleRegistry::FolderWritable((install.path / "absent").string()));
 }
 
+// The user's folder $XDG_DATA_HOME/<program in lower case>/Repository is read
+// after the program's: a class it repeats is skipped, one it repeats within
+// itself stops the build, and its libraries may lie beside the descriptions.
+TEST_F(ModuleRegistryTest, UserDescriptionsFollowTheInstalledOnes) {
+    const std::string user = "data/program/Repository/";
+    const std::string userFolder = (install.path / user).string();
+    EXPECT_EQ(KorvoModuleRegistry(install.ProgramFolder(), L"Company", L"Program").UserRepository(), userFolder);
+    struct Case {
+        const char* what;
+        std::vector<std::pair<std::string, std::string>> descriptions;  // file, name:class:path
+        int built;
+        std::vector<std::string> index;  // name:path of each entry, in order
+    } cases[] = {
+        {"user modules come after the installed ones, each folder in name order",
+         {{"b.scm", "B:cb:libB.so"}, {user + "z.scm", "Z:cz:/abs/libZ.so"}, {user + "a.scm", "U:cu:libU.so"}},
+         0, {"B:libB.so", "U:libU.so", "Z:/abs/libZ.so"}},
+        {"a class the installation has is skipped in the user's folder, in any case",
+         {{"b.scm", "B:Shared:libB.so"}, {user + "a.scm", "Mine:SHARED:libMine.so"}, {user + "c.scm", "C:cc:libC.so"}},
+         0, {"B:libB.so", "C:libC.so"}},
+        {"a class repeated within the user's folder stops the build",
+         {{"b.scm", "B:cb:libB.so"}, {user + "a.scm", "A:twice:libA.so"}, {user + "c.scm", "C:Twice:libC.so"}},
+         1, {}},
+        {"a library beside the user's description is taken from there",
+         {{user + "a.scm", "A:ca:libBeside.so"}, {user + "b.scm", "B:cb:sub/../libBeside.so"},
+          {user + "c.scm", "C:cc:libElsewhere.so"}},
+         0, {"A:" + userFolder + "libBeside.so", "B:" + userFolder + "libBeside.so", "C:libElsewhere.so"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::filesystem::remove_all(install.path / "Repository");
+        std::filesystem::remove_all(install.path / "data");
+        std::filesystem::remove(install.path / "bin" / "Repository.idx");
+        install.Write(user + "libBeside.so", "");
+        for (const auto& [file, fields] : c.descriptions) {
+            size_t first = fields.find(':'), second = fields.find(':', first + 1);
+            install.Describe(file, fields.substr(0, first), fields.substr(first + 1, second - first - 1),
+                             fields.substr(second + 1));
+        }
+        KorvoModuleRegistry registry(install.ProgramFolder(), L"Company", L"Program");
+        EXPECT_EQ(registry.BuildIndex(), c.built);
+        if (c.built != 0) {
+            EXPECT_FALSE(install.Exists("bin/Repository.idx"));
+            continue;
+        }
+        ASSERT_EQ(registry.LoadIndex(), 0);
+        std::vector<std::string> index;
+        for (KorvoModuleRegistryItem* entry : registry.entries)
+            index.push_back(entry->name.ToUtf8() + ":" + entry->path.ToUtf8());
+        EXPECT_EQ(index, c.index);
+    }
+}
+
+TEST_F(ModuleRegistryTest, AUserModuleLoadsFromBesideItsDescription) {
+    const std::string user = "data/program/Repository/";
+    std::filesystem::copy_file(PROBE_MODULES_PATH, install.Make(user + "lib/libUserProbe.so"));
+    install.Describe(user + "alpha.scm", "Alpha", "alpha", "lib/libUserProbe.so");
+    {
+        KorvoModuleRegistry registry(install.ProgramFolder(), L"Company", L"Program");
+        Ready(registry);
+        KorvoModule* alpha = Make(registry, L"alpha");
+        ASSERT_NE(alpha, nullptr);
+        Delete(alpha);
+        EXPECT_EQ(ProbeLogTake(), (Events{"load libUserProbe.so", "create Alpha#1", "delete Alpha#1"}));
+    }
+    EXPECT_EQ(ProbeLogTake(), Events{"unload libUserProbe.so"});
+}
+
 TEST_F(ModuleRegistryTest, OnePathIsLoadedOnceForAllItsEntries) {
     install.Describe("a.scm", "Alpha", "alpha", PROBE_MODULES_PATH);
     install.Describe("b.scm", "Beta", "beta", PROBE_MODULES_PATH);

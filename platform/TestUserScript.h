@@ -1,0 +1,15 @@
+#pragma once
+// A script that the end-to-end tests put into every page, so that they can
+// drive the page where no input can be synthesised from outside (a Wayland
+// compositor without a seat). Only when the environment names the script
+// file in KORVO_TEST_USER_SCRIPT; a normal run never loads one.
+
+typedef struct _WebKitWebView WebKitWebView;
+
+namespace platform {
+
+// Adds the script named by KORVO_TEST_USER_SCRIPT (if any) to the view's
+// pages: top frame only, run when the document has been parsed.
+void AddTestUserScript(WebKitWebView* view);
+
+}  // namespace platform
