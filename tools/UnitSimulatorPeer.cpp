@@ -46,6 +46,10 @@ constexpr size_t RingBytes = 1 << 18;
 constexpr size_t MaxEvent = 16384;  // larger events are not unit messages; dropped
 // The longest the worker sleeps without a request, so that it sees the end.
 constexpr std::chrono::milliseconds WorkerWakeLimit{100};
+// --delay-ms: a unit that answers later than this is taken for lost anyway.
+constexpr unsigned long MaxDelayMs = 10000;
+// --pairs: far more than a rack of units needs; it bounds the ports made.
+constexpr unsigned long MaxPairs = 256;
 
 struct Record {
     uint32_t pair;
@@ -183,12 +187,12 @@ int main(int argc, char** argv) {
         } else if (arg == "--delay-ms" && i + 1 < argc) {
             char* end = nullptr;
             unsigned long v = std::strtoul(argv[++i], &end, 10);
-            if (*end != '\0' || v > 10000) return Usage();
+            if (*end != '\0' || v > MaxDelayMs) return Usage();
             delayMs = uint32_t(v);
         } else if (arg == "--pairs" && i + 1 < argc) {
             char* end = nullptr;
             unsigned long v = std::strtoul(argv[++i], &end, 10);
-            if (*end != '\0' || v == 0 || v > 256) return Usage();
+            if (*end != '\0' || v == 0 || v > MaxPairs) return Usage();
             pairCount = uint32_t(v);
         } else if (!arg.empty() && arg[0] != '-' && list.empty()) {
             list = arg;
