@@ -28,22 +28,28 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "AlsaUnitPeer.h"
+#include "JackRing.h"
 #include "UnitSimulator.h"
 
 namespace {
 
 constexpr size_t RingBytes = 1 << 18;
 constexpr size_t MaxEvent = 16384;  // larger events are not unit messages; dropped
+// The longest the worker sleeps without a request, so that it sees the end.
+constexpr std::chrono::milliseconds WorkerWakeLimit{100};
+// --delay-ms: a unit that answers later than this is taken for lost anyway.
+constexpr unsigned long MaxDelayMs = 10000;
+// --pairs: far more than a rack of units needs; it bounds the ports made.
+constexpr unsigned long MaxPairs = 256;
 
 struct Record {
     uint32_t pair;
@@ -76,21 +82,12 @@ int Process(jack_nframes_t frames, void* arg) {
         for (uint32_t e = 0; e < count; ++e) {
             jack_midi_event_t event;
             if (jack_midi_event_get(&event, in, e) != 0 || event.size > MaxEvent) continue;
-            if (jack_ringbuffer_write_space(peer.requests) < sizeof(Record) + event.size) continue;
-            Record r{u, uint32_t(event.size)};
-            jack_ringbuffer_write(peer.requests, reinterpret_cast<const char*>(&r), sizeof r);
-            jack_ringbuffer_write(peer.requests, reinterpret_cast<const char*>(event.buffer), event.size);
-            any = true;
+            if (midi::PutRecord(peer.requests, Record{u, uint32_t(event.size)}, event.buffer)) any = true;
         }
         jack_midi_clear_buffer(jack_port_get_buffer(peer.pairs[u].out, frames));
     }
-    for (;;) {
-        Record r;
-        size_t available = jack_ringbuffer_read_space(peer.answers);
-        if (available < sizeof r) break;
-        jack_ringbuffer_peek(peer.answers, reinterpret_cast<char*>(&r), sizeof r);
-        if (available < sizeof r + r.length) break;
-        jack_ringbuffer_read_advance(peer.answers, sizeof r);
+    Record r;
+    while (midi::TakeHeader(peer.answers, r)) {
         void* out = jack_port_get_buffer(peer.pairs[r.pair].out, frames);
         jack_midi_data_t* place = jack_midi_event_reserve(out, 0, r.length);
         if (place) {
@@ -120,21 +117,9 @@ void Work(Peer& peer) {
     std::vector<uint8_t> bytes;
     std::vector<std::vector<uint8_t>> answers;
     while (!peer.stop) {
-        timespec until;
-        clock_gettime(CLOCK_REALTIME, &until);
-        until.tv_nsec += 100 * 1000 * 1000;
-        if (until.tv_nsec >= 1000000000) {
-            until.tv_sec += 1;
-            until.tv_nsec -= 1000000000;
-        }
-        sem_timedwait(&peer.wake, &until);
-        for (;;) {
-            Record r;
-            size_t available = jack_ringbuffer_read_space(peer.requests);
-            if (available < sizeof r) break;
-            jack_ringbuffer_peek(peer.requests, reinterpret_cast<char*>(&r), sizeof r);
-            if (available < sizeof r + r.length) break;
-            jack_ringbuffer_read_advance(peer.requests, sizeof r);
+        midi::WaitForRecords(peer.wake, WorkerWakeLimit);
+        Record r;
+        while (midi::TakeHeader(peer.requests, r)) {
             bytes.resize(r.length);
             jack_ringbuffer_read(peer.requests, reinterpret_cast<char*>(bytes.data()), r.length);
             answers.clear();
@@ -144,12 +129,8 @@ void Work(Peer& peer) {
             }
             if (!answers.empty() && peer.delayMs > 0)
                 std::this_thread::sleep_for(std::chrono::milliseconds(peer.delayMs));
-            for (const auto& answer : answers) {
-                if (jack_ringbuffer_write_space(peer.answers) < sizeof r + answer.size()) break;
-                Record a{r.pair, uint32_t(answer.size())};
-                jack_ringbuffer_write(peer.answers, reinterpret_cast<const char*>(&a), sizeof a);
-                jack_ringbuffer_write(peer.answers, reinterpret_cast<const char*>(answer.data()), answer.size());
-            }
+            for (const auto& answer : answers)
+                if (!midi::PutRecord(peer.answers, Record{r.pair, uint32_t(answer.size())}, answer.data())) break;
         }
     }
 }
@@ -206,12 +187,12 @@ int main(int argc, char** argv) {
         } else if (arg == "--delay-ms" && i + 1 < argc) {
             char* end = nullptr;
             unsigned long v = std::strtoul(argv[++i], &end, 10);
-            if (*end != '\0' || v > 10000) return Usage();
+            if (*end != '\0' || v > MaxDelayMs) return Usage();
             delayMs = uint32_t(v);
         } else if (arg == "--pairs" && i + 1 < argc) {
             char* end = nullptr;
             unsigned long v = std::strtoul(argv[++i], &end, 10);
-            if (*end != '\0' || v == 0 || v > 256) return Usage();
+            if (*end != '\0' || v == 0 || v > MaxPairs) return Usage();
             pairCount = uint32_t(v);
         } else if (!arg.empty() && arg[0] != '-' && list.empty()) {
             list = arg;

@@ -10,17 +10,21 @@
 //   poll_gap_mean_ms           mean gap between two polls of a silent unit under
 //                              the real 100 ms timer
 //   send_receive_alsa_us,      the same on the ALSA sequencer, with its own line
-//   rtmidi_alsa_roundtrip_us   "midi_alsa: ..." (inside the VM of tools/vm/run-in-vm)
+//   rtmidi_alsa_roundtrip_us   "midi_alsa: ..." (inside the VM of tools/vm/run-in-vm;
+//                              medians of trips taken in turns, see AlsaRoundTrip.h)
 // The last line carries every other figure and ratio = jack / rtmidi.
+// `bench_midi alsa` takes the ALSA figures only.
 #include <cstdio>
+#include <cstring>
 
 #include "AlsaRoundTrip.h"
 #include "JackTestServer.h"
 #include "PollTick.h"
 #include "RoundTrip.h"
 
-int main() {
-    const int simTrips = 5000, jackTrips = 300;
+int main(int argc, char** argv) {
+    const int simTrips = 5000, jackTrips = 300, alsaTrips = 1000;
+    if (argc > 1 && std::strcmp(argv[1], "alsa") == 0) return benchmidi::ReportAlsaRoundTrips(alsaTrips) ? 0 : 1;
     double poll = PollTick256UnitsUs();
     std::printf("poll_tick_256_units_us=%.2f\n", poll);
     double sim = benchmidi::SendReceiveSimUs(simTrips);
@@ -45,7 +49,7 @@ int main() {
     }
     double gap = PollGapMeanMs();
     std::printf("poll_gap_mean_ms=%.2f\n", gap);
-    bool alsa = benchmidi::ReportAlsaRoundTrips(jackTrips);
+    bool alsa = benchmidi::ReportAlsaRoundTrips(alsaTrips);
     double ratio = jack > 0 && rtmidi > 0 ? jack / rtmidi : -1;
     std::printf("midi: poll_tick_256_units_us=%.2f send_receive_sim_us=%.2f send_receive_jack_us=%.2f "
                 "rtmidi_jack_roundtrip_us=%.2f ratio=%.3f poll_tick_256_units_jack_us=%.2f poll_gap_mean_ms=%.2f\n",

@@ -1,13 +1,16 @@
 #include "DeviceMessage.h"
 
 #include <cstring>
+#include <tuple>
 #include <vector>
 
-namespace DeviceMessage {
+namespace devicemessage {
 
 namespace {
 
 const uint8_t MakerPrefix[4] = {SysexStart, 0x00, 0x11, 0x22};
+// The digits of a "Receive" text before the payload: type 2, id 8, command 2, value 2.
+constexpr std::size_t ReceiveTextHeaderDigits = 14;
 
 bool IsUnitType(uint8_t type) {
     return type == TypeA || type == TypeB || type == Type11 || type == Type12;
@@ -21,31 +24,32 @@ void AppendHex(std::vector<wchar_t>& text, uint32_t value, int digits) {
 }  // namespace
 
 int32_t DecodeId(const uint8_t* bytes) {
-    return static_cast<int32_t>(uint32_t{bytes[5]} | uint32_t{bytes[6]} << 7 | uint32_t{bytes[7]} << 14 |
-                                uint32_t{bytes[8]} << 21);
+    const uint8_t* groups = bytes + IdAt;
+    return static_cast<int32_t>(uint32_t{groups[0]} | uint32_t{groups[1]} << 7 | uint32_t{groups[2]} << 14 |
+                                uint32_t{groups[3]} << 21);
 }
 
 bool RecogniseUnitMessage(const uint8_t* bytes, std::size_t recorded, UnitMessage* message) {
     if (bytes == nullptr || recorded < MinimumLength) return false;
     if (std::memcmp(bytes, MakerPrefix, sizeof MakerPrefix) != 0) return false;
     // FF in the first id byte marks a message without an id.
-    if (bytes[5] == 0xFF) return false;
+    if (bytes[IdAt] == 0xFF) return false;
     int32_t id = DecodeId(bytes);
-    if (id == 0 || !IsUnitType(bytes[4])) return false;
-    message->type = bytes[4];
+    if (id == 0 || !IsUnitType(bytes[TypeAt])) return false;
+    message->type = bytes[TypeAt];
     message->id = id;
-    message->command = bytes[9];
-    message->value = bytes[10];
-    message->payload = bytes + 11;
+    message->command = bytes[CommandAt];
+    message->value = bytes[ValueAt];
+    message->payload = bytes + PayloadAt;
     message->count = recorded > Overhead ? recorded - Overhead : 0;
     return true;
 }
 
 std::size_t FirstNonDataByte(uint8_t command, uint8_t value, const uint8_t* payload, std::size_t count) {
-    if (command > 0x7F) return 9;
-    if (value > 0x7F) return 10;
+    if (command > 0x7F) return CommandAt;
+    if (value > 0x7F) return ValueAt;
     for (std::size_t i = 0; i < count; ++i)
-        if (payload[i] > 0x7F) return 11 + i;
+        if (payload[i] > 0x7F) return PayloadAt + i;
     return 0;
 }
 
@@ -53,16 +57,13 @@ uint8_t* Build(uint8_t type, int32_t id, uint8_t command, uint8_t value, const u
                std::size_t count) {
     auto* bytes = new uint8_t[count + Overhead];
     std::memcpy(bytes, MakerPrefix, sizeof MakerPrefix);
-    bytes[4] = type;
+    bytes[TypeAt] = type;
     auto bits = static_cast<uint32_t>(id);
-    bytes[5] = bits & 0x7F;
-    bytes[6] = (bits >> 7) & 0x7F;
-    bytes[7] = (bits >> 14) & 0x7F;
-    bytes[8] = (bits >> 21) & 0x7F;
-    bytes[9] = command;
-    bytes[10] = value;
-    if (count > 0) std::memcpy(bytes + 11, payload, count);
-    bytes[count + 11] = SysexEnd;
+    for (std::size_t group = 0; group < 4; ++group) bytes[IdAt + group] = (bits >> (7 * group)) & 0x7F;
+    bytes[CommandAt] = command;
+    bytes[ValueAt] = value;
+    if (count > 0) std::memcpy(bytes + PayloadAt, payload, count);
+    bytes[PayloadAt + count] = SysexEnd;
     return bytes;
 }
 
@@ -71,7 +72,7 @@ uint8_t* BuildProbe() { return Build(0, 0, CommandProbe, 0, nullptr, 0); }
 String ReceiveText(uint8_t type, int32_t id, uint8_t command, uint8_t value,
                    const uint8_t* payload, std::size_t count) {
     std::vector<wchar_t> text;
-    text.reserve(14 + 2 * count + 1);
+    text.reserve(ReceiveTextHeaderDigits + 2 * count);
     AppendHex(text, type, 2);
     AppendHex(text, static_cast<uint32_t>(id), 8);
     AppendHex(text, command, 2);
@@ -80,13 +81,13 @@ String ReceiveText(uint8_t type, int32_t id, uint8_t command, uint8_t value,
     return String(text.data(), text.size());
 }
 
-String Announcement(const Unit& unit) {
-    uint8_t payload[13];
+String Announcement(const MidiDevice::Unit& unit) {
+    uint8_t payload[std::tuple_size_v<UnitSerial> + 1];  // the serial, then the type
     std::memcpy(payload, unit.serial.data(), unit.serial.size());
-    payload[12] = unit.type;
+    payload[unit.serial.size()] = unit.type;
     return ReceiveText(unit.type, unit.id, 0, 1, payload, sizeof payload);
 }
 
 String ListStart() { return ReceiveText(0, 0, 0, 1, nullptr, 0); }
 
-}  // namespace DeviceMessage
+}  // namespace devicemessage

@@ -20,10 +20,16 @@
 #include "framework/String.h"
 #include "modules/midi/MidiDevice.h"
 
-namespace DeviceMessage {
+namespace devicemessage {
 
 constexpr uint8_t SysexStart = 0xF0;
 constexpr uint8_t SysexEnd = 0xF7;
+// Where the fields start, as laid out above.
+constexpr std::size_t TypeAt = 4;
+constexpr std::size_t IdAt = 5;
+constexpr std::size_t CommandAt = 9;
+constexpr std::size_t ValueAt = 10;
+constexpr std::size_t PayloadAt = 11;
 // Bytes around the payload of a message the module builds: 11 header bytes and F7.
 constexpr std::size_t Overhead = 12;
 // The shortest buffer that can carry a unit message (no payload, no end byte).
@@ -77,8 +83,8 @@ String ReceiveText(uint8_t type, int32_t id, uint8_t command, uint8_t value,
                    const uint8_t* payload, std::size_t count);
 // The announcement of a unit on "Receive": header (type, id, 0, 1), then the
 // 12 serial bytes and the type as payload.
-String Announcement(const Unit& unit);
+String Announcement(const MidiDevice::Unit& unit);
 // The header that opens a new list of units: type 0, id 0, command 0, value 1.
 String ListStart();
 
-}  // namespace DeviceMessage
+}  // namespace devicemessage

@@ -97,14 +97,14 @@ void TannevaleMidi::Scan() {
 
 void TannevaleMidi::Probe(int index) {
     MidiDevice* port = outputs[index];
-    if (port->outHandle != 0) SendLong(port, DeviceMessage::BuildProbe(), DeviceMessage::ProbeLength);
+    if (port->outHandle != 0) SendLong(port, devicemessage::BuildProbe(), devicemessage::ProbeLength);
 }
 
-void TannevaleMidi::Register(const DeviceMessage::UnitMessage& message, midi::MidiHandle input) {
+void TannevaleMidi::Register(const devicemessage::UnitMessage& message, midi::MidiHandle input) {
     const bool identity =
-        message.command == DeviceMessage::CommandIdentity ||
-        (message.command == DeviceMessage::CommandIdentityAlt &&
-         (message.type == DeviceMessage::Type11 || message.type == DeviceMessage::Type12));
+        message.command == devicemessage::CommandIdentity ||
+        (message.command == devicemessage::CommandIdentityAlt &&
+         (message.type == devicemessage::Type11 || message.type == devicemessage::Type12));
     if (!identity) return;
     // Nothing probed yet, or a state beyond the last port: no port to credit.
     if (state <= 0 || state > outputs.Count()) return;
@@ -115,11 +115,11 @@ void TannevaleMidi::Register(const DeviceMessage::UnitMessage& message, midi::Mi
 bool TannevaleMidi::AddUnit(int32_t id, uint8_t type, Array<MidiDevice*>& list, midi::MidiHandle input,
                             midi::MidiHandle output) {
     for (MidiDevice* port : list)
-        for (Unit* unit : port->units)
+        for (MidiDevice::Unit* unit : port->units)
             if (unit->id == id) return false;
     for (MidiDevice* port : list) {
         if ((input != 0 && port->inHandle == input) || (output != 0 && port->outHandle == output)) {
-            auto* unit = new Unit{id, FormatSerial(id), type};
+            auto* unit = new MidiDevice::Unit{id, FormatSerial(id), type};
             try {
                 port->units.Add(unit);
             } catch (...) {
@@ -136,7 +136,7 @@ void TannevaleMidi::FinishDiscovery() {
     const uint32_t restartCount = restarts;
     CloseDevices(false);
 
-    receive->SetText(DeviceMessage::ListStart(), true);
+    receive->SetText(devicemessage::ListStart(), true);
     if (RestartedSince(restartCount)) return;
     if (inputs.IsEmpty()) {
         status->SetText(StatusNoDevice, false);
@@ -145,7 +145,7 @@ void TannevaleMidi::FinishDiscovery() {
     for (int i = 0; i < inputs.Count(); ++i) {
         MidiDevice* port = inputs[i];
         for (int j = 0; j < port->units.Count(); ++j) {
-            receive->SetText(DeviceMessage::Announcement(*port->units[j]), true);
+            receive->SetText(devicemessage::Announcement(*port->units[j]), true);
             // A peer that restarts the module from its handler has closed
             // these ports: stop announcing them.
             if (RestartedSince(restartCount)) return;

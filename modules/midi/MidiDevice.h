@@ -14,15 +14,15 @@ using UnitSerial = std::array<char, 12>;
 // The serial text shown for a unit id (digits of the id shuffled and summed).
 UnitSerial FormatSerial(int32_t id);
 
-// One device that answered the probe on a port.
-struct Unit {
-    int32_t id = 0;  // 28 bits, never 0
-    UnitSerial serial{};
-    uint8_t type = 0;  // 0x0A, 0x0B, 0x11 or 0x12
-};
-
 // One open port: an input (inHandle set) or an output (outHandle set).
 struct MidiDevice {
+    // One device that answered the probe on the port.
+    struct Unit {
+        int32_t id = 0;  // 28 bits, never 0
+        UnitSerial serial{};
+        uint8_t type = 0;  // 0x0A, 0x0B, 0x11 or 0x12
+    };
+
     MidiDevice(midi::MidiHandle inHandle, midi::MidiHandle outHandle, const String& name)
         : inHandle(inHandle), outHandle(outHandle), name(name) {}
     ~MidiDevice() {

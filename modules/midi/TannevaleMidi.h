@@ -16,7 +16,7 @@
 #include "modules/midi/services/MidiServices.h"
 #include "platform/Window.h"
 
-namespace DeviceMessage {
+namespace devicemessage {
 struct UnitMessage;
 }
 
@@ -100,7 +100,7 @@ private:
     // Discovery (Discovery.cpp).
     void Scan();
     void Probe(int index);
-    void Register(const DeviceMessage::UnitMessage& message, midi::MidiHandle input);
+    void Register(const devicemessage::UnitMessage& message, midi::MidiHandle input);
     bool AddUnit(int32_t id, uint8_t type, Array<MidiDevice*>& list, midi::MidiHandle input,
                  midi::MidiHandle output);
     void FinishDiscovery();
@@ -111,7 +111,7 @@ private:
     void ReportMessage(uint8_t type, int32_t id, uint8_t command, uint8_t value, const uint8_t* payload,
                        std::size_t count);
     void Poll();
-    bool SendToPortUnit(MidiDevice* port, const Unit& unit, uint8_t command, uint8_t value,
+    bool SendToPortUnit(MidiDevice* port, const MidiDevice::Unit& unit, uint8_t command, uint8_t value,
                         const uint8_t* payload, std::size_t count);
 
     // True when the module was restarted or stopped since the given count was

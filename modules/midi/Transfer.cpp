@@ -30,6 +30,13 @@
 
 namespace {
 
+// The "Send" text: the unit id in 8 hexadecimal digits, the command in 2, the
+// value in 2 (or 1 when the text ends there), then 2 per payload byte.
+constexpr std::size_t SendCommandAt = 8;
+constexpr std::size_t SendValueAt = 10;
+constexpr std::size_t SendPayloadAt = 12;
+constexpr std::size_t ByteDigits = 2;
+
 // What the input callback hands to the user-interface thread.
 struct InputRecord {
     midi::MidiHandle input;
@@ -80,8 +87,9 @@ bool HandOver(midi::MidiServices& services, midi::MidiHandle output, uint8_t* by
 // 32-bit long: leading blanks and a sign are accepted, no digit gives 0, and
 // values beyond the range stop at its ends.
 int32_t ParseHexField(const wchar_t* text, std::size_t length) {
-    wchar_t field[9] = {};
-    std::wmemcpy(field, text, std::min<std::size_t>(length, 8));
+    // The widest field is the id; one more place ends the field's text.
+    wchar_t field[SendCommandAt + 1] = {};
+    std::wmemcpy(field, text, std::min<std::size_t>(length, SendCommandAt));
     long long value = std::wcstoll(field, nullptr, 16);
     value = std::clamp<long long>(value, std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max());
     return static_cast<int32_t>(value);
@@ -90,12 +98,12 @@ int32_t ParseHexField(const wchar_t* text, std::size_t length) {
 // Which command and value poll a unit of a type.
 bool PollCommand(uint8_t type, uint8_t* command, uint8_t* value) {
     switch (type) {
-    case DeviceMessage::Type11:
-    case DeviceMessage::Type12:
+    case devicemessage::Type11:
+    case devicemessage::Type12:
         *command = 0x10, *value = 0x01;
         return true;
-    case DeviceMessage::TypeA:
-    case DeviceMessage::TypeB:
+    case devicemessage::TypeA:
+    case devicemessage::TypeB:
         *command = 0x02, *value = 0x04;
         return true;
     default:
@@ -105,8 +113,8 @@ bool PollCommand(uint8_t type, uint8_t* command, uint8_t* value) {
 
 // A state report from a unit: it postpones the next poll of every unit.
 bool DefersPoll(uint8_t type, uint8_t command) {
-    if (type == DeviceMessage::TypeA || type == DeviceMessage::TypeB) return command == 0x04 || command == 0x05;
-    if (type == DeviceMessage::Type11 || type == DeviceMessage::Type12) return command == 0x37;
+    if (type == devicemessage::TypeA || type == devicemessage::TypeB) return command == 0x04 || command == 0x05;
+    if (type == devicemessage::Type11 || type == devicemessage::Type12) return command == 0x37;
     return false;
 }
 
@@ -115,15 +123,17 @@ bool DefersPoll(uint8_t type, uint8_t command) {
 void TannevaleMidi::OnSend(KorvoConnector*) {
     const wchar_t* text = send->Text();
     const std::size_t length = std::wcslen(text);
-    if (length < 11) return;
+    if (length < SendValueAt + 1) return;  // no value digit
 
-    const int32_t id = ParseHexField(text, 8);
-    const auto command = static_cast<uint8_t>(ParseHexField(text + 8, 2));
-    const auto value = static_cast<uint8_t>(ParseHexField(text + 10, length == 11 ? 1 : 2));
+    const int32_t id = ParseHexField(text, SendCommandAt);
+    const auto command = static_cast<uint8_t>(ParseHexField(text + SendCommandAt, ByteDigits));
+    const auto value =
+        static_cast<uint8_t>(ParseHexField(text + SendValueAt, length == SendValueAt + 1 ? 1 : ByteDigits));
     // Two characters per payload byte; a last odd character is ignored.
-    const std::size_t count = length > 12 ? (length - 12) / 2 : 0;
+    const std::size_t count = length > SendPayloadAt ? (length - SendPayloadAt) / ByteDigits : 0;
     std::vector<uint8_t> payload(count);
-    for (std::size_t i = 0; i < count; ++i) payload[i] = static_cast<uint8_t>(ParseHexField(text + 12 + 2 * i, 2));
+    for (std::size_t i = 0; i < count; ++i)
+        payload[i] = static_cast<uint8_t>(ParseHexField(text + SendPayloadAt + ByteDigits * i, ByteDigits));
 
     SendToUnit(id, command, value, payload.data(), count);
 }
@@ -133,23 +143,25 @@ bool TannevaleMidi::SendToUnit(int32_t id, uint8_t command, uint8_t value, const
     if (state == Closing) return true;
     // A byte above 0x7F would end the message early on the wire and leave the
     // rest to be read as something else: such a message is not sent at all.
-    if (const std::size_t at = DeviceMessage::FirstNonDataByte(command, value, payload, count); at != 0) {
-        const uint8_t byte = at == 9 ? command : at == 10 ? value : payload[at - 11];
+    if (const std::size_t at = devicemessage::FirstNonDataByte(command, value, payload, count); at != 0) {
+        const uint8_t byte = at == devicemessage::CommandAt ? command
+                             : at == devicemessage::ValueAt ? value
+                                                            : payload[at - devicemessage::PayloadAt];
         g_warning("MIDI: message to unit %08x not sent: byte %zu is 0x%02X, above the data range 0x00-0x7F",
                   static_cast<unsigned>(id), at, byte);
         return false;
     }
     for (MidiDevice* port : outputs)
-        for (Unit* unit : port->units)
+        for (MidiDevice::Unit* unit : port->units)
             if (unit->id == id) return SendToPortUnit(port, *unit, command, value, payload, count);
     return false;
 }
 
-bool TannevaleMidi::SendToPortUnit(MidiDevice* port, const Unit& unit, uint8_t command, uint8_t value,
+bool TannevaleMidi::SendToPortUnit(MidiDevice* port, const MidiDevice::Unit& unit, uint8_t command, uint8_t value,
                                    const uint8_t* payload, std::size_t count) {
     if (port->outHandle == 0) return false;
-    uint8_t* bytes = DeviceMessage::Build(unit.type, unit.id, command, value, payload, count);
-    return SendLong(port, bytes, count + DeviceMessage::Overhead);
+    uint8_t* bytes = devicemessage::Build(unit.type, unit.id, command, value, payload, count);
+    return SendLong(port, bytes, count + devicemessage::Overhead);
 }
 
 bool TannevaleMidi::SendLong(MidiDevice* port, uint8_t* bytes, std::size_t length) {
@@ -200,10 +212,10 @@ intptr_t TannevaleMidi::OnMidiInput(unsigned code, uintptr_t lparam) {
     if (code == midi::MIM_LONGDATA && header->data != nullptr) {
         // The recorded count comes from the services: never read beyond the buffer.
         const std::size_t recorded = std::min(header->bytesRecorded, header->bufferLength);
-        DeviceMessage::UnitMessage message;
-        if (DeviceMessage::RecogniseUnitMessage(header->data, recorded, &message)) {
+        devicemessage::UnitMessage message;
+        if (devicemessage::RecogniseUnitMessage(header->data, recorded, &message)) {
             if (state == Running) {
-                if (recorded != DeviceMessage::MinimumLength)
+                if (recorded != devicemessage::MinimumLength)
                     ReportMessage(message.type, message.id, message.command, message.value, message.payload,
                                   message.count);
             } else if (state >= 0) {
@@ -225,7 +237,7 @@ void TannevaleMidi::ReportMessage(uint8_t type, int32_t id, uint8_t command, uin
         lastPollTime = platform::Clock::NowMs();
         deferredByReply = true;
     }
-    receive->SetText(DeviceMessage::ReceiveText(type, id, command, value, payload, count), true);
+    receive->SetText(devicemessage::ReceiveText(type, id, command, value, payload, count), true);
 }
 
 void TannevaleMidi::Poll() {
@@ -249,12 +261,12 @@ void TannevaleMidi::Poll() {
         MidiDevice* port = outputs[i];
         if (port->outHandle == 0) continue;
         for (int j = 0; j < port->units.Count(); ++j) {
-            const Unit& unit = *port->units[j];
+            const MidiDevice::Unit& unit = *port->units[j];
             uint8_t command, value;
             if (!PollCommand(unit.type, &command, &value)) continue;
             auto* header = new midi::MidiHeader{};
-            header->data = DeviceMessage::Build(unit.type, unit.id, command, value, nullptr, 0);
-            header->bufferLength = header->bytesRecorded = DeviceMessage::Overhead;
+            header->data = devicemessage::Build(unit.type, unit.id, command, value, nullptr, 0);
+            header->bufferLength = header->bytesRecorded = devicemessage::Overhead;
             header->user = static_cast<uintptr_t>(port->outHandle);
             batch.push_back({port->outHandle, header, midi::MMSYSERR_ERROR});
         }

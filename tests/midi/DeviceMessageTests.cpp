@@ -44,10 +44,10 @@ TEST(DeviceMessage, BuildsTheIdInSevenBitGroups) {
     };
     for (const Case& c : cases) {
         std::unique_ptr<uint8_t[]> bytes(
-            DeviceMessage::Build(c.type, c.id, 0x10, 0x01, c.payload.data(), c.payload.size()));
+            devicemessage::Build(c.type, c.id, 0x10, 0x01, c.payload.data(), c.payload.size()));
         EXPECT_EQ(Bytes(bytes.get(), bytes.get() + c.payload.size() + 12), c.expected);
     }
-    std::unique_ptr<uint8_t[]> probe(DeviceMessage::BuildProbe());
+    std::unique_ptr<uint8_t[]> probe(devicemessage::BuildProbe());
     EXPECT_EQ(Bytes(probe.get(), probe.get() + 12),
               (Bytes{0xF0, 0x00, 0x11, 0x22, 0x00, 0x00, 0x00, 0x00, 0x00, 0x02, 0x00, 0xF7}));
 }
@@ -77,8 +77,8 @@ TEST(DeviceMessage, RecognisesUnitMessagesOnly) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        DeviceMessage::UnitMessage message;
-        ASSERT_EQ(DeviceMessage::RecogniseUnitMessage(c.bytes.data(), c.bytes.size(), &message), c.unit);
+        devicemessage::UnitMessage message;
+        ASSERT_EQ(devicemessage::RecogniseUnitMessage(c.bytes.data(), c.bytes.size(), &message), c.unit);
         if (!c.unit) continue;
         EXPECT_EQ(message.id, c.id);
         EXPECT_EQ(message.type, c.bytes[4]);
@@ -87,16 +87,16 @@ TEST(DeviceMessage, RecognisesUnitMessagesOnly) {
         EXPECT_EQ(message.count, c.count);
         EXPECT_EQ(message.payload, c.bytes.data() + 11);
     }
-    EXPECT_FALSE(DeviceMessage::RecogniseUnitMessage(nullptr, 20, nullptr));
+    EXPECT_FALSE(devicemessage::RecogniseUnitMessage(nullptr, 20, nullptr));
 }
 
 TEST(DeviceMessage, Texts) {
     const uint8_t payload[] = {0x01, 0x02};
-    EXPECT_EQ(DeviceMessage::ReceiveText(0x11, 1234567, 0x37, 0x05, payload, 2), L"110012d68737050102");
-    EXPECT_EQ(DeviceMessage::ReceiveText(0x0A, 268435455, 0xFF, 0x00, nullptr, 0), L"0a0fffffffff00");
-    EXPECT_EQ(DeviceMessage::ListStart(), L"00000000000001");
-    Unit unit{1234567, FormatSerial(1234567), 0x11};
-    EXPECT_EQ(DeviceMessage::Announcement(unit), L"110012d68700013336332d3431342d3532320011");
+    EXPECT_EQ(devicemessage::ReceiveText(0x11, 1234567, 0x37, 0x05, payload, 2), L"110012d68737050102");
+    EXPECT_EQ(devicemessage::ReceiveText(0x0A, 268435455, 0xFF, 0x00, nullptr, 0), L"0a0fffffffff00");
+    EXPECT_EQ(devicemessage::ListStart(), L"00000000000001");
+    MidiDevice::Unit unit{1234567, FormatSerial(1234567), 0x11};
+    EXPECT_EQ(devicemessage::Announcement(unit), L"110012d68700013336332d3431342d3532320011");
 }
 
 }  // namespace

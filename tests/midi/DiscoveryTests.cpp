@@ -56,7 +56,7 @@ TEST_F(Discovery, OneUnitIsKeptOnItsPortsAndAnnounced) {
     ASSERT_EQ(module->Outputs().Count(), 1);
     EXPECT_EQ(Names(module->Inputs()), L"in1");
     EXPECT_EQ(Names(module->Outputs()), L"out2");
-    const Unit& unit = *module->Outputs()[0]->units[0];
+    const MidiDevice::Unit& unit = *module->Outputs()[0]->units[0];
     EXPECT_EQ(unit.id, 1234567);
     EXPECT_EQ(unit.type, 0x11);
     EXPECT_STREQ(unit.serial.data(), "363-414-522");

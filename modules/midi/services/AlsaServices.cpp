@@ -7,8 +7,6 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
-#include <deque>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -53,13 +51,6 @@ struct AlsaServices::State {
     };
     std::map<MidiHandle, std::unique_ptr<Device>> devices;
 
-    // Done notices, delivered from their own thread.
-    std::mutex noticeLock;
-    std::condition_variable noticeWake;
-    std::deque<std::pair<MidiHandle, MidiHeader*>> notices;
-    bool stop = false;
-    std::thread noticeThread;
-
     // Names of the other programs' ports, in the sequencer's order.
     template <typename RtMidiType>
     static std::vector<std::pair<unsigned, std::string>> Ports(RtMidiType& rt) {
@@ -93,31 +84,9 @@ std::unique_ptr<AlsaServices> AlsaServices::Create() {
     return std::unique_ptr<AlsaServices>(new AlsaServices(std::move(state)));
 }
 
-AlsaServices::AlsaServices(std::unique_ptr<State> s) : state(std::move(s)) {
-    State& st = *state;
-    st.noticeThread = std::thread([this, &st] {
-        std::unique_lock<std::mutex> guard(st.noticeLock);
-        for (;;) {
-            st.noticeWake.wait(guard, [&] { return st.stop || !st.notices.empty(); });
-            if (st.notices.empty()) return;
-            auto [handle, header] = st.notices.front();
-            st.notices.pop_front();
-            guard.unlock();
-            OutputDone(handle, header);
-            guard.lock();
-        }
-    });
-}
+AlsaServices::AlsaServices(std::unique_ptr<State> s) : state(std::move(s)) {}
 
-AlsaServices::~AlsaServices() {
-    CloseAll();
-    {
-        std::lock_guard<std::mutex> guard(state->noticeLock);
-        state->stop = true;
-    }
-    state->noticeWake.notify_all();
-    state->noticeThread.join();
-}
+AlsaServices::~AlsaServices() { CloseAll(); }
 
 unsigned AlsaServices::InGetNumDevs() {
     std::lock_guard<std::mutex> guard(state->lock);
@@ -249,11 +218,10 @@ unsigned AlsaServices::SendLong(Port& port, MidiHeader* header) {
         }
         if (device.failed) return MMSYSERR_ERROR;
     }
-    {
-        std::lock_guard<std::mutex> guard(state->noticeLock);
-        state->notices.emplace_back(port.handle, header);
-    }
-    state->noticeWake.notify_all();
+    // The message is in the sequencer now: nothing is left to wait for, and
+    // handing the notice to another thread would only add a wake-up to every
+    // round trip.
+    OutputDone(port.handle, header);
     return MMSYSERR_NOERROR;
 }
 

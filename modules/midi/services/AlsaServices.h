@@ -4,8 +4,9 @@
 // one costs about 20 ms, so they are kept); each opened device gets its own
 // RtMidi object. The program's own ports show up in the enumeration and are left
 // out, or every open would look like a hot-plug. RtMidi delivers whole messages on
-// its own thread, which becomes the input callback's thread; sending is immediate
-// and the done notice follows from this backend's notice thread.
+// its own thread, which becomes the input callback's thread. Sending is
+// immediate, so the done notice is given on the sending thread before
+// OutLongMsg returns: another thread would only add a wake-up to every trip.
 //
 // The kernel refuses a system-exclusive event larger than the sending client's
 // pool (about 14 KB) and a receiver silently loses what overflows its input

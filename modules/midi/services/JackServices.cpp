@@ -7,15 +7,14 @@
 #include <semaphore.h>
 
 #include <atomic>
-#include <cerrno>
 #include <chrono>
-#include <ctime>
 #include <map>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "JackRing.h"
 #include "framework/Utf8.h"
 #include "SysexAssembler.h"
 
@@ -30,6 +29,9 @@ constexpr size_t MaxSlots = 256;
 // a period can carry.
 constexpr size_t InRingBytes = 1 << 18;
 constexpr size_t OutRecords = 1024;
+// The longest the worker sleeps when nothing wakes it: it then looks for
+// retired ports and for the end even if no post reached it.
+constexpr std::chrono::milliseconds WorkerWakeLimit{100};
 
 struct InRecord {
     uint64_t handle;
@@ -46,6 +48,15 @@ struct DoneRecord {
 };
 
 void Quiet(const char* text) { g_debug("JACK: %s", text); }
+
+// Says how many input events the realtime thread dropped since the last
+// report, because the ring to the worker was full.
+void ReportLostEvents(uint64_t lost, uint64_t& reported) {
+    if (lost == reported) return;
+    g_warning("JACK MIDI: %llu input events lost: the worker fell behind the server",
+              static_cast<unsigned long long>(lost - reported));
+    reported = lost;
+}
 
 }  // namespace
 
@@ -221,13 +232,10 @@ int JackServices::State::ProcessInputs(jack_nframes_t frames, void* arg) {
         for (uint32_t e = 0; e < count; ++e) {
             jack_midi_event_t event;
             if (jack_midi_event_get(&event, buffer, e) != 0 || event.size == 0) continue;
-            if (jack_ringbuffer_write_space(s.inRing) < sizeof(InRecord) + event.size) {
+            if (!PutRecord(s.inRing, InRecord{handle, uint32_t(event.size)}, event.buffer)) {
                 s.lost.fetch_add(1);
                 continue;
             }
-            InRecord record{handle, uint32_t(event.size)};
-            jack_ringbuffer_write(s.inRing, reinterpret_cast<const char*>(&record), sizeof record);
-            jack_ringbuffer_write(s.inRing, reinterpret_cast<const char*>(event.buffer), event.size);
             wakeWorker = true;
         }
     }
@@ -247,10 +255,8 @@ int JackServices::State::ProcessOutputs(jack_nframes_t frames, void* arg) {
         if (buffers[i]) jack_midi_clear_buffer(buffers[i]);
     }
     uint32_t budget = PaceBytesPerCycle;
-    while (jack_ringbuffer_read_space(s.outRing) >= sizeof(OutRecord) &&
-           jack_ringbuffer_write_space(s.doneRing) >= sizeof(DoneRecord)) {
-        OutRecord record;
-        jack_ringbuffer_peek(s.outRing, reinterpret_cast<char*>(&record), sizeof record);
+    OutRecord record;
+    while (CanPut<DoneRecord>(s.doneRing) && PeekRecord(s.outRing, record)) {
         void* buffer = record.slot < MaxSlots ? buffers[record.slot] : nullptr;
         if (buffer && s.slots[record.slot].handle.load() == record.handle) {
             uint32_t length = record.header->bufferLength;
@@ -262,8 +268,7 @@ int JackServices::State::ProcessOutputs(jack_nframes_t frames, void* arg) {
             budget -= length;
         }
         jack_ringbuffer_read_advance(s.outRing, sizeof record);
-        DoneRecord done{record.handle, record.header};
-        jack_ringbuffer_write(s.doneRing, reinterpret_cast<const char*>(&done), sizeof done);
+        PutRecord(s.doneRing, DoneRecord{record.handle, record.header});
         wakeWorker = true;
     }
     s.cycleLeave[Outputs].fetch_add(1);
@@ -380,25 +385,15 @@ void JackServices::Work() {
     State& s = *state;
     std::vector<uint8_t> bytes;
     std::vector<std::pair<MidiHandle, std::vector<uint8_t>>> messages;
+    uint64_t reportedLost = 0;
     for (;;) {
         bool finishing = s.stop.load();
-        timespec until;
-        clock_gettime(CLOCK_REALTIME, &until);
-        until.tv_nsec += 100 * 1000 * 1000;
-        if (until.tv_nsec >= 1000000000) {
-            until.tv_sec += 1;
-            until.tv_nsec -= 1000000000;
-        }
-        if (!finishing) sem_timedwait(&s.wake, &until);
+        if (!finishing) WaitForRecords(s.wake, WorkerWakeLimit);
+        ReportLostEvents(s.lost.load(), reportedLost);
 
         // Input events, assembled into whole messages per port.
-        for (;;) {
-            InRecord record;
-            size_t available = jack_ringbuffer_read_space(s.inRing);
-            if (available < sizeof record) break;
-            jack_ringbuffer_peek(s.inRing, reinterpret_cast<char*>(&record), sizeof record);
-            if (available < sizeof record + record.length) break;  // still being written
-            jack_ringbuffer_read_advance(s.inRing, sizeof record);
+        InRecord record;
+        while (TakeHeader(s.inRing, record)) {
             bytes.resize(record.length);
             jack_ringbuffer_read(s.inRing, reinterpret_cast<char*>(bytes.data()), record.length);
             messages.clear();
@@ -417,20 +412,13 @@ void JackServices::Work() {
         // sends are given back here.
         {
             std::lock_guard<std::mutex> guard(s.outLock);
-            OutRecord record;
+            OutRecord sent;
             bool orphaned = s.dead || s.stopped;
-            while (orphaned && jack_ringbuffer_read_space(s.outRing) >= sizeof record &&
-                   jack_ringbuffer_write_space(s.doneRing) >= sizeof(DoneRecord)) {
-                jack_ringbuffer_read(s.outRing, reinterpret_cast<char*>(&record), sizeof record);
-                DoneRecord done{record.handle, record.header};
-                jack_ringbuffer_write(s.doneRing, reinterpret_cast<const char*>(&done), sizeof done);
-            }
+            while (orphaned && CanPut<DoneRecord>(s.doneRing) && TakeRecord(s.outRing, sent))
+                PutRecord(s.doneRing, DoneRecord{sent.handle, sent.header});
         }
         DoneRecord done;
-        while (jack_ringbuffer_read_space(s.doneRing) >= sizeof done) {
-            jack_ringbuffer_read(s.doneRing, reinterpret_cast<char*>(&done), sizeof done);
-            OutputDone(done.handle, done.header);
-        }
+        while (TakeRecord(s.doneRing, done)) OutputDone(done.handle, done.header);
         s.ReleaseRetired();
         if (finishing && jack_ringbuffer_read_space(s.outRing) == 0) return;
     }
@@ -464,84 +452,66 @@ unsigned JackServices::OutGetDevCaps(unsigned id, std::wstring* name) {
     return MMSYSERR_NOERROR;
 }
 
-uint64_t JackServices::LostEvents() { return state->lost.load(); }
+bool JackServices::OpenInputDevice(unsigned id, Port& port) { return OpenDevice(id, port); }
 
-bool JackServices::OpenInputDevice(unsigned id, Port& port) {
+bool JackServices::OpenOutputDevice(unsigned id, Port& port) { return OpenDevice(id, port); }
+
+bool JackServices::OpenDevice(unsigned id, Port& port) {
     State& s = *state;
     if (s.dead) return false;
+    const bool input = port.input;
     std::string peer;
     {
         std::lock_guard<std::mutex> guard(s.enumLock);
         s.Refresh();
-        if (id >= s.inNames.size()) return false;
-        peer = s.inNames[id];
+        const std::vector<std::string>& names = input ? s.inNames : s.outNames;
+        if (id >= names.size()) return false;
+        peer = names[id];
     }
     int slot = s.TakeSlot();
     if (slot < 0) {
         g_warning("JACK MIDI: no room for another port (%zu open)", MaxSlots);
         return false;
     }
-    std::string name = "in-" + std::to_string(port.handle);
-    jack_client_t* client = s.clients[State::Inputs];
+    std::string name = (input ? "in-" : "out-") + std::to_string(port.handle);
+    const int side = input ? State::Inputs : State::Outputs;
+    jack_client_t* client = s.clients[side];
     std::lock_guard<std::mutex> server(s.serverLock);
-    jack_port_t* own = jack_port_register(client, name.c_str(), JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+    jack_port_t* own = jack_port_register(client, name.c_str(), JACK_DEFAULT_MIDI_TYPE,
+                                          input ? JackPortIsInput : JackPortIsOutput, 0);
     if (!own) {
         s.GiveSlot(size_t(slot));
         g_message("JACK MIDI: port %s could not be registered", name.c_str());
         return false;
     }
-    if (jack_connect(client, peer.c_str(), jack_port_name(own)) != 0) {
-        jack_port_unregister(client, own);
-        s.GiveSlot(size_t(slot));
+    State::Slot& entry = s.slots[slot];
+    auto publish = [&] {
+        entry.input = input;
+        entry.handle.store(port.handle);
+        entry.port.store(own);
+    };
+    // An output is published before it is connected, so the process callback
+    // clears its buffer from the first period on; an input once it is
+    // connected and its assembler exists.
+    if (!input) publish();
+    const char* from = input ? peer.c_str() : jack_port_name(own);
+    const char* to = input ? jack_port_name(own) : peer.c_str();
+    if (jack_connect(client, from, to) != 0) {
+        if (input) {
+            jack_port_unregister(client, own);
+            s.GiveSlot(size_t(slot));
+        } else {
+            s.Retire(size_t(slot), side);
+        }
         g_message("JACK MIDI: %s could not be connected", peer.c_str());
         return false;
     }
-    {
-        std::lock_guard<std::mutex> guard(s.assemblyLock);
-        s.assemblers[port.handle];
-    }
-    State::Slot& entry = s.slots[slot];
-    entry.input = true;
-    entry.handle.store(port.handle);
-    entry.port.store(own);
-    port.backend = uintptr_t(slot);
-    return true;
-}
-
-bool JackServices::OpenOutputDevice(unsigned id, Port& port) {
-    State& s = *state;
-    if (s.dead) return false;
-    std::string peer;
-    {
-        std::lock_guard<std::mutex> guard(s.enumLock);
-        s.Refresh();
-        if (id >= s.outNames.size()) return false;
-        peer = s.outNames[id];
-    }
-    int slot = s.TakeSlot();
-    if (slot < 0) {
-        g_warning("JACK MIDI: no room for another port (%zu open)", MaxSlots);
-        return false;
-    }
-    std::string name = "out-" + std::to_string(port.handle);
-    jack_client_t* client = s.clients[State::Outputs];
-    std::lock_guard<std::mutex> server(s.serverLock);
-    jack_port_t* own = jack_port_register(client, name.c_str(), JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
-    if (!own) {
-        s.GiveSlot(size_t(slot));
-        g_message("JACK MIDI: port %s could not be registered", name.c_str());
-        return false;
-    }
-    // Published before connecting, so the process callback clears its buffer
-    // from the first period on.
-    State::Slot& entry = s.slots[slot];
-    entry.input = false;
-    entry.handle.store(port.handle);
-    entry.port.store(own);
-    if (jack_connect(client, jack_port_name(own), peer.c_str()) != 0) {
-        s.Retire(size_t(slot), State::Outputs);
-        g_message("JACK MIDI: %s could not be connected", peer.c_str());
-        return false;
+    if (input) {
+        {
+            std::lock_guard<std::mutex> guard(s.assemblyLock);
+            s.assemblers[port.handle];
+        }
+        publish();
     }
     port.backend = uintptr_t(slot);
     return true;
@@ -570,9 +540,7 @@ unsigned JackServices::SendLong(Port& port, MidiHeader* header) {
     if (s.dead || s.stopped) return MMSYSERR_ERROR;
     if (header->bufferLength > MaxLongMessage) return MMSYSERR_INVALPARAM;
     std::lock_guard<std::mutex> guard(s.outLock);
-    if (jack_ringbuffer_write_space(s.outRing) < sizeof(OutRecord)) return MMSYSERR_ERROR;
-    OutRecord record{port.handle, uint64_t(port.backend), header};
-    jack_ringbuffer_write(s.outRing, reinterpret_cast<const char*>(&record), sizeof record);
+    if (!PutRecord(s.outRing, OutRecord{port.handle, uint64_t(port.backend), header})) return MMSYSERR_ERROR;
     return MMSYSERR_NOERROR;
 }
 
@@ -587,12 +555,9 @@ void JackServices::SendBatch(Outgoing* batch, size_t count) {
             o.result = MMSYSERR_ERROR;
         } else if (o.header->bufferLength > MaxLongMessage) {
             o.result = MMSYSERR_INVALPARAM;
-        } else if (jack_ringbuffer_write_space(s.outRing) < sizeof(OutRecord)) {
-            o.result = MMSYSERR_ERROR;
         } else {
-            OutRecord record{o.port->handle, uint64_t(o.port->backend), o.header};
-            jack_ringbuffer_write(s.outRing, reinterpret_cast<const char*>(&record), sizeof record);
-            o.result = MMSYSERR_NOERROR;
+            bool queued = PutRecord(s.outRing, OutRecord{o.port->handle, uint64_t(o.port->backend), o.header});
+            o.result = queued ? MMSYSERR_NOERROR : MMSYSERR_ERROR;
         }
     }
 }

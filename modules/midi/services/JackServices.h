@@ -55,8 +55,6 @@ public:
     unsigned OutGetNumDevs() override;
     unsigned OutGetDevCaps(unsigned id, std::wstring* name) override;
 
-    // Input events lost because the ring buffer to the worker was full.
-    uint64_t LostEvents();
     // Inputs that have a message assembler: one per open input port.
     size_t OpenAssemblers();
 
@@ -71,6 +69,8 @@ protected:
 
 private:
     explicit JackServices(std::unique_ptr<State> state);
+    // Both directions: a port of the direction's client, connected to the peer.
+    bool OpenDevice(unsigned id, Port& port);
     void Work();
     std::unique_ptr<State> state;
 };

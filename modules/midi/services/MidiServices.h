@@ -11,8 +11,11 @@
 //   -> the callback gets it back (MIM_LONGDATA / MIM_LONGERROR / MOM_DONE, param1 =
 //      the header, MHDR_DONE set, MHDR_INQUEUE cleared) -> the caller owns it again
 //   -> {In,Out}UnprepareHeader -> the caller frees it.
-// Callbacks run on the layer's own threads (or, for the simulator in synchronous
-// mode, on the calling thread); a callback must only hand its data over.
+// Callbacks run on the layer's own threads, or on the calling thread: every
+// callback of the simulator in synchronous mode, and MOM_DONE of a backend that
+// sends at once (ALSA), before OutLongMsg returns. A callback must only hand
+// its data over, and a caller must not hold a lock around OutLongMsg that its
+// output callback takes.
 //
 // Handles are never reused. Every operation on a handle that was closed (or never
 // existed) fails with MMSYSERR_INVALHANDLE; that is how a buffer returned after its
@@ -106,7 +109,7 @@ public:
     virtual unsigned OutPrepareHeader(MidiHandle handle, MidiHeader* header) = 0;
     virtual unsigned OutUnprepareHeader(MidiHandle handle, MidiHeader* header) = 0;
     // Sends the first bufferLength bytes as one complete message; MOM_DONE
-    // (param1 = the header) follows on the layer's thread.
+    // (param1 = the header) follows, possibly before this returns.
     virtual unsigned OutLongMsg(MidiHandle handle, MidiHeader* header) = 0;
     // Messages not yet sent are dropped; their MOM_DONE notices still come.
     virtual unsigned OutClose(MidiHandle handle) = 0;

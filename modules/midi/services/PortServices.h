@@ -79,8 +79,8 @@ protected:
     // (false); CloseDevice is called once per successfully opened port, without
     // the lock; for an output it must see to it that every header it still holds
     // reaches OutputDone. SendLong takes a header that is valid and marked
-    // queued; it returns MMSYSERR_NOERROR and later calls OutputDone, or an error
-    // and keeps nothing.
+    // queued; it returns MMSYSERR_NOERROR and calls OutputDone (before it
+    // returns or later), or it returns an error and keeps nothing.
     virtual bool OpenInputDevice(unsigned id, Port& port) = 0;
     virtual bool OpenOutputDevice(unsigned id, Port& port) = 0;
     virtual void CloseDevice(Port& port) = 0;

@@ -99,8 +99,14 @@ struct SimServices::State {
     std::unordered_map<uint64_t, std::vector<size_t>> listeners;
     std::vector<Sent> sent;
     std::map<MidiHandle, uint64_t> openInputs;  // handle -> input serial
-    // Pending deliveries by (due time, order of scheduling).
-    std::map<std::pair<uint64_t, uint64_t>, std::function<void()>> pending;
+    // A pending delivery's place: when it falls due, then the order in which
+    // it was scheduled, so that deliveries due at once keep their order.
+    struct DueKey {
+        uint64_t dueMs;
+        uint64_t order;
+        auto operator<=>(const DueKey&) const = default;
+    };
+    std::map<DueKey, std::function<void()>> pending;
     std::vector<Outgoing> outbox;  // threaded mode: sent, not yet taken by the worker
     uint64_t order = 0;
     bool busy = false;
@@ -129,7 +135,7 @@ struct SimServices::State {
         }
     }
     void Schedule(uint64_t due, std::function<void()> action) {
-        pending.emplace(std::make_pair(due, order++), std::move(action));
+        pending.emplace(DueKey{due, order++}, std::move(action));
         sleeping = false;
         wake.notify_all();
     }
@@ -152,10 +158,19 @@ struct SimServices::State {
             for (MidiHandle h : handles) owner->InputEvent(h, bytes.data(), bytes.size());
         };
     }
+    // Under the lock: keeps a copy of a sent message when the layout asks for it.
+    void Record(uint64_t serial, const MidiHeader* header) {
+        if (!recordSent) return;
+        int index = Index(outputs, serial);
+        if (index >= 0)
+            sent.push_back({unsigned(index), std::vector<uint8_t>(header->data, header->data + header->bufferLength)});
+    }
     // Under the lock: every unit listening on a message's port handles it.
     // Immediate answers are collected in batch order with the input handles
-    // open right now; late ones are scheduled.
+    // open right now; late ones are scheduled (synchronous mode: by the
+    // test's clock).
     void HandleBatch(const std::vector<Outgoing>& batch, std::vector<Answer>& answers) {
+        const uint64_t now = synchronous ? clock() : PortServices::NowMs();
         std::vector<std::vector<uint8_t>> replies;
         for (size_t i = 0; i < batch.size(); ++i) {
             const Outgoing& out = batch[i];
@@ -169,11 +184,22 @@ struct SimServices::State {
                 for (auto& reply : replies)
                     for (uint64_t input : unit.answers) {
                         if (unit.delayMs > 0)
-                            Schedule(PortServices::NowMs() + unit.delayMs, DeliverLater(input, reply));
+                            Schedule(now + unit.delayMs, DeliverLater(input, reply));
                         else if (Index(inputs, input) >= 0)
                             answers.push_back({i, OpenHandles(input), reply});
                     }
             }
+        }
+    }
+    // Without the lock: gives each header of a handled batch back (MOM_DONE),
+    // followed by the immediate answers it caused.
+    void PassOn(const std::vector<Outgoing>& batch, const std::vector<Answer>& answers) {
+        size_t next = 0;
+        for (size_t i = 0; i < batch.size(); ++i) {
+            owner->OutputDone(batch[i].handle, batch[i].header);
+            for (; next < answers.size() && answers[next].message == i; ++next)
+                for (MidiHandle h : answers[next].handles)
+                    owner->InputEvent(h, answers[next].bytes.data(), answers[next].bytes.size());
         }
     }
 };
@@ -197,10 +223,10 @@ void SimServices::RunWorker() {
     std::unique_lock<std::mutex> guard(s.lock);
     while (!s.stop) {
         const uint64_t now = NowMs();
-        const bool pendingDue = !s.pending.empty() && s.pending.begin()->first.first <= now;
-        if (!s.outbox.empty() && (!pendingDue || s.outbox.front().order < s.pending.begin()->first.second)) {
+        const bool pendingDue = !s.pending.empty() && s.pending.begin()->first.dueMs <= now;
+        if (!s.outbox.empty() && (!pendingDue || s.outbox.front().order < s.pending.begin()->first.order)) {
             // Take the outbox up to the first due entry of pending that was scheduled before it.
-            const uint64_t limit = pendingDue ? s.pending.begin()->first.second : UINT64_MAX;
+            const uint64_t limit = pendingDue ? s.pending.begin()->first.order : UINT64_MAX;
             size_t take = 0;
             while (take < s.outbox.size() && s.outbox[take].order < limit) ++take;
             batch.assign(s.outbox.begin(), s.outbox.begin() + take);
@@ -209,13 +235,7 @@ void SimServices::RunWorker() {
             answers.clear();
             s.HandleBatch(batch, answers);
             guard.unlock();
-            size_t next = 0;
-            for (size_t i = 0; i < batch.size(); ++i) {
-                OutputDone(batch[i].handle, batch[i].header);
-                for (; next < answers.size() && answers[next].message == i; ++next)
-                    for (MidiHandle h : answers[next].handles)
-                        InputEvent(h, answers[next].bytes.data(), answers[next].bytes.size());
-            }
+            s.PassOn(batch, answers);
             guard.lock();
             s.busy = false;
             s.idle.notify_all();
@@ -236,7 +256,7 @@ void SimServices::RunWorker() {
         if (s.pending.empty())
             s.wake.wait(guard);
         else
-            s.wake.wait_for(guard, std::chrono::milliseconds(s.pending.begin()->first.first - now));
+            s.wake.wait_for(guard, std::chrono::milliseconds(s.pending.begin()->first.dueMs - now));
         s.sleeping = false;
     }
 }
@@ -306,60 +326,27 @@ void SimServices::CloseDevice(Port& port) {
 }
 
 unsigned SimServices::SendLong(Port& port, MidiHeader* header) {
-    State& s = *state;
-    const MidiHandle handle = port.handle;
-    const uint64_t serial = uint64_t(port.backend);
-    if (!s.synchronous) {
-        bool wake = false;
-        {
-            std::lock_guard<std::mutex> guard(s.lock);
-            if (s.recordSent) {
-                int index = State::Index(s.outputs, serial);
-                if (index >= 0)
-                    s.sent.push_back({unsigned(index), std::vector<uint8_t>(header->data,
-                                                                            header->data + header->bufferLength)});
-            }
-            s.outbox.push_back({handle, header, serial, s.order++});
-            wake = s.sleeping;
-            s.sleeping = false;
-        }
-        if (wake) s.wake.notify_one();
-        return MMSYSERR_NOERROR;
-    }
-
-    // Synchronous: the done notice and the immediate answers before returning.
-    std::vector<std::function<void()>> immediate;
-    {
-        std::lock_guard<std::mutex> guard(s.lock);
-        int index = State::Index(s.outputs, serial);
-        if (index >= 0 && s.recordSent)
-            s.sent.push_back({unsigned(index), std::vector<uint8_t>(header->data, header->data + header->bufferLength)});
-        std::vector<std::vector<uint8_t>> replies;
-        auto listening = s.listeners.find(serial);
-        if (index >= 0 && listening != s.listeners.end())
-            for (size_t u : listening->second) {
-                State::Unit& unit = s.units[u];
-                replies.clear();
-                unit.simulator->Handle(header->data, header->bufferLength, replies);
-                for (auto& reply : replies)
-                    for (uint64_t input : unit.answers) {
-                        // Late answers fall due by the test's clock (Pump).
-                        if (unit.delayMs > 0)
-                            s.Schedule(s.clock() + unit.delayMs, s.DeliverLater(input, reply));
-                        else
-                            immediate.push_back(s.DeliverLater(input, reply));
-                    }
-            }
-    }
-    OutputDone(handle, header);
-    for (auto& deliver : immediate) deliver();
-    return MMSYSERR_NOERROR;
+    Outgoing one{&port, header, MMSYSERR_NOERROR};
+    SendBatch(&one, 1);
+    return one.result;
 }
 
 void SimServices::SendBatch(Outgoing* batch, size_t count) {
     State& s = *state;
     if (s.synchronous) {
-        PortServices::SendBatch(batch, count);
+        // Each message with its done notice and immediate answers before the next.
+        for (size_t i = 0; i < count; ++i) {
+            std::vector<State::Outgoing> one{
+                {batch[i].port->handle, batch[i].header, uint64_t(batch[i].port->backend), 0}};
+            std::vector<State::Answer> answers;
+            {
+                std::lock_guard<std::mutex> guard(s.lock);
+                s.Record(one[0].serial, one[0].header);
+                s.HandleBatch(one, answers);
+            }
+            s.PassOn(one, answers);
+            batch[i].result = MMSYSERR_NOERROR;
+        }
         return;
     }
     // The whole batch joins the outbox under one hold of the lock, and the
@@ -368,16 +355,9 @@ void SimServices::SendBatch(Outgoing* batch, size_t count) {
     {
         std::lock_guard<std::mutex> guard(s.lock);
         for (size_t i = 0; i < count; ++i) {
-            Port& port = *batch[i].port;
-            MidiHeader* header = batch[i].header;
-            const uint64_t serial = uint64_t(port.backend);
-            if (s.recordSent) {
-                int index = State::Index(s.outputs, serial);
-                if (index >= 0)
-                    s.sent.push_back(
-                        {unsigned(index), std::vector<uint8_t>(header->data, header->data + header->bufferLength)});
-            }
-            s.outbox.push_back({port.handle, header, serial, s.order++});
+            const uint64_t serial = uint64_t(batch[i].port->backend);
+            s.Record(serial, batch[i].header);
+            s.outbox.push_back({batch[i].port->handle, batch[i].header, serial, s.order++});
             batch[i].result = MMSYSERR_NOERROR;
         }
         wake = s.sleeping;
@@ -398,7 +378,7 @@ int SimServices::Pump() {
         std::function<void()> action;
         {
             std::lock_guard<std::mutex> guard(s.lock);
-            if (!s.synchronous || s.pending.empty() || s.pending.begin()->first.first > s.clock()) break;
+            if (!s.synchronous || s.pending.empty() || s.pending.begin()->first.dueMs > s.clock()) break;
             action = std::move(s.pending.begin()->second);
             s.pending.erase(s.pending.begin());
         }
@@ -448,13 +428,6 @@ bool SimServices::RemoveInputPort(unsigned port) {
     std::lock_guard<std::mutex> guard(state->lock);
     if (port >= state->inputs.size()) return false;
     state->inputs.erase(state->inputs.begin() + port);
-    return true;
-}
-
-bool SimServices::RemoveOutputPort(unsigned port) {
-    std::lock_guard<std::mutex> guard(state->lock);
-    if (port >= state->outputs.size()) return false;
-    state->outputs.erase(state->outputs.begin() + port);
     return true;
 }
 

@@ -84,7 +84,6 @@ public:
     unsigned AddInputPort(const std::wstring& name);
     unsigned AddOutputPort(const std::wstring& name);
     bool RemoveInputPort(unsigned port);
-    bool RemoveOutputPort(unsigned port);
     void AddUnit(const SimUnit& unit);
 
     // Every complete message sent so far (when the layout records them), with its
