@@ -76,15 +76,17 @@ std::string JavaScriptInterface::PageUri(const String& address) const {
 void JavaScriptInterface::LoadScript(KorvoConnector*) {
     // Before Start there is no view yet; Start loads whatever "Script" holds then.
     if (!webView) return;
+    if (!NavigateToScript()) Box(L"Invalid script source!", platform::MB_ICONERROR);
+}
+
+bool JavaScriptInterface::NavigateToScript() {
     KorvoConnector* script = FindConnector(L"Script");
     String address = script ? script->GetText() : String();
     std::string uri = address.IsEmpty() ? std::string() : PageUri(address);
-    if (uri.empty()) {
-        Box(L"Invalid script source!", platform::MB_ICONERROR);
-        return;
-    }
+    if (uri.empty()) return false;
     SetScriptDispatch(nullptr);
     webView->Navigate(uri);
+    return true;
 }
 
 ScriptValue JavaScriptInterface::ApiCall(int32_t number, const ScriptValue& argument) {
