@@ -5,10 +5,6 @@
 
 #include <cerrno>
 
-#if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/lsan_interface.h>
-#endif
-
 #include "host/ModuleRegistry.h"
 #include "host/Project.h"
 #include "platform/Application.h"
@@ -35,14 +31,6 @@ KorvoHost::KorvoHost()
 KorvoHost::~KorvoHost() {
     delete project;
     project = nullptr;
-#if defined(__SANITIZE_ADDRESS__)
-    // A sanitized build looks for leaks here, while the module libraries are
-    // still loaded: a leak in a module is then reported with its source lines,
-    // and what their dependencies allocated for good as they were loaded
-    // (libjack's global locks) is still held by their data. Once unloaded,
-    // both would be reported from an "unknown module".
-    __lsan_do_leak_check();
-#endif
     delete registry;
     registry = nullptr;
 }

@@ -1,5 +1,6 @@
 #include "JackServices.h"
 
+#include <dlfcn.h>
 #include <glib.h>
 #include <jack/jack.h>
 #include <jack/midiport.h>
@@ -45,6 +46,21 @@ struct DoneRecord {
 };
 
 void Quiet(const char* text) { g_debug("JACK: %s", text); }
+
+// libjack makes process-wide locks as it is loaded and never frees them. It
+// stays loaded for the life of the process instead of going with the device
+// library: unloading would lose them, and a sanitized build's leak check
+// would report them from a library it can no longer name.
+[[maybe_unused]] const bool libjackKept =
+    dlopen("libjack.so.0", RTLD_LAZY | RTLD_NOLOAD | RTLD_NODELETE) != nullptr;
+
+// libjack's message functions are process-wide and outlive this library:
+// they point here only while services exist, and go back to libjack's own
+// (null) when the last ones end or could not be made.
+void QuietJack(bool quiet) {
+    jack_set_error_function(quiet ? Quiet : nullptr);
+    jack_set_info_function(quiet ? Quiet : nullptr);
+}
 
 std::wstring Widen(const std::string& text) {
     gunichar* wide = g_utf8_to_ucs4(text.c_str(), -1, nullptr, nullptr, nullptr);
@@ -342,8 +358,13 @@ void JackServices::State::Reconnect() {
 }
 
 std::unique_ptr<JackServices> JackServices::Create() {
-    jack_set_error_function(Quiet);
-    jack_set_info_function(Quiet);
+    QuietJack(true);
+    struct Unquiet {
+        bool made = false;
+        ~Unquiet() {
+            if (!made) QuietJack(false);
+        }
+    } unquiet;
     auto state = std::make_unique<State>();
     sem_init(&state->wake, 0, 0);
     state->inRing = jack_ringbuffer_create(InRingBytes);
@@ -354,6 +375,7 @@ std::unique_ptr<JackServices> JackServices::Create() {
         return nullptr;
     }
     if (!state->Connect(true)) return nullptr;
+    unquiet.made = true;
     return std::unique_ptr<JackServices>(new JackServices(std::move(state)));
 }
 
@@ -381,6 +403,7 @@ JackServices::~JackServices() {
         if (c) jack_client_close(c);
         c = nullptr;
     }
+    QuietJack(false);
 }
 
 void JackServices::Work() {
