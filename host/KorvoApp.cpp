@@ -14,6 +14,7 @@
 #include "platform/MessageBox.h"
 #include "platform/ProgramFile.h"
 #include "platform/SingleInstance.h"
+#include "platform/WebSandbox.h"
 #include "platform/WebSandboxFiles.h"
 #include "platform/VersionInfo.h"
 
@@ -96,6 +97,8 @@ bool KorvoApp::InitInstance() {
             g_message("Another copy of the program holds the lock but could not be reached.");
         return false;
     }
+    // The web sandbox's trial run goes on while the toolkit starts.
+    platform::StartWebSandboxCheck();
     auto& application = platform::Application::Instance();
     if (!application.InitToolkit()) {
         g_warning("No display could be opened.");

@@ -11,8 +11,13 @@
 
 namespace platform {
 
-// Why the sandbox cannot start here, or empty when it can. Runs a trial
-// sandbox once (some milliseconds); later calls give the first answer.
+// Starts the trial sandbox in the background (it takes 10 to 50 ms), so that a
+// program can do other start-up work meanwhile. Only the first call counts.
+PLATFORM_API void StartWebSandboxCheck();
+
+// Why the sandbox cannot start here, or empty when it can. Waits for the trial
+// sandbox, started here if StartWebSandboxCheck was not called; later calls
+// give the first answer.
 PLATFORM_API std::string WebSandboxProblem();
 
 // True when the mount table (the text of /proc/self/mountinfo) holds a mount

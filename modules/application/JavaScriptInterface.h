@@ -59,6 +59,9 @@ protected:
     // Creates the web view (offscreen or to be packed by the caller) and
     // connects its load and title notices.
     void CreateView(bool offscreen);
+    // Loads the page that "Script" names into the view; false (and nothing
+    // loaded) when it names none.
+    bool NavigateToScript();
     // The page address after "#EXEDIR#" substitution, as a URI.
     std::string PageUri(const String& address) const;
     // The application's modal message box with the program's name as title.

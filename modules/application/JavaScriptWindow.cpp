@@ -40,6 +40,10 @@ void JavaScriptWindow::LoadIcon(GtkWindow* window) {
 }
 
 void JavaScriptWindow::Start() {
+    // The web process takes longest to come up: the page starts loading as
+    // soon as the view exists, and the window is built meanwhile.
+    CreateView(false);
+    bool loading = NavigateToScript();
     GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     gtk_window_set_resizable(GTK_WINDOW(window), TRUE);
     LoadIcon(GTK_WINDOW(window));
@@ -57,7 +61,6 @@ void JavaScriptWindow::Start() {
     hints.min_height = minHeight;
     gtk_window_set_geometry_hints(GTK_WINDOW(window), nullptr, &hints, GDK_HINT_MIN_SIZE);
 
-    CreateView(false);
     GtkWidget* view = webView->View();
     GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
     gtk_box_pack_start(GTK_BOX(box), menu->Bar(), FALSE, FALSE, 0);
@@ -80,7 +83,8 @@ void JavaScriptWindow::Start() {
     platform::Application& application = platform::Application::Instance();
     if (application.MainWindow() == nullptr) application.SetMainWindow(this);
 
-    LoadScript(nullptr);
+    // Without a page address the user is told so, over the window.
+    if (!loading) LoadScript(nullptr);
 }
 
 void JavaScriptWindow::OnDestroy() {

@@ -1,5 +1,6 @@
 #include "JackServices.h"
 
+#include <dlfcn.h>
 #include <glib.h>
 #include <jack/jack.h>
 #include <jack/midiport.h>
@@ -56,6 +57,21 @@ void ReportLostEvents(uint64_t lost, uint64_t& reported) {
     g_warning("JACK MIDI: %llu input events lost: the worker fell behind the server",
               static_cast<unsigned long long>(lost - reported));
     reported = lost;
+}
+
+// libjack makes process-wide locks as it is loaded and never frees them. It
+// stays loaded for the life of the process instead of going with the device
+// library: unloading would lose them, and a sanitized build's leak check
+// would report them from a library it can no longer name.
+[[maybe_unused]] const bool libjackKept =
+    dlopen("libjack.so.0", RTLD_LAZY | RTLD_NOLOAD | RTLD_NODELETE) != nullptr;
+
+// libjack's message functions are process-wide and outlive this library:
+// they point here only while services exist, and go back to libjack's own
+// (null) when the last ones end or could not be made.
+void QuietJack(bool quiet) {
+    jack_set_error_function(quiet ? Quiet : nullptr);
+    jack_set_info_function(quiet ? Quiet : nullptr);
 }
 
 }  // namespace
@@ -340,8 +356,13 @@ void JackServices::State::Reconnect() {
 }
 
 std::unique_ptr<JackServices> JackServices::Create() {
-    jack_set_error_function(Quiet);
-    jack_set_info_function(Quiet);
+    QuietJack(true);
+    struct Unquiet {
+        bool made = false;
+        ~Unquiet() {
+            if (!made) QuietJack(false);
+        }
+    } unquiet;
     auto state = std::make_unique<State>();
     sem_init(&state->wake, 0, 0);
     state->inRing = jack_ringbuffer_create(InRingBytes);
@@ -352,6 +373,7 @@ std::unique_ptr<JackServices> JackServices::Create() {
         return nullptr;
     }
     if (!state->Connect(true)) return nullptr;
+    unquiet.made = true;
     return std::unique_ptr<JackServices>(new JackServices(std::move(state)));
 }
 
@@ -379,6 +401,7 @@ JackServices::~JackServices() {
         if (c) jack_client_close(c);
         c = nullptr;
     }
+    QuietJack(false);
 }
 
 void JackServices::Work() {
