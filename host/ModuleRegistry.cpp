@@ -23,6 +23,18 @@ std::string BaseFolder(const char* variable, const char* fallback) {
     return fallback;
 }
 
+// True when the file at path holds exactly what saving the index would write.
+bool IndexFileHolds(const String& path, const KorvoXmlTree& index) {
+    std::string bytes;
+    if (index.SaveBytes(bytes) != KorvoXmlTree::Success) return false;
+    gchar* content = nullptr;
+    gsize length = 0;
+    if (!g_file_get_contents(path.ToUtf8().c_str(), &content, &length, nullptr)) return false;
+    bool same = length == bytes.size() && bytes.compare(0, length, content, length) == 0;
+    g_free(content);
+    return same;
+}
+
 std::string CacheRoot() { return BaseFolder("XDG_CACHE_HOME", g_get_user_cache_dir()); }
 
 std::string UserRepositoryOf(const String& program) {
@@ -142,6 +154,9 @@ int KorvoModuleRegistry::BuildIndex() {
         g_warning("Cannot create the folder %s for the registry index.", cacheFolder.ToUtf8().c_str());
     KorvoXmlTree index(IndexRootName, IndexRootClass, IndexRootVersion);
     index.SetRoot(root);  // made to match: always accepted
+    // Every start builds the index; when the descriptions have not changed the
+    // file already holds it, and leaving it alone spares a synced write.
+    if (IndexFileHolds(indexPath, index)) return Success;
     int result = index.Save(indexPath);
     if (result != KorvoXmlTree::Success)
         g_warning("Cannot write the registry index %s (%d).", indexPath.ToUtf8().c_str(), result);

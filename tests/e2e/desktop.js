@@ -173,10 +173,31 @@ class Desktop {
     await sleep(60);
   }
 
-  // Empties the focused field and types text into it.
+  // Empties the focused field and types text into it. On a busy X server a
+  // typed key is now and then lost (a repeated letter most of all), so the
+  // field is read back as a person would check it, and typed again if needed.
   async fill(text) {
-    await this.keys("ctrl+a", "BackSpace");
-    if (text) await this.type(text);
+    for (let attempt = 0; attempt < 3; ++attempt) {
+      await this.keys("ctrl+a", "BackSpace");
+      if (!text) return;
+      await this.type(text);
+      if (await this.focusedFieldHolds(text)) return;
+    }
+  }
+
+  // Selects the focused field's text, copies it and compares it; the caret
+  // goes back to the end. The copy reaches the clipboard a moment later.
+  async focusedFieldHolds(text) {
+    spawnSync("xclip", ["-selection", "clipboard", "-i", "/dev/null"], { env: this.env, timeout: 5000 });
+    await this.keys("ctrl+a", "ctrl+c");
+    let copied = "";
+    await waitFor(() => {
+      const r = spawnSync("xclip", ["-selection", "clipboard", "-o"], { env: this.env, encoding: "utf8", timeout: 5000 });
+      copied = r.status === 0 ? r.stdout : "";
+      return copied !== "";
+    }, 1000, 50);
+    await this.keys("End");
+    return copied === text;
   }
 
   // A click on the page's header, where nothing takes the focus: leaves any

@@ -6,6 +6,7 @@
 
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -200,6 +201,28 @@ TEST_F(ModuleRegistryTest, FolderWithoutTrailingSlashIsTheSameFolder) {
     Ready(registry);
     EXPECT_TRUE(install.Exists("bin/Repository.idx"));
     EXPECT_EQ(registry.entries.Count(), 1);
+}
+
+// The index is built at every start; an unchanged one stays the same file,
+// while a changed description replaces it.
+TEST_F(ModuleRegistryTest, UnchangedIndexIsNotWrittenAgain) {
+    auto inode = [&] {
+        struct stat info {};
+        EXPECT_EQ(stat(install.Bin("Repository.idx").c_str(), &info), 0);
+        return info.st_ino;
+    };
+    install.Describe("a.scm", "A", "ca", "libA.so");
+    EXPECT_EQ(KorvoModuleRegistry(install.ProgramFolder(), L"Company", L"Program").BuildIndex(), 0);
+    const ino_t first = inode();
+    EXPECT_EQ(KorvoModuleRegistry(install.ProgramFolder(), L"Company", L"Program").BuildIndex(), 0);
+    EXPECT_EQ(inode(), first);
+
+    install.Describe("b.scm", "B", "cb", "libB.so");
+    KorvoModuleRegistry registry(install.ProgramFolder(), L"Company", L"Program");
+    EXPECT_EQ(registry.BuildIndex(), 0);
+    EXPECT_NE(inode(), first);
+    ASSERT_EQ(registry.LoadIndex(), 0);
+    EXPECT_EQ(registry.entries.Count(), 2);
 }
 
 TEST_F(ModuleRegistryTest, IndexThatCannotBeWrittenFailsWith2) {
