@@ -127,7 +127,8 @@ class Desktop {
     }, this.extraEnv);
   }
 
-  async launch() {
+  // Starts the installed program; its output collects in this.programOutput.
+  spawnProgram() {
     this.programOutput = "";
     this.program = spawn(path.join(this.dist, "bin", "Yonderpad"), [], {
       env: this.env,
@@ -136,6 +137,10 @@ class Desktop {
     });
     for (const stream of [this.program.stdout, this.program.stderr])
       stream.on("data", (chunk) => { this.programOutput += chunk.toString(); });
+  }
+
+  async launch() {
+    this.spawnProgram();
     this.window = await waitFor(() => {
       const r = this.xdotool(["search", "--onlyvisible", "--pid", String(this.program.pid)], true);
       return r ? r.trim().split("\n")[0] : null;

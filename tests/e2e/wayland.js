@@ -60,14 +60,7 @@ class WaylandDesktop extends Desktop {
   async launch() {
     const ready = path.join(this.channel, "ready.json");
     fs.rmSync(ready, { force: true });
-    this.programOutput = "";
-    this.program = spawn(path.join(this.dist, "bin", "Yonderpad"), [], {
-      env: this.env,
-      cwd: this.folder,
-      stdio: ["ignore", "pipe", "pipe"],
-    });
-    for (const stream of [this.program.stdout, this.program.stderr])
-      stream.on("data", (chunk) => { this.programOutput += chunk.toString(); });
+    this.spawnProgram();
     return Boolean(await waitFor(() => fs.existsSync(ready) || this.program.exitCode !== null, 30000, 100)) &&
            this.program.exitCode === null;
   }

@@ -161,6 +161,15 @@ protected:
 
     std::vector<std::string> Log() { return Lines(ReadFile(root / "probe.log")); }
     void ClearLog() { fs::remove(root / "probe.log"); }
+    // Waits up to 20 s for a program of the test to write the line to the probe log.
+    bool WaitForLogLine(const std::string& wanted) {
+        for (int i = 0; i < 1000; ++i) {
+            for (auto& line : Log())
+                if (line == wanted) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return false;
+    }
 
     fs::path root, bin;
 };
@@ -235,13 +244,7 @@ TEST_F(HostTest, MissingDnssdLibraryShowsExactlyOneBoxAndDoesNothingElse) {
 TEST_F(HostTest, ASecondCopyActivatesTheFirstAndExitsWithoutTouchingAnything) {
     Project("Yonderpad.prj", Module(WindowClass, "first"));
     Process first({(bin / "Yonderpad").string()}, Environment());
-    auto started = [&] {
-        for (auto& line : Log())
-            if (line == "start first") return true;
-        return false;
-    };
-    for (int i = 0; i < 1000 && !started(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    ASSERT_TRUE(started());
+    ASSERT_TRUE(WaitForLogLine("start first"));
     auto indexTime = fs::last_write_time(bin / "Repository.idx");
     fs::remove(bin / "Yonderpad.prj");  // a second copy that loaded anything would fail loudly
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -442,13 +445,7 @@ TEST_F(HostTest, ASecondCopyHandsItsProjectToTheFirst) {
         ClearLog();
         fs::remove(root / "box.log");
         Process first({(bin / "Yonderpad").string(), running.string()}, Environment());
-        auto started = [&] {
-            for (auto& line : Log())
-                if (line == "start first") return true;
-            return false;
-        };
-        for (int i = 0; i < 1000 && !started(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        ASSERT_TRUE(started());
+        ASSERT_TRUE(WaitForLogLine("start first"));
         EXPECT_EQ(Run({}, {c.asked}), 0);
         EXPECT_EQ(first.Wait(std::chrono::seconds(20)), 0) << "the first copy should close when activated";
         EXPECT_EQ(ReadFile(root / "box.log"), c.boxes);
