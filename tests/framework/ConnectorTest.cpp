@@ -10,12 +10,14 @@
 
 #include <gtest/gtest.h>
 
+#include "FailingAllocator.h"
 #include "RecordingModule.h"
 
 namespace {
 
 const double NaN = std::numeric_limits<double>::quiet_NaN();
 using Call = RecordingModule::Call;
+using frameworktest::FailingAllocator;
 
 // Creates a connector of the named kind in module.
 KorvoConnector* Make(RecordingModule& module, char kind, const wchar_t* name) {
@@ -618,16 +620,6 @@ TEST(Propagation, MembersDestroyedByAHandlerAreSkipped) {
 // ---------------------------------------------------------------------------
 // Running out of memory while linking.
 
-struct FailingReallocate {
-    explicit FailingReallocate(int allowedCalls) { allowed = allowedCalls; ArrayReallocate = Reallocate; }
-    ~FailingReallocate() { ArrayReallocate = std::realloc; }
-    static void* Reallocate(void* block, std::size_t bytes) {
-        if (allowed-- <= 0) return nullptr;
-        return std::realloc(block, bytes);
-    }
-    static inline int allowed = 0;
-};
-
 TEST(Connector, FailedLinkLeavesEveryGroupWhole) {
     RecordingModule module;
     // Two groups that need more than 32 places together.
@@ -641,7 +633,7 @@ TEST(Connector, FailedLinkLeavesEveryGroupWhole) {
     LinkGroup* firstGroup = first[0]->Group();
     LinkGroup* secondGroup = second[0]->Group();
     {
-        FailingReallocate failing(0);
+        FailingAllocator failing(0);
         EXPECT_THROW(first[5]->Connect(second[5]), LinkGroup::exception);
         // A new group cannot be made either.
         KorvoConnector* loose = module.Long(L"Loose");
@@ -671,7 +663,7 @@ TEST(Connector, FailedLinkExceptionHasTheValueZero) {
         if (i > 0) members[0]->Connect(members[i]);
     }
     KorvoConnector* extra = module.Long(L"Extra");
-    FailingReallocate failing(0);
+    FailingAllocator failing(0);
     try {
         members[0]->Connect(extra);
         FAIL() << "no exception";
