@@ -278,11 +278,7 @@ TEST(Connector, ConnectMergesTheCallersGroupIntoTheOther) {
 
 TEST(Connector, ConnectWithinOneGroupOnlyPushesDifferences) {
     RecordingModule module;
-    KorvoConnector* a = module.Long(L"A");
-    KorvoConnector* b = module.Long(L"B");
-    KorvoConnector* c = module.Long(L"C");
-    a->Connect(b);
-    a->Connect(c);
+    auto [a, b, c] = module.LinkedLongs({L"A", L"B", L"C"});
     LinkGroup* group = a->Group();
     a->SetLong(4, false);
     module.calls.clear();
@@ -490,11 +486,7 @@ TEST(Connector, PropagationUsesEachMembersOwnStoreOperation) {
 // then goes on with the value it read at its start.
 TEST(Propagation, NestedSetRunsInsideTheOuterPass) {
     RecordingModule module;
-    KorvoConnector* a = module.Long(L"A");
-    KorvoConnector* b = module.Long(L"B");
-    KorvoConnector* c = module.Long(L"C");
-    a->Connect(b);
-    a->Connect(c);
+    auto [a, b, c] = module.LinkedLongs({L"A", L"B", L"C"});
     module.onChange = [&](KorvoConnector* changed) {
         if (changed == b && b->GetLong() == 1) b->SetLong(101, false);
     };
@@ -509,12 +501,8 @@ TEST(Propagation, NestedSetRunsInsideTheOuterPass) {
 // is read afresh at every step.
 TEST(Propagation, MemberAddedByAHandlerIsReachedByTheOuterPass) {
     RecordingModule module;
-    KorvoConnector* a = module.Long(L"A");
-    KorvoConnector* b = module.Long(L"B");
-    KorvoConnector* c = module.Long(L"C");
+    auto [a, b, c] = module.LinkedLongs({L"A", L"B", L"C"});
     KorvoConnector* late = module.Long(L"Late");
-    a->Connect(b);
-    a->Connect(c);
     module.onChange = [&](KorvoConnector* changed) {
         if (changed == b && late->Group() == nullptr) b->Connect(late);
     };
@@ -529,12 +517,8 @@ TEST(Propagation, MemberAddedByAHandlerIsReachedByTheOuterPass) {
 // group the pass started on. The pass must follow the source to its new group.
 TEST(Propagation, MergeThatFreesTheRunningGroupIsFollowed) {
     RecordingModule module;
-    KorvoConnector* a = module.Long(L"A");
-    KorvoConnector* b = module.Long(L"B");
-    KorvoConnector* x = module.Long(L"X");
-    KorvoConnector* y = module.Long(L"Y");
-    a->Connect(b);
-    x->Connect(y);
+    auto [a, b] = module.LinkedLongs({L"A", L"B"});
+    auto [x, y] = module.LinkedLongs({L"X", L"Y"});
     LinkGroup* kept = x->Group();
     bool merged = false;
     module.onChange = [&](KorvoConnector* changed) {
@@ -587,11 +571,7 @@ TEST(Propagation, GroupStorageMovedByAHandlerIsReadAfresh) {
 TEST(Propagation, MembersDestroyedByAHandlerAreSkipped) {
     {
         RecordingModule module;
-        KorvoConnector* a = module.Long(L"A");
-        KorvoConnector* b = module.Long(L"B");
-        KorvoConnector* c = module.Long(L"C");
-        KorvoConnector* d = module.Long(L"D");
-        for (KorvoConnector* m : {b, c, d}) a->Connect(m);
+        auto [a, b, c, d] = module.LinkedLongs({L"A", L"B", L"C", L"D"});
         module.onChange = [&](KorvoConnector* changed) {
             if (changed == b && c != nullptr) {
                 module.Destroy(c);
@@ -607,9 +587,7 @@ TEST(Propagation, MembersDestroyedByAHandlerAreSkipped) {
         // The last peer leaves from its own handler: the group dissolves and the
         // pass ends.
         RecordingModule module;
-        KorvoConnector* a = module.Long(L"A");
-        KorvoConnector* b = module.Long(L"B");
-        a->Connect(b);
+        auto [a, b] = module.LinkedLongs({L"A", L"B"});
         module.onChange = [&](KorvoConnector* changed) { module.Destroy(changed); };
         a->SetLong(2, false);
         EXPECT_EQ(module.calls.size(), 1u);
