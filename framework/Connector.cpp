@@ -81,41 +81,40 @@ __attribute__((no_sanitize("vptr"))) void KorvoConnector::Notify() {
 }
 
 // The rules read this->group and its count afresh at every step: a handler may
-// have grown, merged or left the group in the meantime.
-void KorvoConnector::PropagateLong(bool all) {
-    int32_t v = GetLong();
+// have grown, merged or left the group in the meantime. A member is stored into
+// and notified when all is set or differs(member) finds its value different.
+template <typename Differs, typename Store>
+void KorvoConnector::PropagateTo(bool all, Differs differs, Store store) {
     for (int i = 0; group != nullptr && i < group->Count(); ++i) {
         KorvoConnector* m = (*group)[i];
         if (m == this) continue;
-        if (all || m->GetLong() != v) {
-            StoreLongInto(m, v);
+        if (all || differs(m)) {
+            store(m);
             m->Notify();
         }
     }
 }
 
+void KorvoConnector::PropagateLong(bool all) {
+    int32_t v = GetLong();
+    PropagateTo(
+        all, [v](KorvoConnector* m) { return m->GetLong() != v; },
+        [v](KorvoConnector* m) { StoreLongInto(m, v); });
+}
+
+// Written as !(a == b) so that NaN, which equals nothing, always travels.
 void KorvoConnector::PropagateDouble(bool all) {
     double x = GetDouble();
-    for (int i = 0; group != nullptr && i < group->Count(); ++i) {
-        KorvoConnector* m = (*group)[i];
-        if (m == this) continue;
-        if (all || !(m->GetDouble() == x)) {
-            StoreDoubleInto(m, x);
-            m->Notify();
-        }
-    }
+    PropagateTo(
+        all, [x](KorvoConnector* m) { return !(m->GetDouble() == x); },
+        [x](KorvoConnector* m) { StoreDoubleInto(m, x); });
 }
 
 void KorvoConnector::PropagateText(bool all) {
     String s = GetText();
-    for (int i = 0; group != nullptr && i < group->Count(); ++i) {
-        KorvoConnector* m = (*group)[i];
-        if (m == this) continue;
-        if (all || !(m->GetText() == s)) {
-            m->StoreText(s);
-            m->Notify();
-        }
-    }
+    PropagateTo(
+        all, [&s](KorvoConnector* m) { return !(m->GetText() == s); },
+        [&s](KorvoConnector* m) { m->StoreText(s); });
 }
 
 void KorvoConnector::Connect(KorvoConnector* other) {

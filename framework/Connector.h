@@ -81,6 +81,9 @@ protected:
     void PropagateLong(bool all);
     void PropagateDouble(bool all);
     void PropagateText(bool all);
+    // The walk the three rules share (defined and used in Connector.cpp only).
+    template <typename Differs, typename Store>
+    void PropagateTo(bool all, Differs differs, Store store);
     void Notify();
 
     String name;

@@ -2,10 +2,37 @@
 
 #include <glib.h>
 
+#include <iterator>
+
 #include "ModuleRegistry.h"
 #include "XmlTree.h"
 #include "framework/Connector.h"
 #include "framework/Conversion.h"
+
+namespace {
+
+// A connector that a project names but its module no longer makes is rebuilt
+// from the stored type: the low byte is the kind, the rest are flags. It has no
+// handler.
+template <typename Kind>
+KorvoConnector* NewStoredConnector(const wchar_t* name, uint32_t type, KorvoModule* module) {
+    return new Kind(name, nullptr, type, module);
+}
+
+using StoredConnectorFactory = KorvoConnector* (*)(const wchar_t*, uint32_t, KorvoModule*);
+
+// Indexed by kind; a kind without an entry is not restored.
+constexpr StoredConnectorFactory StoredConnectorFactories[] = {
+    nullptr,
+    NewStoredConnector<KorvoLongConnector>,
+    NewStoredConnector<KorvoDoubleConnector>,
+    NewStoredConnector<KorvoTextConnector>,
+    NewStoredConnector<KorvoUserConnector>,
+};
+static_assert(KorvoConnector::KindLong == 1 && KorvoConnector::KindDouble == 2 &&
+              KorvoConnector::KindText == 3 && KorvoConnector::KindUser == 4);
+
+}  // namespace
 
 KorvoModuleTreeItem::KorvoModuleTreeItem(const String& name, const String& className, KorvoModule* module,
                                          KorvoModuleTreeItem* parent)
@@ -114,25 +141,10 @@ void KorvoProject::RestoreConnector(KorvoXmlTreeItem* element, KorvoModuleTreeIt
     String connectorName = element->AttributeValue(L"name");
     KorvoConnector* connector = module->FindConnector(connectorName);
     if (connector == nullptr) {
-        // The low byte of type is the kind, the rest are flags; the connector
-        // made here has no handler.
         auto type = static_cast<uint32_t>(ParseLong(element->AttributeValue(L"type")));
-        switch (type & KorvoConnector::KindMask) {
-        case KorvoConnector::KindLong:
-            connector = new KorvoLongConnector(connectorName, nullptr, type, module);
-            break;
-        case KorvoConnector::KindDouble:
-            connector = new KorvoDoubleConnector(connectorName, nullptr, type, module);
-            break;
-        case KorvoConnector::KindText:
-            connector = new KorvoTextConnector(connectorName, nullptr, type, module);
-            break;
-        case KorvoConnector::KindUser:
-            connector = new KorvoUserConnector(connectorName, nullptr, type, module);
-            break;
-        default:
-            return;
-        }
+        uint32_t kind = type & KorvoConnector::KindMask;
+        if (kind >= std::size(StoredConnectorFactories) || StoredConnectorFactories[kind] == nullptr) return;
+        connector = StoredConnectorFactories[kind](connectorName, type, module);
         module->connectors.Add(connector);
     }
     if (connector->GetFlags() & KorvoConnector::FlagPersistent)

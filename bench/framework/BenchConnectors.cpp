@@ -41,8 +41,8 @@ struct LongPeer {
         (owner->*handler)(nullptr);
     }
     int32_t value = 0;
-    KorvoModule* owner;
-    KorvoHandler handler;
+    KorvoModule* owner = nullptr;
+    KorvoHandler handler = nullptr;
 };
 
 struct TextPeer {
@@ -51,13 +51,12 @@ struct TextPeer {
         (owner->*handler)(nullptr);
     }
     String value;
-    KorvoModule* owner;
-    KorvoHandler handler;
+    KorvoModule* owner = nullptr;
+    KorvoHandler handler = nullptr;
 };
 
-// Times `korvo` and `sigc` (each delivering `perStep` notifications per step) in
-// alternating rounds, so that both meet the same disturbances, and keeps the best
-// round of each in nanoseconds per notification.
+// The best round of each side in nanoseconds per notification, and how many
+// notifications each side's receivers counted.
 struct Figures {
     double korvo = 1e30;
     double sigc = 1e30;
@@ -65,8 +64,12 @@ struct Figures {
     long sigcNotifications = 0;
 };
 
-void MeasurePair(Figures& figures, const std::function<void(long)>& korvo,
-                 const std::function<void(long)>& sigc, int perStep) {
+// Times `korvo` and `sigc` (each delivering `perStep` notifications per step) in
+// alternating rounds, so that both meet the same disturbances, and keeps the best
+// round of each; the counts are read from the two receiving modules afterwards.
+Figures MeasurePair(const std::function<void(long)>& korvo, const CountingModule& korvoReceivers,
+                    const std::function<void(long)>& sigc, const CountingModule& sigcReceivers, int perStep) {
+    Figures figures;
     using Clock = std::chrono::steady_clock;
     // Step numbers keep counting across rounds, so that every step sets a value
     // that differs from the one before.
@@ -84,71 +87,71 @@ void MeasurePair(Figures& figures, const std::function<void(long)>& korvo,
         figures.korvo = std::min(figures.korvo, round(korvo, korvoNext, steps) / (double(steps) * perStep));
         figures.sigc = std::min(figures.sigc, round(sigc, sigcNext, steps) / (double(steps) * perStep));
     }
+    figures.korvoNotifications = korvoReceivers.notifications;
+    figures.sigcNotifications = sigcReceivers.notifications;
+    return figures;
+}
+
+// Makes `members` connectors of one kind in module, links them into the first
+// one's group and returns that first one, the source of every set.
+template <typename Connector>
+KorvoConnector* LinkedGroup(CountingModule& module, const wchar_t* name, int members) {
+    std::vector<Connector*> group;
+    for (int i = 0; i < members; ++i) {
+        group.push_back(new Connector(name, countingHandler, 0, &module));
+        module.connectors.Add(group.back());
+        if (i > 0) group[0]->Connect(group[i]);
+    }
+    return group[0];
+}
+
+// Connects `count` peers owned by receivers to signal; peers keeps them alive.
+template <typename Peer, typename Value>
+void ConnectPeers(sigc::signal<void(Value)>& signal, std::vector<std::unique_ptr<Peer>>& peers,
+                  CountingModule& receivers, int count) {
+    for (int i = 0; i < count; ++i) {
+        peers.push_back(std::make_unique<Peer>());
+        peers.back()->owner = &receivers;
+        peers.back()->handler = countingHandler;
+        signal.connect(sigc::mem_fun(*peers.back(), &Peer::Receive));
+    }
 }
 
 Figures MeasureLong(int members) {
     CountingModule module;
-    std::vector<KorvoLongConnector*> group;
-    for (int i = 0; i < members; ++i) {
-        group.push_back(new KorvoLongConnector(L"Level", countingHandler, 0, &module));
-        module.connectors.Add(group.back());
-        if (i > 0) group[0]->Connect(group[i]);
-    }
-    KorvoConnector* source = group[0];
+    KorvoConnector* source = LinkedGroup<KorvoLongConnector>(module, L"Level", members);
 
     CountingModule receivers;
     sigc::signal<void(int32_t)> signal;
     std::vector<std::unique_ptr<LongPeer>> peers;
-    for (int i = 1; i < members; ++i) {
-        peers.push_back(std::make_unique<LongPeer>(LongPeer{0, &receivers, countingHandler}));
-        signal.connect(sigc::mem_fun(*peers.back(), &LongPeer::Receive));
-    }
+    ConnectPeers(signal, peers, receivers, members - 1);
     int32_t sourceValue = 0;
-    Figures figures;
-    MeasurePair(
-        figures, [&](long i) { source->SetLong(static_cast<int32_t>(i + 1), false); },
+    return MeasurePair(
+        [&](long i) { source->SetLong(static_cast<int32_t>(i + 1), false); }, module,
         [&](long i) {
             sourceValue = static_cast<int32_t>(i + 1);
             signal.emit(sourceValue);
         },
-        members - 1);
-    figures.korvoNotifications = module.notifications;
-    figures.sigcNotifications = receivers.notifications;
-    return figures;
+        receivers, members - 1);
 }
 
 Figures MeasureText(int members) {
     const wchar_t* texts[] = {L"0012d6871001", L"0012d6871002"};
     CountingModule module;
-    std::vector<KorvoTextConnector*> group;
-    for (int i = 0; i < members; ++i) {
-        group.push_back(new KorvoTextConnector(L"Send", countingHandler, 0, &module));
-        module.connectors.Add(group.back());
-        if (i > 0) group[0]->Connect(group[i]);
-    }
-    KorvoConnector* source = group[0];
+    KorvoConnector* source = LinkedGroup<KorvoTextConnector>(module, L"Send", members);
 
     CountingModule receivers;
     sigc::signal<void(const wchar_t*)> signal;
     std::vector<std::unique_ptr<TextPeer>> peers;
-    for (int i = 1; i < members; ++i) {
-        peers.push_back(std::make_unique<TextPeer>());
-        peers.back()->owner = &receivers;
-        peers.back()->handler = countingHandler;
-        signal.connect(sigc::mem_fun(*peers.back(), &TextPeer::Receive));
-    }
+    ConnectPeers(signal, peers, receivers, members - 1);
     String sourceText;
-    Figures figures;
-    MeasurePair(
-        figures, [&](long i) { source->SetText(texts[i & 1], false); },
+    return MeasurePair(
+        [&](long i) { source->SetText(texts[i & 1], false); }, module,
         [&](long i) {
             sourceText = texts[i & 1];
             signal.emit(sourceText.Text());
         },
-        members - 1);
-    figures.korvoNotifications = module.notifications;
-    figures.sigcNotifications = receivers.notifications;
-    return figures;
+        receivers, members - 1);
 }
 
 void Print(const char* name, const Figures& f) {

@@ -1,15 +1,16 @@
 // Array<T>: its growth and reset rules, and what it does when memory runs out
 // (failures are injected through ArrayReallocate).
 
-#include <cstdlib>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "FailingAllocator.h"
 #include "framework/Array.h"
 
 namespace {
 
+using frameworktest::FailingAllocator;
 using Pointers = Array<int*>;
 
 int slots[200];
@@ -70,23 +71,6 @@ TEST(Array, EnsureRoomReachesTheCapacityThatAddingWouldGive) {
         EXPECT_EQ(reserved.Count(), 0);
     }
 }
-
-// Replaces ArrayReallocate; the first `allowed` calls succeed.
-class FailingAllocator {
-public:
-    explicit FailingAllocator(int allowedCalls) {
-        allowed = allowedCalls;
-        ArrayReallocate = Reallocate;
-    }
-    ~FailingAllocator() { ArrayReallocate = std::realloc; }
-
-private:
-    static void* Reallocate(void* block, std::size_t bytes) {
-        if (allowed-- <= 0) return nullptr;
-        return std::realloc(block, bytes);
-    }
-    static inline int allowed = 0;
-};
 
 TEST(Array, FailedGrowthThrowsZeroAndKeepsTheArray) {
     Pointers array;

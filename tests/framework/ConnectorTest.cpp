@@ -10,12 +10,14 @@
 
 #include <gtest/gtest.h>
 
+#include "FailingAllocator.h"
 #include "RecordingModule.h"
 
 namespace {
 
 const double NaN = std::numeric_limits<double>::quiet_NaN();
 using Call = RecordingModule::Call;
+using frameworktest::FailingAllocator;
 
 // Creates a connector of the named kind in module.
 KorvoConnector* Make(RecordingModule& module, char kind, const wchar_t* name) {
@@ -276,11 +278,7 @@ TEST(Connector, ConnectMergesTheCallersGroupIntoTheOther) {
 
 TEST(Connector, ConnectWithinOneGroupOnlyPushesDifferences) {
     RecordingModule module;
-    KorvoConnector* a = module.Long(L"A");
-    KorvoConnector* b = module.Long(L"B");
-    KorvoConnector* c = module.Long(L"C");
-    a->Connect(b);
-    a->Connect(c);
+    auto [a, b, c] = module.LinkedLongs({L"A", L"B", L"C"});
     LinkGroup* group = a->Group();
     a->SetLong(4, false);
     module.calls.clear();
@@ -488,11 +486,7 @@ TEST(Connector, PropagationUsesEachMembersOwnStoreOperation) {
 // then goes on with the value it read at its start.
 TEST(Propagation, NestedSetRunsInsideTheOuterPass) {
     RecordingModule module;
-    KorvoConnector* a = module.Long(L"A");
-    KorvoConnector* b = module.Long(L"B");
-    KorvoConnector* c = module.Long(L"C");
-    a->Connect(b);
-    a->Connect(c);
+    auto [a, b, c] = module.LinkedLongs({L"A", L"B", L"C"});
     module.onChange = [&](KorvoConnector* changed) {
         if (changed == b && b->GetLong() == 1) b->SetLong(101, false);
     };
@@ -507,12 +501,8 @@ TEST(Propagation, NestedSetRunsInsideTheOuterPass) {
 // is read afresh at every step.
 TEST(Propagation, MemberAddedByAHandlerIsReachedByTheOuterPass) {
     RecordingModule module;
-    KorvoConnector* a = module.Long(L"A");
-    KorvoConnector* b = module.Long(L"B");
-    KorvoConnector* c = module.Long(L"C");
+    auto [a, b, c] = module.LinkedLongs({L"A", L"B", L"C"});
     KorvoConnector* late = module.Long(L"Late");
-    a->Connect(b);
-    a->Connect(c);
     module.onChange = [&](KorvoConnector* changed) {
         if (changed == b && late->Group() == nullptr) b->Connect(late);
     };
@@ -527,12 +517,8 @@ TEST(Propagation, MemberAddedByAHandlerIsReachedByTheOuterPass) {
 // group the pass started on. The pass must follow the source to its new group.
 TEST(Propagation, MergeThatFreesTheRunningGroupIsFollowed) {
     RecordingModule module;
-    KorvoConnector* a = module.Long(L"A");
-    KorvoConnector* b = module.Long(L"B");
-    KorvoConnector* x = module.Long(L"X");
-    KorvoConnector* y = module.Long(L"Y");
-    a->Connect(b);
-    x->Connect(y);
+    auto [a, b] = module.LinkedLongs({L"A", L"B"});
+    auto [x, y] = module.LinkedLongs({L"X", L"Y"});
     LinkGroup* kept = x->Group();
     bool merged = false;
     module.onChange = [&](KorvoConnector* changed) {
@@ -585,11 +571,7 @@ TEST(Propagation, GroupStorageMovedByAHandlerIsReadAfresh) {
 TEST(Propagation, MembersDestroyedByAHandlerAreSkipped) {
     {
         RecordingModule module;
-        KorvoConnector* a = module.Long(L"A");
-        KorvoConnector* b = module.Long(L"B");
-        KorvoConnector* c = module.Long(L"C");
-        KorvoConnector* d = module.Long(L"D");
-        for (KorvoConnector* m : {b, c, d}) a->Connect(m);
+        auto [a, b, c, d] = module.LinkedLongs({L"A", L"B", L"C", L"D"});
         module.onChange = [&](KorvoConnector* changed) {
             if (changed == b && c != nullptr) {
                 module.Destroy(c);
@@ -605,9 +587,7 @@ TEST(Propagation, MembersDestroyedByAHandlerAreSkipped) {
         // The last peer leaves from its own handler: the group dissolves and the
         // pass ends.
         RecordingModule module;
-        KorvoConnector* a = module.Long(L"A");
-        KorvoConnector* b = module.Long(L"B");
-        a->Connect(b);
+        auto [a, b] = module.LinkedLongs({L"A", L"B"});
         module.onChange = [&](KorvoConnector* changed) { module.Destroy(changed); };
         a->SetLong(2, false);
         EXPECT_EQ(module.calls.size(), 1u);
@@ -617,16 +597,6 @@ TEST(Propagation, MembersDestroyedByAHandlerAreSkipped) {
 
 // ---------------------------------------------------------------------------
 // Running out of memory while linking.
-
-struct FailingReallocate {
-    explicit FailingReallocate(int allowedCalls) { allowed = allowedCalls; ArrayReallocate = Reallocate; }
-    ~FailingReallocate() { ArrayReallocate = std::realloc; }
-    static void* Reallocate(void* block, std::size_t bytes) {
-        if (allowed-- <= 0) return nullptr;
-        return std::realloc(block, bytes);
-    }
-    static inline int allowed = 0;
-};
 
 TEST(Connector, FailedLinkLeavesEveryGroupWhole) {
     RecordingModule module;
@@ -641,7 +611,7 @@ TEST(Connector, FailedLinkLeavesEveryGroupWhole) {
     LinkGroup* firstGroup = first[0]->Group();
     LinkGroup* secondGroup = second[0]->Group();
     {
-        FailingReallocate failing(0);
+        FailingAllocator failing(0);
         EXPECT_THROW(first[5]->Connect(second[5]), LinkGroup::exception);
         // A new group cannot be made either.
         KorvoConnector* loose = module.Long(L"Loose");
@@ -671,7 +641,7 @@ TEST(Connector, FailedLinkExceptionHasTheValueZero) {
         if (i > 0) members[0]->Connect(members[i]);
     }
     KorvoConnector* extra = module.Long(L"Extra");
-    FailingReallocate failing(0);
+    FailingAllocator failing(0);
     try {
         members[0]->Connect(extra);
         FAIL() << "no exception";

@@ -5,6 +5,8 @@
 // the real modules, so every handler call also checks the adjustment from the
 // KorvoModule part to the full object.
 
+#include <array>
+#include <cstddef>
 #include <functional>
 #include <string>
 #include <vector>
@@ -43,6 +45,18 @@ public:
     KorvoDoubleConnector* Double(const wchar_t* name) { return Add<KorvoDoubleConnector>(name); }
     KorvoTextConnector* Text(const wchar_t* name) { return Add<KorvoTextConnector>(name); }
     KorvoUserConnector* User(const wchar_t* name) { return Add<KorvoUserConnector>(name); }
+
+    // Long connectors of the given names, each linked into the first one's group
+    // in turn, so the group lists them in the order given.
+    template <std::size_t N>
+    std::array<KorvoConnector*, N> LinkedLongs(const wchar_t* const (&names)[N]) {
+        std::array<KorvoConnector*, N> made{};
+        for (std::size_t i = 0; i < N; ++i) {
+            made[i] = Long(names[i]);
+            if (i > 0) made[0]->Connect(made[i]);
+        }
+        return made;
+    }
 
     // Deletes one connector, as a module does when it drops one.
     void Destroy(KorvoConnector* connector) {

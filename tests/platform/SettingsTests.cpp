@@ -26,6 +26,11 @@ std::string ReadFile(const std::string& path) {
     return text;
 }
 
+// A store on the file every test here uses, opened as the program opens its own.
+struct OpenSettings : Settings {
+    OpenSettings() { Open(L"Company", L"Yonderpad"); }
+};
+
 class SettingsTest : public ::testing::Test {
 protected:
     korvotest::TemporaryFolder folder{"settings"};
@@ -40,8 +45,7 @@ TEST_F(SettingsTest, NothingBeforeOpenAndNoFileBeforeTheFirstWrite) {
     EXPECT_EQ(closed.GetText(L"A", L"b", L"default"), L"default");
     EXPECT_FALSE(closed.WriteInt(L"Mainframe", L"MainLeft", 1));
 
-    Settings settings;
-    settings.Open(L"Company", L"Yonderpad");
+    OpenSettings settings;
     EXPECT_EQ(settings.Path(), home + "/Company/Yonderpad.conf");
     EXPECT_EQ(settings.GetInt(L"Mainframe", L"MainLeft", -3), -3);
     EXPECT_FALSE(g_file_test(settings.Path().c_str(), G_FILE_TEST_EXISTS)) << "reading creates nothing";
@@ -66,14 +70,12 @@ TEST_F(SettingsTest, ValuesComeBackThroughTheFile) {
         {L"back\\slash", L"ctl\x01", L"w"},
     };
     {
-        Settings writer;
-        writer.Open(L"Company", L"Yonderpad");
+        OpenSettings writer;
         for (const Case& c : cases) ASSERT_TRUE(writer.WriteText(c.section, c.entry, c.text));
         ASSERT_TRUE(writer.WriteInt(L"Numbers", L"min", INT_MIN));
         ASSERT_TRUE(writer.WriteInt(L"Numbers", L"max", INT_MAX));
     }
-    Settings reader;
-    reader.Open(L"Company", L"Yonderpad");
+    OpenSettings reader;
     for (const Case& c : cases) {
         EXPECT_EQ(reader.GetText(c.section, c.entry, L"missing"), c.text)
             << EncodeUtf8(c.section) << " / " << EncodeUtf8(c.entry);
@@ -86,8 +88,7 @@ TEST_F(SettingsTest, ValuesComeBackThroughTheFile) {
 }
 
 TEST_F(SettingsTest, CodePointsUtf8CannotCarryBecomeReplacementCharacters) {
-    Settings settings;
-    settings.Open(L"Company", L"Yonderpad");
+    OpenSettings settings;
     std::wstring bad = L"a";
     bad.push_back(static_cast<wchar_t>(0xD800));  // a lone surrogate
     bad.push_back(static_cast<wchar_t>(0x110000));
@@ -100,8 +101,7 @@ TEST_F(SettingsTest, CodePointsUtf8CannotCarryBecomeReplacementCharacters) {
 // Names ignore case, accented letters included; the file keeps the spelling of
 // the first write and one line per value.
 TEST_F(SettingsTest, NamesIgnoreCaseAndKeepTheFirstSpelling) {
-    Settings settings;
-    settings.Open(L"Company", L"Yonderpad");
+    OpenSettings settings;
     ASSERT_TRUE(settings.WriteInt(L"Mainframe", L"Left", 42));
     ASSERT_TRUE(settings.WriteText(L"\u00C9tat", L"\u00C9cran", L"un"));
     struct Case {
@@ -121,15 +121,13 @@ TEST_F(SettingsTest, NamesIgnoreCaseAndKeepTheFirstSpelling) {
     EXPECT_EQ(ReadFile(settings.Path()), "[Mainframe]\nLeft=7\nTop=3\n\n[\xC3\x89tat]\n\xC3\x89" "cran=deux\n");
 
     // Another store on the same file sees the same values by any spelling.
-    Settings other;
-    other.Open(L"Company", L"Yonderpad");
+    OpenSettings other;
     EXPECT_EQ(other.GetInt(L"mainframe", L"left", -1), 7);
     EXPECT_EQ(other.GetInt(L"MainFrame", L"TOP", -1), 3);
 }
 
 TEST_F(SettingsTest, IntegersOnlyFromWholeNumbers) {
-    Settings settings;
-    settings.Open(L"Company", L"Yonderpad");
+    OpenSettings settings;
     struct Case {
         std::wstring stored;
         int expected;
@@ -146,21 +144,17 @@ TEST_F(SettingsTest, IntegersOnlyFromWholeNumbers) {
 }
 
 TEST_F(SettingsTest, TwoStoresOnOneFileNeverUndoEachOther) {
-    Settings a, b;
-    a.Open(L"Company", L"Yonderpad");
-    b.Open(L"Company", L"Yonderpad");
+    OpenSettings a, b;
     ASSERT_TRUE(a.WriteInt(L"S", L"one", 1));
     EXPECT_EQ(b.GetInt(L"S", L"one", 0), 1) << "b sees what a wrote";
     ASSERT_TRUE(b.WriteInt(L"S", L"two", 2));
     ASSERT_TRUE(a.WriteInt(L"S", L"three", 3));  // must not drop b's "two"
-    Settings c;
-    c.Open(L"Company", L"Yonderpad");
+    OpenSettings c;
     EXPECT_EQ(c.GetInt(L"S", L"one", 0) + c.GetInt(L"S", L"two", 0) + c.GetInt(L"S", L"three", 0), 6);
 }
 
 TEST_F(SettingsTest, WritesReplaceTheFileWhole) {
-    Settings settings;
-    settings.Open(L"Company", L"Yonderpad");
+    OpenSettings settings;
     ASSERT_TRUE(settings.WriteText(L"S", L"v", L"old"));
     const std::string before = ReadFile(settings.Path());
     // A reader that opened the old file keeps reading the complete old file:
@@ -190,8 +184,7 @@ TEST_F(SettingsTest, AnUnreadableFileGivesDefaultsAndIsRepairedByTheNextWrite) {
     g_mkdir_with_parents(folder.c_str(), 0700);
     std::string path = folder + "/Yonderpad.conf";
     g_file_set_contents(path.c_str(), "this is [not a key file\n\x01\x02", -1, nullptr);
-    Settings settings;
-    settings.Open(L"Company", L"Yonderpad");
+    OpenSettings settings;
     EXPECT_EQ(settings.GetInt(L"S", L"v", 5), 5);
     ASSERT_TRUE(settings.WriteInt(L"S", L"v", 6));
     EXPECT_EQ(ReadFile(path), "[S]\nv=6\n");
