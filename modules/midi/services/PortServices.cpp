@@ -67,11 +67,18 @@ std::shared_ptr<PortServices::Port> PortServices::Find(MidiHandle handle, bool i
     return it->second;
 }
 
+unsigned PortServices::DevCaps(bool input, unsigned id, std::wstring* name) {
+    std::optional<std::wstring> found = DeviceName(input, id);
+    if (!found) return MMSYSERR_BADDEVICEID;
+    if (name) *name = std::move(*found);
+    return MMSYSERR_NOERROR;
+}
+
 unsigned PortServices::Open(MidiHandle* out, unsigned id, MidiCallback callback, uintptr_t instance,
                             bool input) {
     if (out == nullptr) return MMSYSERR_INVALPARAM;
     *out = 0;
-    if (id >= (input ? InGetNumDevs() : OutGetNumDevs())) return MMSYSERR_BADDEVICEID;
+    if (id >= DeviceCount(input)) return MMSYSERR_BADDEVICEID;
     auto port = std::make_shared<Port>();
     {
         std::lock_guard<std::mutex> guard(lock);
@@ -81,7 +88,7 @@ unsigned PortServices::Open(MidiHandle* out, unsigned id, MidiCallback callback,
     port->device = id;
     port->callback = callback;
     port->instance = instance;
-    if (!(input ? OpenInputDevice(id, *port) : OpenOutputDevice(id, *port))) return MMSYSERR_ERROR;
+    if (!OpenDevice(id, *port)) return MMSYSERR_ERROR;
     {
         std::lock_guard<std::mutex> guard(lock);
         ports[port->handle] = port;
@@ -89,6 +96,40 @@ unsigned PortServices::Open(MidiHandle* out, unsigned id, MidiCallback callback,
     *out = port->handle;
     Call(callback, port->handle, instance, {input ? MIM_OPEN : MOM_OPEN, 0, 0});
     return MMSYSERR_NOERROR;
+}
+
+unsigned PortServices::PrepareHeader(MidiHandle handle, MidiHeader* header, bool input) {
+    std::lock_guard<std::mutex> guard(lock);
+    if (!Peek(handle, input)) return MMSYSERR_INVALHANDLE;
+    if (header == nullptr || header->data == nullptr || header->bufferLength == 0) return MMSYSERR_INVALPARAM;
+    if (header->flags & MHDR_INQUEUE) return MIDIERR_STILLPLAYING;
+    header->flags |= MHDR_PREPARED;
+    header->preparedFor = handle;
+    return MMSYSERR_NOERROR;
+}
+
+unsigned PortServices::UnprepareHeader(MidiHandle handle, MidiHeader* header, bool input) {
+    std::lock_guard<std::mutex> guard(lock);
+    if (!Peek(handle, input)) return MMSYSERR_INVALHANDLE;
+    if (header == nullptr) return MMSYSERR_INVALPARAM;
+    if (header->flags & MHDR_INQUEUE) return MIDIERR_STILLPLAYING;
+    header->flags &= ~MHDR_PREPARED;
+    header->preparedFor = 0;
+    return MMSYSERR_NOERROR;
+}
+
+// The calls whose In and Out forms differ only in the direction.
+
+unsigned PortServices::InGetNumDevs() { return DeviceCount(true); }
+
+unsigned PortServices::OutGetNumDevs() { return DeviceCount(false); }
+
+unsigned PortServices::InGetDevCaps(unsigned id, std::wstring* name) {
+    return DevCaps(true, id, name);
+}
+
+unsigned PortServices::OutGetDevCaps(unsigned id, std::wstring* name) {
+    return DevCaps(false, id, name);
 }
 
 unsigned PortServices::InOpen(MidiHandle* out, unsigned id, MidiCallback callback, uintptr_t instance) {
@@ -100,23 +141,19 @@ unsigned PortServices::OutOpen(MidiHandle* out, unsigned id, MidiCallback callba
 }
 
 unsigned PortServices::InPrepareHeader(MidiHandle handle, MidiHeader* header) {
-    std::lock_guard<std::mutex> guard(lock);
-    if (!Peek(handle, true)) return MMSYSERR_INVALHANDLE;
-    if (header == nullptr || header->data == nullptr || header->bufferLength == 0) return MMSYSERR_INVALPARAM;
-    if (header->flags & MHDR_INQUEUE) return MIDIERR_STILLPLAYING;
-    header->flags |= MHDR_PREPARED;
-    header->preparedFor = handle;
-    return MMSYSERR_NOERROR;
+    return PrepareHeader(handle, header, true);
+}
+
+unsigned PortServices::OutPrepareHeader(MidiHandle handle, MidiHeader* header) {
+    return PrepareHeader(handle, header, false);
 }
 
 unsigned PortServices::InUnprepareHeader(MidiHandle handle, MidiHeader* header) {
-    std::lock_guard<std::mutex> guard(lock);
-    if (!Peek(handle, true)) return MMSYSERR_INVALHANDLE;
-    if (header == nullptr) return MMSYSERR_INVALPARAM;
-    if (header->flags & MHDR_INQUEUE) return MIDIERR_STILLPLAYING;
-    header->flags &= ~MHDR_PREPARED;
-    header->preparedFor = 0;
-    return MMSYSERR_NOERROR;
+    return UnprepareHeader(handle, header, true);
+}
+
+unsigned PortServices::OutUnprepareHeader(MidiHandle handle, MidiHeader* header) {
+    return UnprepareHeader(handle, header, false);
 }
 
 unsigned PortServices::InAddBuffer(MidiHandle handle, MidiHeader* header) {
@@ -188,26 +225,6 @@ unsigned PortServices::InClose(MidiHandle handle) {
     }
     CloseDevice(*port);
     Call(port->callback, handle, port->instance, {MIM_CLOSE, 0, 0});
-    return MMSYSERR_NOERROR;
-}
-
-unsigned PortServices::OutPrepareHeader(MidiHandle handle, MidiHeader* header) {
-    std::lock_guard<std::mutex> guard(lock);
-    if (!Peek(handle, false)) return MMSYSERR_INVALHANDLE;
-    if (header == nullptr || header->data == nullptr || header->bufferLength == 0) return MMSYSERR_INVALPARAM;
-    if (header->flags & MHDR_INQUEUE) return MIDIERR_STILLPLAYING;
-    header->flags |= MHDR_PREPARED;
-    header->preparedFor = handle;
-    return MMSYSERR_NOERROR;
-}
-
-unsigned PortServices::OutUnprepareHeader(MidiHandle handle, MidiHeader* header) {
-    std::lock_guard<std::mutex> guard(lock);
-    if (!Peek(handle, false)) return MMSYSERR_INVALHANDLE;
-    if (header == nullptr) return MMSYSERR_INVALPARAM;
-    if (header->flags & MHDR_INQUEUE) return MIDIERR_STILLPLAYING;
-    header->flags &= ~MHDR_PREPARED;
-    header->preparedFor = 0;
     return MMSYSERR_NOERROR;
 }
 
