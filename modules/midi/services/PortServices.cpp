@@ -42,6 +42,15 @@ size_t ShortLength(uint8_t status) {
     }
 }
 
+// Why `header` cannot be queued (InAddBuffer) or sent (OutLongMsg) on the port
+// of `handle`, or MMSYSERR_NOERROR.
+unsigned QueueCheck(MidiHandle handle, const MidiHeader* header) {
+    if (header == nullptr || header->data == nullptr || header->bufferLength == 0) return MMSYSERR_INVALPARAM;
+    if (!(header->flags & MHDR_PREPARED) || header->preparedFor != handle) return MIDIERR_UNPREPARED;
+    if (header->flags & MHDR_INQUEUE) return MIDIERR_STILLPLAYING;
+    return MMSYSERR_NOERROR;
+}
+
 uintptr_t Pack(const uint8_t* bytes, size_t length) {
     uintptr_t packed = 0;
     for (size_t i = 0; i < length && i < 3; ++i) packed |= uintptr_t(bytes[i]) << (8 * i);
@@ -160,9 +169,7 @@ unsigned PortServices::InAddBuffer(MidiHandle handle, MidiHeader* header) {
     std::lock_guard<std::mutex> guard(lock);
     Port* port = Peek(handle, true);
     if (!port) return MMSYSERR_INVALHANDLE;
-    if (header == nullptr || header->data == nullptr || header->bufferLength == 0) return MMSYSERR_INVALPARAM;
-    if (!(header->flags & MHDR_PREPARED) || header->preparedFor != handle) return MIDIERR_UNPREPARED;
-    if (header->flags & MHDR_INQUEUE) return MIDIERR_STILLPLAYING;
+    if (unsigned result = QueueCheck(handle, header); result != MMSYSERR_NOERROR) return result;
     header->flags = (header->flags | MHDR_INQUEUE) & ~MHDR_DONE;
     header->bytesRecorded = 0;
     port->queue.push_back(header);
@@ -234,9 +241,7 @@ unsigned PortServices::OutLongMsg(MidiHandle handle, MidiHeader* header) {
         std::lock_guard<std::mutex> guard(lock);
         port = Find(handle, false);
         if (!port) return MMSYSERR_INVALHANDLE;
-        if (header == nullptr || header->data == nullptr || header->bufferLength == 0) return MMSYSERR_INVALPARAM;
-        if (!(header->flags & MHDR_PREPARED) || header->preparedFor != handle) return MIDIERR_UNPREPARED;
-        if (header->flags & MHDR_INQUEUE) return MIDIERR_STILLPLAYING;
+        if (unsigned result = QueueCheck(handle, header); result != MMSYSERR_NOERROR) return result;
         header->flags = (header->flags | MHDR_INQUEUE) & ~MHDR_DONE;
         ++port->pendingOut;
     }
