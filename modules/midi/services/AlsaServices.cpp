@@ -38,6 +38,7 @@ bool IsOwn(const std::string& name) {
     return name.rfind(std::string(ClientName) + ":", 0) == 0;
 }
 
+// The ports `rt` lists that belong to other programs, with their numbers.
 template <typename RtMidiType>
 std::vector<std::pair<unsigned, std::string>> OtherPorts(RtMidiType& rt) {
     std::vector<std::pair<unsigned, std::string>> ports;
