@@ -12,7 +12,6 @@
 #include "modules/midi/TannevaleMidi.h"
 #include "modules/midi/services/SimServices.h"
 #include "modules/midi/services/UnitSimulator.h"
-#include "platform/Application.h"
 #include "platform/EventLoop.h"
 #include "platform/Window.h"
 
@@ -39,12 +38,8 @@ double PollGapMeanMs() {
     layout.outputs = {L"out0"};
     layout.recordSent = false;
     midi::SimServices sim(layout);
-    midi::InstallServices(&sim);
     platform::Window mainWindow;
-    mainWindow.CreateToplevel();
-    platform::Application::Instance().SetMainWindow(&mainWindow);
-    auto* module = new TannevaleMidi;
-    module->Start();
+    auto* module = StartUnderMainWindow<TannevaleMidi>(sim, mainWindow);
 
     double result = -1;
     using std::chrono::milliseconds;
@@ -66,9 +61,7 @@ double PollGapMeanMs() {
                 result = double(polls.back() - polls[1]) / double(polls.size() - 2);
         }
     }
-    delete module;
-    mainWindow.Destroy();
-    platform::Application::Instance().SetMainWindow(nullptr);
+    EndUnderMainWindow(module, mainWindow);
     RunLoopUntil([] { return false; }, std::chrono::milliseconds(20));
     sim.WaitIdle();
     midi::InstallServices(nullptr);

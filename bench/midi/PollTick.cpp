@@ -50,13 +50,8 @@ constexpr unsigned Units = 256;
 // all; settle() lets every answer in and runs what was posted.
 double TimeTicks(midi::MidiServices& services, platform::ManualEventLoop& loop, unsigned ports, unsigned units,
                  const std::function<void()>& settle) {
-    midi::InstallServices(&services);
     platform::Window mainWindow;
-    mainWindow.CreateToplevel();
-    platform::Application::Instance().SetMainWindow(&mainWindow);
-
-    auto* module = new TickedModule;
-    module->Start();
+    auto* module = StartUnderMainWindow<TickedModule>(services, mainWindow);
     unsigned unitsFound = 0;
     // A real server may lose an answer now and then: discovery is tried twice.
     for (int attempt = 0; attempt < 2 && unitsFound != units; ++attempt) {
@@ -94,15 +89,19 @@ double TimeTicks(midi::MidiServices& services, platform::ManualEventLoop& loop, 
     } else {
         std::fprintf(stderr, "bench_midi: %u of %u units found\n", unitsFound, units);
     }
-    delete module;
-    mainWindow.Destroy();
-    platform::Application::Instance().SetMainWindow(nullptr);
+    EndUnderMainWindow(module, mainWindow);
     settle();
     midi::InstallServices(nullptr);
     return result;
 }
 
 }  // namespace
+
+void EndUnderMainWindow(TannevaleMidi* module, platform::Window& mainWindow) {
+    delete module;
+    mainWindow.Destroy();
+    platform::Application::Instance().SetMainWindow(nullptr);
+}
 
 double PollTick256UnitsUs() {
     platform::ManualEventLoop loop;

@@ -4,6 +4,11 @@
 // mean gap between the polls of a silent unit under the real timer.
 #pragma once
 
+#include "modules/midi/TannevaleMidi.h"
+#include "modules/midi/services/MidiServices.h"
+#include "platform/Application.h"
+#include "platform/Window.h"
+
 // Microseconds per tick with the simulator on its own thread; negative when
 // the module could not be brought to Running with every unit.
 double PollTick256UnitsUs();
@@ -13,3 +18,18 @@ double PollTick256UnitsJackUs();
 // Mean milliseconds between two polls of a unit that never answers, the module
 // running on the GLib loop in real time for a few seconds; negative on failure.
 double PollGapMeanMs();
+
+// Installs `services` and starts a new Module under `mainWindow`, made the
+// program's main window, as the program would run it.
+template <typename Module>
+Module* StartUnderMainWindow(midi::MidiServices& services, platform::Window& mainWindow) {
+    midi::InstallServices(&services);
+    mainWindow.CreateToplevel();
+    platform::Application::Instance().SetMainWindow(&mainWindow);
+    auto* module = new Module;
+    module->Start();
+    return module;
+}
+// Deletes the module and the main window. The services stay installed: the
+// caller lets the work still under way drain first, then uninstalls them.
+void EndUnderMainWindow(TannevaleMidi* module, platform::Window& mainWindow);

@@ -32,8 +32,31 @@
 #include "platform/Application.h"
 
 namespace {
+
 const wchar_t* const StatusInitializing = L"Initializing...";
+
+// Takes out of `devices` every device that `all` or its having no units
+// selects, closes its port with `close` and deletes it.
+template <typename Close>
+void RemoveDevices(Array<MidiDevice*>& devices, bool all, Close close) {
+    for (int i = 0; i < devices.Count();) {
+        MidiDevice* device = devices[i];
+        if (!all && !device->units.IsEmpty()) {
+            ++i;
+            continue;
+        }
+        devices.RemoveAt(i);
+        close(*device);
+        delete device;
+    }
 }
+
+void WarnNotClosed(const char* direction, const MidiDevice& device, unsigned result) {
+    g_warning("MIDI %s port \"%s\" did not close (error %u)", direction, device.name.ToUtf8().c_str(),
+              result);
+}
+
+}  // namespace
 
 TannevaleMidi::TannevaleMidi() {
     send = new KorvoTextConnector(L"Send", MakeHandler(&TannevaleMidiHandlers::OnSend), 0, this);
@@ -132,37 +155,19 @@ void TannevaleMidi::CloseDevices(bool all) {
         return *services;
     };
 
-    for (int i = 0; i < inputs.Count();) {
-        MidiDevice* device = inputs[i];
-        if (!all && !device->units.IsEmpty()) {
-            ++i;
-            continue;
-        }
-        inputs.RemoveAt(i);
-        if (device->inHandle != 0) {
-            lookUp().InStop(device->inHandle);
-            // Hands every queued buffer back through the input callback.
-            lookUp().InReset(device->inHandle);
-            if (unsigned result = lookUp().InClose(device->inHandle); result != midi::MMSYSERR_NOERROR)
-                g_warning("MIDI input port \"%s\" did not close (error %u)", device->name.ToUtf8().c_str(),
-                          result);
-        }
-        delete device;
-    }
-    for (int i = 0; i < outputs.Count();) {
-        MidiDevice* device = outputs[i];
-        if (!all && !device->units.IsEmpty()) {
-            ++i;
-            continue;
-        }
-        outputs.RemoveAt(i);
-        if (device->outHandle != 0) {
-            if (unsigned result = lookUp().OutClose(device->outHandle); result != midi::MMSYSERR_NOERROR)
-                g_warning("MIDI output port \"%s\" did not close (error %u)", device->name.ToUtf8().c_str(),
-                          result);
-        }
-        delete device;
-    }
+    RemoveDevices(inputs, all, [&](MidiDevice& device) {
+        if (device.inHandle == 0) return;
+        lookUp().InStop(device.inHandle);
+        // Hands every queued buffer back through the input callback.
+        lookUp().InReset(device.inHandle);
+        if (unsigned result = lookUp().InClose(device.inHandle); result != midi::MMSYSERR_NOERROR)
+            WarnNotClosed("input", device, result);
+    });
+    RemoveDevices(outputs, all, [&](MidiDevice& device) {
+        if (device.outHandle == 0) return;
+        if (unsigned result = lookUp().OutClose(device.outHandle); result != midi::MMSYSERR_NOERROR)
+            WarnNotClosed("output", device, result);
+    });
 
     if (all) {
         ++restarts;

@@ -3,7 +3,8 @@
 //
 // MidiRig owns a ManualEventLoop, a hidden main window, a synchronous
 // simulator (which counts the module's InAddBuffer calls), the module itself
-// and a connector panel linked to the module's four connectors.
+// and a connector panel linked to the module's four connectors. ModuleOnSim
+// holds all but the loop's and simulator's kind, for fixtures with their own.
 
 #include <gtest/gtest.h>
 
@@ -61,14 +62,16 @@ inline std::wstring Names(const Array<MidiDevice*>& ports) {
     return names;
 }
 
-class MidiRig : public ::testing::Test {
+// The module on a simulator under a main window, with the connector panel
+// linked to it, and the teardown they need; the event loop and the simulator
+// class are the fixture's choice.
+template <typename Loop, typename Sim>
+class ModuleOnSim : public ::testing::Test {
 protected:
-    // Builds the simulator and the module, links the panel and starts the
-    // module under a main window (unless withMainWindow is false).
-    void Boot(midi::SimLayout layout, bool withMainWindow = true) {
-        layout.synchronous = true;
-        sim = std::make_unique<CountingSimServices>(std::move(layout));
-        sim->SetClock([this] { return loop.NowMs(); });
+    // Installs the simulator, links the panel and starts the module under a
+    // main window (unless withMainWindow is false).
+    void StartModule(std::unique_ptr<Sim> simulator, bool withMainWindow = true) {
+        sim = std::move(simulator);
         midi::InstallServices(sim.get());
         if (withMainWindow) {
             ASSERT_TRUE(mainWindow.CreateToplevel());
@@ -86,6 +89,23 @@ protected:
         platform::Application::Instance().SetMainWindow(nullptr);
         loop.RunPending();
         midi::InstallServices(nullptr);
+    }
+
+    Loop loop;
+    platform::Window mainWindow;
+    std::unique_ptr<Sim> sim;
+    korvotest::ConnectorPanel panel;
+    TannevaleMidi* module = nullptr;
+};
+
+class MidiRig : public ModuleOnSim<platform::ManualEventLoop, CountingSimServices> {
+protected:
+    // A synchronous simulator on the rig's clock, and the module started on it.
+    void Boot(midi::SimLayout layout, bool withMainWindow = true) {
+        layout.synchronous = true;
+        auto simulator = std::make_unique<CountingSimServices>(std::move(layout));
+        simulator->SetClock([this] { return loop.NowMs(); });
+        StartModule(std::move(simulator), withMainWindow);
     }
 
     // Moves the clock on 1 ms at a time, letting late answers arrive as they
@@ -113,12 +133,6 @@ protected:
         sim->InjectInput(port, std::move(bytes));
         loop.RunPending();
     }
-
-    platform::ManualEventLoop loop;
-    platform::Window mainWindow;
-    std::unique_ptr<CountingSimServices> sim;
-    korvotest::ConnectorPanel panel;
-    TannevaleMidi* module = nullptr;
 };
 
 inline const std::wstring ListStart = L"00000000000001";

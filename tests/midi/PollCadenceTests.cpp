@@ -85,20 +85,14 @@ class LateTimerLoop : public platform::EventLoop {
 
 constexpr int32_t SilentId = 777;
 
-class PollCadence : public ::testing::Test {
+class PollCadence : public ModuleOnSim<LateTimerLoop, midi::SimServices> {
   protected:
     // Brings the module to Running with the silent unit on port pair 0.
     void Boot(uint64_t lateUs) {
         loop.lateUs = lateUs;
         midi::SimLayout layout = Layout(1, 1);
         layout.synchronous = true;
-        sim = std::make_unique<midi::SimServices>(std::move(layout));
-        midi::InstallServices(sim.get());
-        ASSERT_TRUE(mainWindow.CreateToplevel());
-        platform::Application::Instance().SetMainWindow(&mainWindow);
-        module = new TannevaleMidi;
-        panel.Wire(*module);
-        module->Start();
+        ASSERT_NO_FATAL_FAILURE(StartModule(std::make_unique<midi::SimServices>(std::move(layout))));
         ASSERT_TRUE(loop.FireNext());  // scan, and the probe of output 0
         ASSERT_EQ(module->State(), 1);
         sim->InjectInput(0, UnitSimulator::Message(0x11, SilentId, 0x03, 0));
@@ -106,15 +100,6 @@ class PollCadence : public ::testing::Test {
         ASSERT_TRUE(loop.FireNext());  // discovery ends
         ASSERT_EQ(module->State(), TannevaleMidi::Running);
         ASSERT_EQ(module->Outputs().Count(), 1);
-    }
-
-    void TearDown() override {
-        delete module;
-        module = nullptr;
-        mainWindow.Destroy();
-        platform::Application::Instance().SetMainWindow(nullptr);
-        loop.RunPending();
-        midi::InstallServices(nullptr);
     }
 
     // Fires timers until `untilUs`; returns the times (µs) of the ticks that polled.
@@ -127,12 +112,6 @@ class PollCadence : public ::testing::Test {
         }
         return polls;
     }
-
-    LateTimerLoop loop;
-    platform::Window mainWindow;
-    std::unique_ptr<midi::SimServices> sim;
-    korvotest::ConnectorPanel panel;
-    TannevaleMidi* module = nullptr;
 };
 
 TEST_F(PollCadence, EveryTickPollsWhenNothingDefers) {

@@ -228,13 +228,29 @@ struct RawSender {
     }
 };
 
-TEST_F(JackServicesTest, LongInputFillsBuffersInTurn) {
-    jack = JackServices::Create();
-    ASSERT_TRUE(jack);
-    RawSender sender;
-    ASSERT_TRUE(sender.client);
-    int inId = FindDevice(true, *jack, L"korvo-raw-sender:out");
-    ASSERT_GE(inId, 0);
+// The backend with a bare sending client as its one peer, found among the inputs.
+class JackRawInputTest : public JackServicesTest {
+protected:
+    void SetUp() override {
+        JackServicesTest::SetUp();
+        if (HasFatalFailure()) return;
+        jack = JackServices::Create();
+        ASSERT_TRUE(jack);
+        sender = std::make_unique<RawSender>();
+        ASSERT_TRUE(sender->client);
+        inId = FindDevice(true, *jack, L"korvo-raw-sender:out");
+        ASSERT_GE(inId, 0);
+    }
+    void TearDown() override {
+        sender.reset();
+        JackServicesTest::TearDown();
+    }
+
+    std::unique_ptr<RawSender> sender;
+    int inId = -1;
+};
+
+TEST_F(JackRawInputTest, LongInputFillsBuffersInTurn) {
     Recorder inputs;
     MidiHandle in = 0;
     ASSERT_EQ(jack->InOpen(&in, unsigned(inId), Recorder::Callback, inputs.Instance()), MMSYSERR_NOERROR);
@@ -245,7 +261,7 @@ TEST_F(JackServicesTest, LongInputFillsBuffersInTurn) {
     message.back() = 0xF7;
     bool arrived = false;
     for (int attempt = 0; attempt < 2 && !arrived; ++attempt) {
-        sender.Send(message);
+        sender->Send(message);
         arrived = inputs.WaitFor(MIM_LONGDATA, 3, milliseconds(1500));
     }
     ASSERT_TRUE(arrived);
@@ -259,13 +275,7 @@ TEST_F(JackServicesTest, LongInputFillsBuffersInTurn) {
     jack->InClose(in);
 }
 
-TEST_F(JackServicesTest, AnInputClosedWhileItsEventsAreInFlightKeepsNoAssembler) {
-    jack = JackServices::Create();
-    ASSERT_TRUE(jack);
-    RawSender sender;
-    ASSERT_TRUE(sender.client);
-    int inId = FindDevice(true, *jack, L"korvo-raw-sender:out");
-    ASSERT_GE(inId, 0);
+TEST_F(JackRawInputTest, AnInputClosedWhileItsEventsAreInFlightKeepsNoAssembler) {
     // The first message closes the port from inside its own callback, while
     // the other events of the same period still wait for the worker.
     struct Closer {
@@ -286,7 +296,7 @@ TEST_F(JackServicesTest, AnInputClosedWhileItsEventsAreInFlightKeepsNoAssembler)
         EXPECT_EQ(jack->OpenAssemblers(), 1u);
         set.Queue(*jack, in, 8);
         jack->InStart(in);
-        sender.SendAll({{0xF0, 0x01, 0xF7}, {0xF0, 0x02, 0xF7}, {0xF0, 0x03, 0xF7}, {0xF0, 0x04, 0xF7}});
+        sender->SendAll({{0xF0, 0x01, 0xF7}, {0xF0, 0x02, 0xF7}, {0xF0, 0x03, 0xF7}, {0xF0, 0x04, 0xF7}});
         closedInFlight = WaitUntil([&] { return closer.closed == 1; }, milliseconds(1500));
         if (!closedInFlight) {
             jack->InReset(in);

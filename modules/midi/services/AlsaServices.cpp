@@ -9,6 +9,8 @@
 #include <chrono>
 #include <map>
 #include <mutex>
+#include <optional>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -36,6 +38,18 @@ bool IsOwn(const std::string& name) {
     return name.rfind(std::string(ClientName) + ":", 0) == 0;
 }
 
+// The ports `rt` lists that belong to other programs, with their numbers.
+template <typename RtMidiType>
+std::vector<std::pair<unsigned, std::string>> OtherPorts(RtMidiType& rt) {
+    std::vector<std::pair<unsigned, std::string>> ports;
+    unsigned count = rt.getPortCount();
+    for (unsigned i = 0; i < count; ++i) {
+        std::string name = rt.getPortName(i);
+        if (!name.empty() && !IsOwn(name)) ports.emplace_back(i, name);
+    }
+    return ports;
+}
+
 }  // namespace
 
 struct AlsaServices::State {
@@ -51,16 +65,10 @@ struct AlsaServices::State {
     };
     std::map<MidiHandle, std::unique_ptr<Device>> devices;
 
-    // Names of the other programs' ports, in the sequencer's order.
-    template <typename RtMidiType>
-    static std::vector<std::pair<unsigned, std::string>> Ports(RtMidiType& rt) {
-        std::vector<std::pair<unsigned, std::string>> ports;
-        unsigned count = rt.getPortCount();
-        for (unsigned i = 0; i < count; ++i) {
-            std::string name = rt.getPortName(i);
-            if (!name.empty() && !IsOwn(name)) ports.emplace_back(i, name);
-        }
-        return ports;
+    // The other programs' ports of one direction: (sequencer port number,
+    // name), in the sequencer's order. RtMidi may throw RtMidiError.
+    std::vector<std::pair<unsigned, std::string>> Ports(bool input) {
+        return input ? OtherPorts(*inEnum) : OtherPorts(*outEnum);
     }
 };
 
@@ -88,90 +96,56 @@ AlsaServices::AlsaServices(std::unique_ptr<State> s) : state(std::move(s)) {}
 
 AlsaServices::~AlsaServices() { CloseAll(); }
 
-unsigned AlsaServices::InGetNumDevs() {
+unsigned AlsaServices::DeviceCount(bool input) {
     std::lock_guard<std::mutex> guard(state->lock);
     try {
-        return unsigned(State::Ports(*state->inEnum).size());
+        return unsigned(state->Ports(input).size());
     } catch (const RtMidiError&) {
         return 0;
     }
 }
 
-unsigned AlsaServices::OutGetNumDevs() {
+std::optional<std::wstring> AlsaServices::DeviceName(bool input, unsigned id) {
     std::lock_guard<std::mutex> guard(state->lock);
     try {
-        return unsigned(State::Ports(*state->outEnum).size());
+        auto ports = state->Ports(input);
+        if (id >= ports.size()) return std::nullopt;
+        return DecodeUtf8(ports[id].second, BadUtf8::Latin1Text);
     } catch (const RtMidiError&) {
-        return 0;
+        return std::nullopt;
     }
 }
 
-unsigned AlsaServices::InGetDevCaps(unsigned id, std::wstring* name) {
+bool AlsaServices::OpenDevice(unsigned id, Port& port) {
     std::lock_guard<std::mutex> guard(state->lock);
     try {
-        auto ports = State::Ports(*state->inEnum);
-        if (id >= ports.size()) return MMSYSERR_BADDEVICEID;
-        if (name) *name = DecodeUtf8(ports[id].second, BadUtf8::Latin1Text);
-        return MMSYSERR_NOERROR;
-    } catch (const RtMidiError&) {
-        return MMSYSERR_BADDEVICEID;
-    }
-}
-
-unsigned AlsaServices::OutGetDevCaps(unsigned id, std::wstring* name) {
-    std::lock_guard<std::mutex> guard(state->lock);
-    try {
-        auto ports = State::Ports(*state->outEnum);
-        if (id >= ports.size()) return MMSYSERR_BADDEVICEID;
-        if (name) *name = DecodeUtf8(ports[id].second, BadUtf8::Latin1Text);
-        return MMSYSERR_NOERROR;
-    } catch (const RtMidiError&) {
-        return MMSYSERR_BADDEVICEID;
-    }
-}
-
-bool AlsaServices::OpenInputDevice(unsigned id, Port& port) {
-    std::lock_guard<std::mutex> guard(state->lock);
-    try {
-        auto ports = State::Ports(*state->inEnum);
+        auto ports = state->Ports(port.input);
         if (id >= ports.size()) return false;
         auto device = std::make_unique<State::Device>();
         device->owner = this;
         device->handle = port.handle;
-        device->in = std::make_unique<RtMidiIn>(RtMidi::LINUX_ALSA, ClientName);
-        device->in->setErrorCallback(QuietError, nullptr);
-        device->in->ignoreTypes(false, true, true);  // keep sysex, drop timing and sensing
-        device->in->setCallback(
-            [](double, std::vector<unsigned char>* message, void* data) {
-                auto* d = static_cast<State::Device*>(data);
-                if (message && !message->empty())
-                    d->owner->InputEvent(d->handle, message->data(), message->size());
-            },
-            device.get());
-        device->in->openPort(ports[id].first, "in");
+        if (port.input) {
+            device->in = std::make_unique<RtMidiIn>(RtMidi::LINUX_ALSA, ClientName);
+            device->in->setErrorCallback(QuietError, nullptr);
+            device->in->ignoreTypes(false, true, true);  // keep sysex, drop timing and sensing
+            device->in->setCallback(
+                [](double, std::vector<unsigned char>* message, void* data) {
+                    auto* d = static_cast<State::Device*>(data);
+                    if (message && !message->empty())
+                        d->owner->InputEvent(d->handle, message->data(), message->size());
+                },
+                device.get());
+            device->in->openPort(ports[id].first, "in");
+        } else {
+            device->out = std::make_unique<RtMidiOut>(RtMidi::LINUX_ALSA, ClientName);
+            device->out->setErrorCallback(QuietError, &device->failed);
+            device->out->openPort(ports[id].first, "out");
+        }
         state->devices[port.handle] = std::move(device);
         return true;
     } catch (const RtMidiError& e) {
-        g_message("ALSA MIDI input %u not opened: %s", id, e.getMessage().c_str());
-        return false;
-    }
-}
-
-bool AlsaServices::OpenOutputDevice(unsigned id, Port& port) {
-    std::lock_guard<std::mutex> guard(state->lock);
-    try {
-        auto ports = State::Ports(*state->outEnum);
-        if (id >= ports.size()) return false;
-        auto device = std::make_unique<State::Device>();
-        device->owner = this;
-        device->handle = port.handle;
-        device->out = std::make_unique<RtMidiOut>(RtMidi::LINUX_ALSA, ClientName);
-        device->out->setErrorCallback(QuietError, &device->failed);
-        device->out->openPort(ports[id].first, "out");
-        state->devices[port.handle] = std::move(device);
-        return true;
-    } catch (const RtMidiError& e) {
-        g_message("ALSA MIDI output %u not opened: %s", id, e.getMessage().c_str());
+        g_message("ALSA MIDI %s %u not opened: %s", port.input ? "input" : "output", id,
+                  e.getMessage().c_str());
         return false;
     }
 }

@@ -17,6 +17,8 @@
 
 #include <chrono>
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "PortServices.h"
 
@@ -27,11 +29,6 @@ class AlsaServices : public PortServices {
     // Null when the sequencer cannot be opened (no /dev/snd, no permission).
     static std::unique_ptr<AlsaServices> Create();
     ~AlsaServices() override;
-
-    unsigned InGetNumDevs() override;
-    unsigned InGetDevCaps(unsigned id, std::wstring* name) override;
-    unsigned OutGetNumDevs() override;
-    unsigned OutGetDevCaps(unsigned id, std::wstring* name) override;
 
     // Longer messages are refused (MMSYSERR_INVALPARAM); inputs are assembled up
     // to the same size.
@@ -44,8 +41,9 @@ class AlsaServices : public PortServices {
     static constexpr std::chrono::milliseconds PacePause{1};
 
   protected:
-    bool OpenInputDevice(unsigned id, Port& port) override;
-    bool OpenOutputDevice(unsigned id, Port& port) override;
+    unsigned DeviceCount(bool input) override;
+    std::optional<std::wstring> DeviceName(bool input, unsigned id) override;
+    bool OpenDevice(unsigned id, Port& port) override;
     void CloseDevice(Port& port) override;
     unsigned SendLong(Port& port, MidiHeader* header) override;
 

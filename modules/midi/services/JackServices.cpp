@@ -447,37 +447,19 @@ void JackServices::Work() {
     }
 }
 
-unsigned JackServices::InGetNumDevs() {
+unsigned JackServices::DeviceCount(bool input) {
     std::lock_guard<std::mutex> guard(state->enumLock);
     state->Refresh();
-    return unsigned(state->inNames.size());
+    return unsigned((input ? state->inNames : state->outNames).size());
 }
 
-unsigned JackServices::OutGetNumDevs() {
+std::optional<std::wstring> JackServices::DeviceName(bool input, unsigned id) {
     std::lock_guard<std::mutex> guard(state->enumLock);
     state->Refresh();
-    return unsigned(state->outNames.size());
+    const std::vector<std::string>& names = input ? state->inNames : state->outNames;
+    if (id >= names.size()) return std::nullopt;
+    return DecodeUtf8(names[id], BadUtf8::Latin1Text);
 }
-
-unsigned JackServices::InGetDevCaps(unsigned id, std::wstring* name) {
-    std::lock_guard<std::mutex> guard(state->enumLock);
-    state->Refresh();
-    if (id >= state->inNames.size()) return MMSYSERR_BADDEVICEID;
-    if (name) *name = DecodeUtf8(state->inNames[id], BadUtf8::Latin1Text);
-    return MMSYSERR_NOERROR;
-}
-
-unsigned JackServices::OutGetDevCaps(unsigned id, std::wstring* name) {
-    std::lock_guard<std::mutex> guard(state->enumLock);
-    state->Refresh();
-    if (id >= state->outNames.size()) return MMSYSERR_BADDEVICEID;
-    if (name) *name = DecodeUtf8(state->outNames[id], BadUtf8::Latin1Text);
-    return MMSYSERR_NOERROR;
-}
-
-bool JackServices::OpenInputDevice(unsigned id, Port& port) { return OpenDevice(id, port); }
-
-bool JackServices::OpenOutputDevice(unsigned id, Port& port) { return OpenDevice(id, port); }
 
 bool JackServices::OpenDevice(unsigned id, Port& port) {
     State& s = *state;

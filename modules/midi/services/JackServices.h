@@ -36,6 +36,8 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "PortServices.h"
 
@@ -50,27 +52,22 @@ public:
     static std::unique_ptr<JackServices> Create();
     ~JackServices() override;
 
-    unsigned InGetNumDevs() override;
-    unsigned InGetDevCaps(unsigned id, std::wstring* name) override;
-    unsigned OutGetNumDevs() override;
-    unsigned OutGetDevCaps(unsigned id, std::wstring* name) override;
-
     // Inputs that have a message assembler: one per open input port.
     size_t OpenAssemblers();
 
     struct State;
 
 protected:
-    bool OpenInputDevice(unsigned id, Port& port) override;
-    bool OpenOutputDevice(unsigned id, Port& port) override;
+    unsigned DeviceCount(bool input) override;
+    std::optional<std::wstring> DeviceName(bool input, unsigned id) override;
+    // Both directions: a port of the direction's client, connected to the peer.
+    bool OpenDevice(unsigned id, Port& port) override;
     void CloseDevice(Port& port) override;
     unsigned SendLong(Port& port, MidiHeader* header) override;
     void SendBatch(Outgoing* batch, size_t count) override;
 
 private:
     explicit JackServices(std::unique_ptr<State> state);
-    // Both directions: a port of the direction's client, connected to the peer.
-    bool OpenDevice(unsigned id, Port& port);
     void Work();
     std::unique_ptr<State> state;
 };

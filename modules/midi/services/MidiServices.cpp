@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "AlsaServices.h"
@@ -19,14 +20,11 @@ namespace {
 class NoServices : public PortServices {
 public:
     ~NoServices() override { CloseAll(); }
-    unsigned InGetNumDevs() override { return 0; }
-    unsigned InGetDevCaps(unsigned, std::wstring*) override { return MMSYSERR_BADDEVICEID; }
-    unsigned OutGetNumDevs() override { return 0; }
-    unsigned OutGetDevCaps(unsigned, std::wstring*) override { return MMSYSERR_BADDEVICEID; }
 
 protected:
-    bool OpenInputDevice(unsigned, Port&) override { return false; }
-    bool OpenOutputDevice(unsigned, Port&) override { return false; }
+    unsigned DeviceCount(bool) override { return 0; }
+    std::optional<std::wstring> DeviceName(bool, unsigned) override { return std::nullopt; }
+    bool OpenDevice(unsigned, Port&) override { return false; }
     void CloseDevice(Port&) override {}
     unsigned SendLong(Port&, MidiHeader*) override { return MMSYSERR_ERROR; }
 };

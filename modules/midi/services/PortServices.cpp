@@ -42,6 +42,15 @@ size_t ShortLength(uint8_t status) {
     }
 }
 
+// Why `header` cannot be queued (InAddBuffer) or sent (OutLongMsg) on the port
+// of `handle`, or MMSYSERR_NOERROR.
+unsigned QueueCheck(MidiHandle handle, const MidiHeader* header) {
+    if (header == nullptr || header->data == nullptr || header->bufferLength == 0) return MMSYSERR_INVALPARAM;
+    if (!(header->flags & MHDR_PREPARED) || header->preparedFor != handle) return MIDIERR_UNPREPARED;
+    if (header->flags & MHDR_INQUEUE) return MIDIERR_STILLPLAYING;
+    return MMSYSERR_NOERROR;
+}
+
 uintptr_t Pack(const uint8_t* bytes, size_t length) {
     uintptr_t packed = 0;
     for (size_t i = 0; i < length && i < 3; ++i) packed |= uintptr_t(bytes[i]) << (8 * i);
@@ -67,11 +76,18 @@ std::shared_ptr<PortServices::Port> PortServices::Find(MidiHandle handle, bool i
     return it->second;
 }
 
+unsigned PortServices::DevCaps(bool input, unsigned id, std::wstring* name) {
+    std::optional<std::wstring> found = DeviceName(input, id);
+    if (!found) return MMSYSERR_BADDEVICEID;
+    if (name) *name = std::move(*found);
+    return MMSYSERR_NOERROR;
+}
+
 unsigned PortServices::Open(MidiHandle* out, unsigned id, MidiCallback callback, uintptr_t instance,
                             bool input) {
     if (out == nullptr) return MMSYSERR_INVALPARAM;
     *out = 0;
-    if (id >= (input ? InGetNumDevs() : OutGetNumDevs())) return MMSYSERR_BADDEVICEID;
+    if (id >= DeviceCount(input)) return MMSYSERR_BADDEVICEID;
     auto port = std::make_shared<Port>();
     {
         std::lock_guard<std::mutex> guard(lock);
@@ -81,7 +97,7 @@ unsigned PortServices::Open(MidiHandle* out, unsigned id, MidiCallback callback,
     port->device = id;
     port->callback = callback;
     port->instance = instance;
-    if (!(input ? OpenInputDevice(id, *port) : OpenOutputDevice(id, *port))) return MMSYSERR_ERROR;
+    if (!OpenDevice(id, *port)) return MMSYSERR_ERROR;
     {
         std::lock_guard<std::mutex> guard(lock);
         ports[port->handle] = port;
@@ -89,6 +105,40 @@ unsigned PortServices::Open(MidiHandle* out, unsigned id, MidiCallback callback,
     *out = port->handle;
     Call(callback, port->handle, instance, {input ? MIM_OPEN : MOM_OPEN, 0, 0});
     return MMSYSERR_NOERROR;
+}
+
+unsigned PortServices::PrepareHeader(MidiHandle handle, MidiHeader* header, bool input) {
+    std::lock_guard<std::mutex> guard(lock);
+    if (!Peek(handle, input)) return MMSYSERR_INVALHANDLE;
+    if (header == nullptr || header->data == nullptr || header->bufferLength == 0) return MMSYSERR_INVALPARAM;
+    if (header->flags & MHDR_INQUEUE) return MIDIERR_STILLPLAYING;
+    header->flags |= MHDR_PREPARED;
+    header->preparedFor = handle;
+    return MMSYSERR_NOERROR;
+}
+
+unsigned PortServices::UnprepareHeader(MidiHandle handle, MidiHeader* header, bool input) {
+    std::lock_guard<std::mutex> guard(lock);
+    if (!Peek(handle, input)) return MMSYSERR_INVALHANDLE;
+    if (header == nullptr) return MMSYSERR_INVALPARAM;
+    if (header->flags & MHDR_INQUEUE) return MIDIERR_STILLPLAYING;
+    header->flags &= ~MHDR_PREPARED;
+    header->preparedFor = 0;
+    return MMSYSERR_NOERROR;
+}
+
+// The calls whose In and Out forms differ only in the direction.
+
+unsigned PortServices::InGetNumDevs() { return DeviceCount(true); }
+
+unsigned PortServices::OutGetNumDevs() { return DeviceCount(false); }
+
+unsigned PortServices::InGetDevCaps(unsigned id, std::wstring* name) {
+    return DevCaps(true, id, name);
+}
+
+unsigned PortServices::OutGetDevCaps(unsigned id, std::wstring* name) {
+    return DevCaps(false, id, name);
 }
 
 unsigned PortServices::InOpen(MidiHandle* out, unsigned id, MidiCallback callback, uintptr_t instance) {
@@ -100,32 +150,26 @@ unsigned PortServices::OutOpen(MidiHandle* out, unsigned id, MidiCallback callba
 }
 
 unsigned PortServices::InPrepareHeader(MidiHandle handle, MidiHeader* header) {
-    std::lock_guard<std::mutex> guard(lock);
-    if (!Peek(handle, true)) return MMSYSERR_INVALHANDLE;
-    if (header == nullptr || header->data == nullptr || header->bufferLength == 0) return MMSYSERR_INVALPARAM;
-    if (header->flags & MHDR_INQUEUE) return MIDIERR_STILLPLAYING;
-    header->flags |= MHDR_PREPARED;
-    header->preparedFor = handle;
-    return MMSYSERR_NOERROR;
+    return PrepareHeader(handle, header, true);
+}
+
+unsigned PortServices::OutPrepareHeader(MidiHandle handle, MidiHeader* header) {
+    return PrepareHeader(handle, header, false);
 }
 
 unsigned PortServices::InUnprepareHeader(MidiHandle handle, MidiHeader* header) {
-    std::lock_guard<std::mutex> guard(lock);
-    if (!Peek(handle, true)) return MMSYSERR_INVALHANDLE;
-    if (header == nullptr) return MMSYSERR_INVALPARAM;
-    if (header->flags & MHDR_INQUEUE) return MIDIERR_STILLPLAYING;
-    header->flags &= ~MHDR_PREPARED;
-    header->preparedFor = 0;
-    return MMSYSERR_NOERROR;
+    return UnprepareHeader(handle, header, true);
+}
+
+unsigned PortServices::OutUnprepareHeader(MidiHandle handle, MidiHeader* header) {
+    return UnprepareHeader(handle, header, false);
 }
 
 unsigned PortServices::InAddBuffer(MidiHandle handle, MidiHeader* header) {
     std::lock_guard<std::mutex> guard(lock);
     Port* port = Peek(handle, true);
     if (!port) return MMSYSERR_INVALHANDLE;
-    if (header == nullptr || header->data == nullptr || header->bufferLength == 0) return MMSYSERR_INVALPARAM;
-    if (!(header->flags & MHDR_PREPARED) || header->preparedFor != handle) return MIDIERR_UNPREPARED;
-    if (header->flags & MHDR_INQUEUE) return MIDIERR_STILLPLAYING;
+    if (unsigned result = QueueCheck(handle, header); result != MMSYSERR_NOERROR) return result;
     header->flags = (header->flags | MHDR_INQUEUE) & ~MHDR_DONE;
     header->bytesRecorded = 0;
     port->queue.push_back(header);
@@ -191,35 +235,13 @@ unsigned PortServices::InClose(MidiHandle handle) {
     return MMSYSERR_NOERROR;
 }
 
-unsigned PortServices::OutPrepareHeader(MidiHandle handle, MidiHeader* header) {
-    std::lock_guard<std::mutex> guard(lock);
-    if (!Peek(handle, false)) return MMSYSERR_INVALHANDLE;
-    if (header == nullptr || header->data == nullptr || header->bufferLength == 0) return MMSYSERR_INVALPARAM;
-    if (header->flags & MHDR_INQUEUE) return MIDIERR_STILLPLAYING;
-    header->flags |= MHDR_PREPARED;
-    header->preparedFor = handle;
-    return MMSYSERR_NOERROR;
-}
-
-unsigned PortServices::OutUnprepareHeader(MidiHandle handle, MidiHeader* header) {
-    std::lock_guard<std::mutex> guard(lock);
-    if (!Peek(handle, false)) return MMSYSERR_INVALHANDLE;
-    if (header == nullptr) return MMSYSERR_INVALPARAM;
-    if (header->flags & MHDR_INQUEUE) return MIDIERR_STILLPLAYING;
-    header->flags &= ~MHDR_PREPARED;
-    header->preparedFor = 0;
-    return MMSYSERR_NOERROR;
-}
-
 unsigned PortServices::OutLongMsg(MidiHandle handle, MidiHeader* header) {
     std::shared_ptr<Port> port;
     {
         std::lock_guard<std::mutex> guard(lock);
         port = Find(handle, false);
         if (!port) return MMSYSERR_INVALHANDLE;
-        if (header == nullptr || header->data == nullptr || header->bufferLength == 0) return MMSYSERR_INVALPARAM;
-        if (!(header->flags & MHDR_PREPARED) || header->preparedFor != handle) return MIDIERR_UNPREPARED;
-        if (header->flags & MHDR_INQUEUE) return MIDIERR_STILLPLAYING;
+        if (unsigned result = QueueCheck(handle, header); result != MMSYSERR_NOERROR) return result;
         header->flags = (header->flags | MHDR_INQUEUE) & ~MHDR_DONE;
         ++port->pendingOut;
     }

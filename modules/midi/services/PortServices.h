@@ -25,6 +25,8 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <string>
 
 #include "MidiServices.h"
 
@@ -35,18 +37,25 @@ public:
     PortServices();
     ~PortServices() override;
 
+    // The calls whose In and Out forms differ only in the direction; the device
+    // lists come from the backend's DeviceCount and DeviceName.
+    unsigned InGetNumDevs() override;
+    unsigned OutGetNumDevs() override;
+    unsigned InGetDevCaps(unsigned id, std::wstring* name) override;
+    unsigned OutGetDevCaps(unsigned id, std::wstring* name) override;
     unsigned InOpen(MidiHandle* out, unsigned id, MidiCallback callback, uintptr_t instance) override;
+    unsigned OutOpen(MidiHandle* out, unsigned id, MidiCallback callback, uintptr_t instance) override;
     unsigned InPrepareHeader(MidiHandle handle, MidiHeader* header) override;
+    unsigned OutPrepareHeader(MidiHandle handle, MidiHeader* header) override;
     unsigned InUnprepareHeader(MidiHandle handle, MidiHeader* header) override;
+    unsigned OutUnprepareHeader(MidiHandle handle, MidiHeader* header) override;
+
     unsigned InAddBuffer(MidiHandle handle, MidiHeader* header) override;
     unsigned InStart(MidiHandle handle) override;
     unsigned InStop(MidiHandle handle) override;
     unsigned InReset(MidiHandle handle) override;
     unsigned InClose(MidiHandle handle) override;
 
-    unsigned OutOpen(MidiHandle* out, unsigned id, MidiCallback callback, uintptr_t instance) override;
-    unsigned OutPrepareHeader(MidiHandle handle, MidiHeader* header) override;
-    unsigned OutUnprepareHeader(MidiHandle handle, MidiHeader* header) override;
     unsigned OutLongMsg(MidiHandle handle, MidiHeader* header) override;
     unsigned OutClose(MidiHandle handle) override;
     // Checks and marks the whole batch under one hold of the lock and gives it
@@ -75,14 +84,17 @@ protected:
         size_t pendingOut = 0;  // headers sent and not yet done
     };
 
-    // Backend hooks. The open hooks are called without the lock and may fail
-    // (false); CloseDevice is called once per successfully opened port, without
-    // the lock; for an output it must see to it that every header it still holds
-    // reaches OutputDone. SendLong takes a header that is valid and marked
-    // queued; it returns MMSYSERR_NOERROR and calls OutputDone (before it
+    // Backend hooks; `input` and Port::input name the direction. DeviceCount and
+    // DeviceName read the backend's current device list (DeviceName: nothing for
+    // an id at or above the count). OpenDevice is called without the lock and
+    // may fail (false); CloseDevice is called once per successfully opened port,
+    // without the lock; for an output it must see to it that every header it
+    // still holds reaches OutputDone. SendLong takes a header that is valid and
+    // marked queued; it returns MMSYSERR_NOERROR and calls OutputDone (before it
     // returns or later), or it returns an error and keeps nothing.
-    virtual bool OpenInputDevice(unsigned id, Port& port) = 0;
-    virtual bool OpenOutputDevice(unsigned id, Port& port) = 0;
+    virtual unsigned DeviceCount(bool input) = 0;
+    virtual std::optional<std::wstring> DeviceName(bool input, unsigned id) = 0;
+    virtual bool OpenDevice(unsigned id, Port& port) = 0;
     virtual void CloseDevice(Port& port) = 0;
     virtual unsigned SendLong(Port& port, MidiHeader* header) = 0;
     // Several headers, each valid and marked queued, for their ports; sets each
@@ -111,7 +123,11 @@ private:
     // work done after the lock is released.
     Port* Peek(MidiHandle handle, bool input);
     std::shared_ptr<Port> Find(MidiHandle handle, bool input);
+    // What the In and Out forms of a call share; `input` names the direction.
     unsigned Open(MidiHandle* out, unsigned id, MidiCallback callback, uintptr_t instance, bool input);
+    unsigned DevCaps(bool input, unsigned id, std::wstring* name);
+    unsigned PrepareHeader(MidiHandle handle, MidiHeader* header, bool input);
+    unsigned UnprepareHeader(MidiHandle handle, MidiHeader* header, bool input);
     void WaitForDeliveries(std::unique_lock<std::mutex>& guard, Port& port);
 
     std::mutex lock;

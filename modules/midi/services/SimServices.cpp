@@ -280,42 +280,24 @@ SimServices::~SimServices() {
     }
 }
 
-unsigned SimServices::InGetNumDevs() {
+unsigned SimServices::DeviceCount(bool input) {
     std::lock_guard<std::mutex> guard(state->lock);
-    return unsigned(state->inputs.size());
+    return unsigned((input ? state->inputs : state->outputs).size());
 }
 
-unsigned SimServices::OutGetNumDevs() {
+std::optional<std::wstring> SimServices::DeviceName(bool input, unsigned id) {
     std::lock_guard<std::mutex> guard(state->lock);
-    return unsigned(state->outputs.size());
+    const std::vector<State::SimPort>& ports = input ? state->inputs : state->outputs;
+    if (id >= ports.size()) return std::nullopt;
+    return ports[id].name;
 }
 
-unsigned SimServices::InGetDevCaps(unsigned id, std::wstring* name) {
+bool SimServices::OpenDevice(unsigned id, Port& port) {
     std::lock_guard<std::mutex> guard(state->lock);
-    if (id >= state->inputs.size()) return MMSYSERR_BADDEVICEID;
-    if (name) *name = state->inputs[id].name;
-    return MMSYSERR_NOERROR;
-}
-
-unsigned SimServices::OutGetDevCaps(unsigned id, std::wstring* name) {
-    std::lock_guard<std::mutex> guard(state->lock);
-    if (id >= state->outputs.size()) return MMSYSERR_BADDEVICEID;
-    if (name) *name = state->outputs[id].name;
-    return MMSYSERR_NOERROR;
-}
-
-bool SimServices::OpenInputDevice(unsigned id, Port& port) {
-    std::lock_guard<std::mutex> guard(state->lock);
-    if (id >= state->inputs.size()) return false;
-    port.backend = uintptr_t(state->inputs[id].serial);
-    state->openInputs[port.handle] = state->inputs[id].serial;
-    return true;
-}
-
-bool SimServices::OpenOutputDevice(unsigned id, Port& port) {
-    std::lock_guard<std::mutex> guard(state->lock);
-    if (id >= state->outputs.size()) return false;
-    port.backend = uintptr_t(state->outputs[id].serial);
+    const std::vector<State::SimPort>& ports = port.input ? state->inputs : state->outputs;
+    if (id >= ports.size()) return false;
+    port.backend = uintptr_t(ports[id].serial);
+    if (port.input) state->openInputs[port.handle] = ports[id].serial;
     return true;
 }
 

@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -59,11 +60,6 @@ public:
     explicit SimServices(SimLayout layout);
     ~SimServices() override;
 
-    unsigned InGetNumDevs() override;
-    unsigned InGetDevCaps(unsigned id, std::wstring* name) override;
-    unsigned OutGetNumDevs() override;
-    unsigned OutGetDevCaps(unsigned id, std::wstring* name) override;
-
     // --- test controls ---
     // Time source for late answers in synchronous mode (milliseconds).
     void SetClock(std::function<uint64_t()> nowMs);
@@ -98,8 +94,9 @@ public:
     UnitSimulator* Unit(int32_t id);
 
 protected:
-    bool OpenInputDevice(unsigned id, Port& port) override;
-    bool OpenOutputDevice(unsigned id, Port& port) override;
+    unsigned DeviceCount(bool input) override;
+    std::optional<std::wstring> DeviceName(bool input, unsigned id) override;
+    bool OpenDevice(unsigned id, Port& port) override;
     void CloseDevice(Port& port) override;
     unsigned SendLong(Port& port, MidiHeader* header) override;
     void SendBatch(Outgoing* batch, size_t count) override;
