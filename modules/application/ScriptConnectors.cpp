@@ -48,20 +48,16 @@ const wchar_t* const DisplayMarkup =
 
 }  // namespace
 
-void JavaScriptInterface::RegisterConnectorFunctions() {
-    const wchar_t* owner = L"JavaScriptInterface";
-    Register(20, owner, BindApiOperation(this, &JavaScriptInterface::korvoAddConnector));
-    Register(21, owner, BindApiOperation(this, &JavaScriptInterface::korvoValidConnector));
-    Register(22, owner, BindApiOperation(this, &JavaScriptInterface::korvoConnect));
-    Register(23, owner, BindApiOperation(this, &JavaScriptInterface::korvoSendValue));
-    Register(24, owner, BindApiOperation(this, &JavaScriptInterface::korvoReceiveValue));
-    Register(25, owner, BindApiOperation(this, &JavaScriptInterface::korvoGetValue));
-}
-
 void JavaScriptInterface::OnConnectorChanged(KorvoConnector* connector) {
     // A page without the function, or one that throws, changes nothing here.
     std::vector<String> texts{connector->Name(), connector->GetText()};
     CallScript(L"korvoOnConnectorChanged", &texts, nullptr);
+}
+
+KorvoConnector* JavaScriptInterface::FindNamedConnector(const String& name) {
+    KorvoConnector* connector = FindConnector(name);
+    if (connector == nullptr) Box(String(L"Connector not found: ") + name, platform::MB_ICONERROR);
+    return connector;
 }
 
 void JavaScriptInterface::korvoAddConnector(const ScriptValue& argument, ScriptValue& result) {
@@ -97,8 +93,7 @@ void JavaScriptInterface::korvoAddConnector(const ScriptValue& argument, ScriptV
     connectors.Add(connector);
     if (!SetFromScript(connector, value, false)) {
         // The connector stays, with its zero value.
-        Box(String(L"Invalid connector value: ") + name, platform::MB_ICONERROR);
-        result = ScriptValue::Bool(false);
+        Refuse(String(L"Invalid connector value: ") + name, platform::MB_ICONERROR, result);
         return;
     }
     result = ScriptValue::Bool(true);
@@ -119,8 +114,7 @@ void JavaScriptInterface::korvoConnect(const ScriptValue& argument, ScriptValue&
     KorvoConnector* from = FindConnector(first);
     KorvoConnector* to = from ? FindConnector(second) : nullptr;
     if (to == nullptr) {
-        Box(String(L"Connector not found: ") + (from ? second : first), platform::MB_OK);
-        result = ScriptValue::Bool(false);
+        Refuse(String(L"Connector not found: ") + (from ? second : first), platform::MB_OK, result);
         return;
     }
     from->Connect(to);
@@ -134,15 +128,13 @@ void JavaScriptInterface::korvoSendValue(const ScriptValue& argument, ScriptValu
     bool force = true;
     arguments.Text(name) && arguments.Value(value) && arguments.OptionalBoolean(force, true);
     if (arguments.Failed()) return;
-    KorvoConnector* connector = FindConnector(name);
+    KorvoConnector* connector = FindNamedConnector(name);
     if (connector == nullptr) {
-        Box(String(L"Connector not found: ") + name, platform::MB_ICONERROR);
         result = ScriptValue::Bool(false);
         return;
     }
     if (!SetFromScript(connector, value, force)) {
-        Box(String(L"Invalid connector value: ") + name, platform::MB_ICONERROR);
-        result = ScriptValue::Bool(false);
+        Refuse(String(L"Invalid connector value: ") + name, platform::MB_ICONERROR, result);
         return;
     }
     result = ScriptValue::Bool(true);
@@ -152,27 +144,17 @@ void JavaScriptInterface::korvoReceiveValue(const ScriptValue& argument, ScriptV
     ScriptArguments arguments(*this, argument, L"JavaScriptInterface::korvoReceiveValue");
     String name;
     if (!arguments.Text(name)) return;
-    KorvoConnector* connector = FindConnector(name);
-    if (connector == nullptr) {
-        Box(String(L"Connector not found: ") + name, platform::MB_ICONERROR);
-        result = ScriptValue::Bool(false);
-        return;
-    }
-    OnConnectorChanged(connector);
-    result = ScriptValue::Bool(true);
+    KorvoConnector* connector = FindNamedConnector(name);
+    if (connector) OnConnectorChanged(connector);
+    result = ScriptValue::Bool(connector != nullptr);
 }
 
 void JavaScriptInterface::korvoGetValue(const ScriptValue& argument, ScriptValue& result) {
     ScriptArguments arguments(*this, argument, L"JavaScriptInterface::korvoGetValue");
     String name;
     if (!arguments.Text(name)) return;
-    KorvoConnector* connector = FindConnector(name);
-    if (connector == nullptr) {
-        Box(String(L"Connector not found: ") + name, platform::MB_ICONERROR);
-        result = ScriptValue::Text(L"");
-        return;
-    }
-    result = ScriptValue::Text(connector->GetText().Text());
+    KorvoConnector* connector = FindNamedConnector(name);
+    result = ScriptValue::Text(connector ? connector->GetText().Text() : L"");
 }
 
 // --- Diagnostic members ------------------------------------------------------
