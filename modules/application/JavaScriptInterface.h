@@ -100,6 +100,10 @@ private:
     Operation korvoGetValue;
     // The connector the page names; null after the "Connector not found" box.
     KorvoConnector* FindNamedConnector(const String& name);
+    // Sets a value from the page on connector and answers true; a value that
+    // is no number or text is refused with a box naming the connector.
+    void SetFromPage(KorvoConnector* connector, const platform::ScriptValue& value, bool force,
+                     platform::ScriptValue& result);
     void OnIFunctionChanged();
     void OnIVarChanged();
 

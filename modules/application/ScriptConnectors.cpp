@@ -60,6 +60,15 @@ KorvoConnector* JavaScriptInterface::FindNamedConnector(const String& name) {
     return connector;
 }
 
+void JavaScriptInterface::SetFromPage(KorvoConnector* connector, const ScriptValue& value,
+                                      bool force, ScriptValue& result) {
+    if (SetFromScript(connector, value, force))
+        result = ScriptValue::Bool(true);
+    else
+        Refuse(String(L"Invalid connector value: ") + connector->Name(), platform::MB_ICONERROR,
+               result);
+}
+
 void JavaScriptInterface::korvoAddConnector(const ScriptValue& argument, ScriptValue& result) {
     ScriptArguments arguments(*this, argument, L"JavaScriptInterface::korvoAddConnector");
     String name;
@@ -91,12 +100,8 @@ void JavaScriptInterface::korvoAddConnector(const ScriptValue& argument, ScriptV
             return;
     }
     connectors.Add(connector);
-    if (!SetFromScript(connector, value, false)) {
-        // The connector stays, with its zero value.
-        Refuse(String(L"Invalid connector value: ") + name, platform::MB_ICONERROR, result);
-        return;
-    }
-    result = ScriptValue::Bool(true);
+    // Refused, the connector stays, with its zero value.
+    SetFromPage(connector, value, false, result);
 }
 
 void JavaScriptInterface::korvoValidConnector(const ScriptValue& argument, ScriptValue& result) {
@@ -128,16 +133,10 @@ void JavaScriptInterface::korvoSendValue(const ScriptValue& argument, ScriptValu
     bool force = true;
     arguments.Text(name) && arguments.Value(value) && arguments.OptionalBoolean(force, true);
     if (arguments.Failed()) return;
-    KorvoConnector* connector = FindNamedConnector(name);
-    if (connector == nullptr) {
+    if (KorvoConnector* connector = FindNamedConnector(name))
+        SetFromPage(connector, value, force, result);
+    else
         result = ScriptValue::Bool(false);
-        return;
-    }
-    if (!SetFromScript(connector, value, force)) {
-        Refuse(String(L"Invalid connector value: ") + name, platform::MB_ICONERROR, result);
-        return;
-    }
-    result = ScriptValue::Bool(true);
 }
 
 void JavaScriptInterface::korvoReceiveValue(const ScriptValue& argument, ScriptValue& result) {
