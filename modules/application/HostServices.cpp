@@ -108,26 +108,13 @@ const std::string& TraceDomain() {
 
 }  // namespace
 
-void JavaScriptInterface::RegisterHostServices() {
-    const wchar_t* owner = L"JavaScriptInterface";
-    Register(0, owner, BindApiOperation(this, &JavaScriptInterface::korvoTrace));
-    Register(10, owner, BindApiOperation(this, &JavaScriptInterface::korvoSetProfileString));
-    Register(11, owner, BindApiOperation(this, &JavaScriptInterface::korvoSetProfileInt));
-    Register(12, owner, BindApiOperation(this, &JavaScriptInterface::korvoGetProfileString));
-    Register(13, owner, BindApiOperation(this, &JavaScriptInterface::korvoGetProfileInt));
-    Register(100, owner, BindApiOperation(this, &JavaScriptInterface::korvoMessageBox));
-    Register(150, owner, BindApiOperation(this, &JavaScriptInterface::korvoGetExeDir));
-    Register(170, owner, BindApiOperation(this, &JavaScriptInterface::korvoShellExecute));
-}
-
 void JavaScriptInterface::korvoTrace(const ScriptValue& argument, ScriptValue& result) {
     ScriptArguments arguments(*this, argument, L"JavaScriptInterface::korvoTrace");
     ScriptValue value;
     if (!arguments.Value(value)) return;
     String text;
     if (!ValueText(value, text)) {
-        Box(L"Invalid value in function korvoTrace()!", platform::MB_ICONERROR);
-        result = ScriptValue::Bool(false);
+        Refuse(L"Invalid value in function korvoTrace()!", platform::MB_ICONERROR, result);
         return;
     }
     if (value.kind == Kind::Text) text = text.Replace(L"%20", L" ");
@@ -137,34 +124,33 @@ void JavaScriptInterface::korvoTrace(const ScriptValue& argument, ScriptValue& r
 }
 
 void JavaScriptInterface::korvoSetProfileString(const ScriptValue& argument, ScriptValue& result) {
-    ScriptArguments arguments(*this, argument, L"JavaScriptInterface::korvoSetProfileString");
+    SetProfileValue(argument, result, L"JavaScriptInterface::korvoSetProfileString", false);
+}
+
+void JavaScriptInterface::korvoSetProfileInt(const ScriptValue& argument, ScriptValue& result) {
+    SetProfileValue(argument, result, L"JavaScriptInterface::korvoSetProfileInt", true);
+}
+
+// Reads (section, key, value); a value of no kind the store can take is
+// refused with a box naming the key.
+void JavaScriptInterface::SetProfileValue(const ScriptValue& argument, ScriptValue& result,
+                                          const wchar_t* functionName, bool asInteger) {
+    ScriptArguments arguments(*this, argument, functionName);
     String section, key;
     ScriptValue value;
     arguments.Text(section) && arguments.Text(key) && arguments.Value(value);
     if (arguments.Failed()) return;
     String text;
-    if (!ValueText(value, text)) {
-        Box(String(L"Invalid profile value: ") + key, platform::MB_ICONERROR);
-        result = ScriptValue::Bool(false);
-        return;
-    }
-    platform::Application::Instance().Profile().WriteText(section.Text(), key.Text(), text.Text());
-    result = ScriptValue::Bool(true);
-}
-
-void JavaScriptInterface::korvoSetProfileInt(const ScriptValue& argument, ScriptValue& result) {
-    ScriptArguments arguments(*this, argument, L"JavaScriptInterface::korvoSetProfileInt");
-    String section, key;
-    ScriptValue value;
-    arguments.Text(section) && arguments.Text(key) && arguments.Value(value);
-    if (arguments.Failed()) return;
     int32_t number = 0;
-    if (!ProfileInteger(value, number)) {
-        Box(String(L"Invalid profile value: ") + key, platform::MB_ICONERROR);
-        result = ScriptValue::Bool(false);
+    if (asInteger ? !ProfileInteger(value, number) : !ValueText(value, text)) {
+        Refuse(String(L"Invalid profile value: ") + key, platform::MB_ICONERROR, result);
         return;
     }
-    platform::Application::Instance().Profile().WriteInt(section.Text(), key.Text(), number);
+    platform::Settings& profile = platform::Application::Instance().Profile();
+    if (asInteger)
+        profile.WriteInt(section.Text(), key.Text(), number);
+    else
+        profile.WriteText(section.Text(), key.Text(), text.Text());
     result = ScriptValue::Bool(true);
 }
 

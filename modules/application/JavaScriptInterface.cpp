@@ -24,14 +24,34 @@ void ReportPageLoad(const std::string& uri) {
 
 }  // namespace
 
+const JavaScriptInterface::NumberedOperation JavaScriptInterface::Operations[] = {
+    {0, &JavaScriptInterface::korvoTrace},
+    {1, &JavaScriptInterface::korvoReserved},
+    {10, &JavaScriptInterface::korvoSetProfileString},
+    {11, &JavaScriptInterface::korvoSetProfileInt},
+    {12, &JavaScriptInterface::korvoGetProfileString},
+    {13, &JavaScriptInterface::korvoGetProfileInt},
+    {20, &JavaScriptInterface::korvoAddConnector},
+    {21, &JavaScriptInterface::korvoValidConnector},
+    {22, &JavaScriptInterface::korvoConnect},
+    {23, &JavaScriptInterface::korvoSendValue},
+    {24, &JavaScriptInterface::korvoReceiveValue},
+    {25, &JavaScriptInterface::korvoGetValue},
+    {100, &JavaScriptInterface::korvoMessageBox},
+    {101, &JavaScriptInterface::korvoClose},
+    {150, &JavaScriptInterface::korvoGetExeDir},
+    {151, &JavaScriptInterface::korvoListDir},
+    {152, &JavaScriptInterface::korvoReadFile},
+    {153, &JavaScriptInterface::korvoReadFileLine},
+    {154, &JavaScriptInterface::korvoWriteFile},
+    {170, &JavaScriptInterface::korvoShellExecute},
+};
+
 JavaScriptInterface::JavaScriptInterface()
     : exeDirectory(platform::ProgramFile::Directory().c_str()),
       exeName(platform::ProgramFile::ExeName().c_str()) {
-    Register(1, L"JavaScriptInterface", BindApiOperation(this, &JavaScriptInterface::korvoReserved));
-    Register(101, L"JavaScriptInterface", BindApiOperation(this, &JavaScriptInterface::korvoClose));
-    RegisterConnectorFunctions();
-    RegisterHostServices();
-    RegisterFileFunctions();
+    for (const NumberedOperation& entry : Operations)
+        Register(entry.number, L"JavaScriptInterface", BindApiOperation(this, entry.operation));
 
     connectors.Add(new KorvoTextConnector(L"Script", MakeHandler(&JavaScriptInterface::LoadScript),
                                           KorvoConnector::FlagPersistent, this));
@@ -116,6 +136,11 @@ void JavaScriptInterface::CloseRequest() {
 int JavaScriptInterface::Box(const String& text, unsigned style) {
     return platform::MessageBox(platform::Application::Instance().MainOrActiveWindow(), text.Text(),
                                 platform::ProgramFile::ExeName(), style);
+}
+
+void JavaScriptInterface::Refuse(const String& text, unsigned style, ScriptValue& result) {
+    Box(text, style);
+    result = ScriptValue::Bool(false);
 }
 
 void JavaScriptInterface::korvoReserved(const ScriptValue&, ScriptValue& result) {

@@ -74,37 +74,55 @@ protected:
     std::unique_ptr<platform::WebView> webView;
 
 private:
-    void korvoReserved(const platform::ScriptValue& argument, platform::ScriptValue& result);
-    void korvoClose(const platform::ScriptValue& argument, platform::ScriptValue& result);
+    // Every numbered function of this level has this signature: it reads the
+    // script's argument and writes the answer into result.
+    using Operation = void(const platform::ScriptValue& argument, platform::ScriptValue& result);
+    struct NumberedOperation {
+        int number;
+        Operation JavaScriptInterface::*operation;
+    };
+    // The functions this level answers, by number; the constructor registers them.
+    static const NumberedOperation Operations[];
+
+    // Shows text in the error box and answers false: how a function refuses a
+    // value or a name it cannot use.
+    void Refuse(const String& text, unsigned style, platform::ScriptValue& result);
+
+    Operation korvoReserved;
+    Operation korvoClose;
 
     // Connectors (ScriptConnectors.cpp).
-    void RegisterConnectorFunctions();
-    void korvoAddConnector(const platform::ScriptValue& argument, platform::ScriptValue& result);
-    void korvoValidConnector(const platform::ScriptValue& argument, platform::ScriptValue& result);
-    void korvoConnect(const platform::ScriptValue& argument, platform::ScriptValue& result);
-    void korvoSendValue(const platform::ScriptValue& argument, platform::ScriptValue& result);
-    void korvoReceiveValue(const platform::ScriptValue& argument, platform::ScriptValue& result);
-    void korvoGetValue(const platform::ScriptValue& argument, platform::ScriptValue& result);
+    Operation korvoAddConnector;
+    Operation korvoValidConnector;
+    Operation korvoConnect;
+    Operation korvoSendValue;
+    Operation korvoReceiveValue;
+    Operation korvoGetValue;
+    // The connector the page names; null after the "Connector not found" box.
+    KorvoConnector* FindNamedConnector(const String& name);
+    // Sets a value from the page on connector and answers true; a value that
+    // is no number or text is refused with a box naming the connector.
+    void SetFromPage(KorvoConnector* connector, const platform::ScriptValue& value, bool force,
+                     platform::ScriptValue& result);
     void OnIFunctionChanged();
     void OnIVarChanged();
 
     // Trace, settings, message box, program folder and shell (HostServices.cpp).
-    void RegisterHostServices();
-    void korvoTrace(const platform::ScriptValue& argument, platform::ScriptValue& result);
-    void korvoSetProfileString(const platform::ScriptValue& argument,
-                               platform::ScriptValue& result);
-    void korvoSetProfileInt(const platform::ScriptValue& argument, platform::ScriptValue& result);
-    void korvoGetProfileString(const platform::ScriptValue& argument,
-                               platform::ScriptValue& result);
-    void korvoGetProfileInt(const platform::ScriptValue& argument, platform::ScriptValue& result);
-    void korvoMessageBox(const platform::ScriptValue& argument, platform::ScriptValue& result);
-    void korvoGetExeDir(const platform::ScriptValue& argument, platform::ScriptValue& result);
-    void korvoShellExecute(const platform::ScriptValue& argument, platform::ScriptValue& result);
+    Operation korvoTrace;
+    Operation korvoSetProfileString;
+    Operation korvoSetProfileInt;
+    Operation korvoGetProfileString;
+    Operation korvoGetProfileInt;
+    Operation korvoMessageBox;
+    Operation korvoGetExeDir;
+    Operation korvoShellExecute;
+    // Both profile setters: stores the value as text or as an integer.
+    void SetProfileValue(const platform::ScriptValue& argument, platform::ScriptValue& result,
+                         const wchar_t* functionName, bool asInteger);
 
     // Files (ScriptFiles.cpp).
-    void RegisterFileFunctions();
-    void korvoListDir(const platform::ScriptValue& argument, platform::ScriptValue& result);
-    void korvoReadFile(const platform::ScriptValue& argument, platform::ScriptValue& result);
-    void korvoReadFileLine(const platform::ScriptValue& argument, platform::ScriptValue& result);
-    void korvoWriteFile(const platform::ScriptValue& argument, platform::ScriptValue& result);
+    Operation korvoListDir;
+    Operation korvoReadFile;
+    Operation korvoReadFileLine;
+    Operation korvoWriteFile;
 };

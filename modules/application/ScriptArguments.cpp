@@ -25,56 +25,46 @@ const ScriptValue* ScriptArguments::Next() {
     return &element;
 }
 
-bool ScriptArguments::Text(String& value) {
-    const ScriptValue* next = Next();
-    if (next == nullptr) return false;
-    if (next->kind != Kind::Text) return Fail();
-    value = next->text.c_str();
-    return true;
-}
+namespace {
 
-bool ScriptArguments::Integer(int32_t& value) {
-    const ScriptValue* next = Next();
-    if (next == nullptr) return false;
-    if (next->kind != Kind::Int32) return Fail();
-    value = next->intValue;
-    return true;
-}
+String TextOf(const ScriptValue& value) { return value.text.c_str(); }
+int32_t IntegerOf(const ScriptValue& value) { return value.intValue; }
+bool BooleanOf(const ScriptValue& value) { return value.boolValue; }
 
-bool ScriptArguments::OptionalInteger(int32_t& value, int32_t defaultValue) {
+}  // namespace
+
+template <typename T>
+bool ScriptArguments::Take(T& value, Kind kind, T (*read)(const ScriptValue&), const T* fallback) {
     const ScriptValue* next = Next();
     if (next == nullptr) return false;
-    if (next->kind == Kind::Empty) {
-        value = defaultValue;
+    if (fallback && next->kind == Kind::Empty) {
+        value = *fallback;
         return true;
     }
-    if (next->kind != Kind::Int32) return Fail();
-    value = next->intValue;
+    if (next->kind != kind) return Fail();
+    value = read(*next);
     return true;
+}
+
+bool ScriptArguments::Text(String& value) {
+    return Take<String>(value, Kind::Text, TextOf, nullptr);
 }
 
 bool ScriptArguments::OptionalText(String& value, const wchar_t* defaultValue) {
-    const ScriptValue* next = Next();
-    if (next == nullptr) return false;
-    if (next->kind == Kind::Empty) {
-        value = defaultValue;
-        return true;
-    }
-    if (next->kind != Kind::Text) return Fail();
-    value = next->text.c_str();
-    return true;
+    const String fallback = defaultValue;
+    return Take(value, Kind::Text, TextOf, &fallback);
+}
+
+bool ScriptArguments::Integer(int32_t& value) {
+    return Take<int32_t>(value, Kind::Int32, IntegerOf, nullptr);
+}
+
+bool ScriptArguments::OptionalInteger(int32_t& value, int32_t defaultValue) {
+    return Take(value, Kind::Int32, IntegerOf, &defaultValue);
 }
 
 bool ScriptArguments::OptionalBoolean(bool& value, bool defaultValue) {
-    const ScriptValue* next = Next();
-    if (next == nullptr) return false;
-    if (next->kind == Kind::Empty) {
-        value = defaultValue;
-        return true;
-    }
-    if (next->kind != Kind::Bool) return Fail();
-    value = next->boolValue;
-    return true;
+    return Take(value, Kind::Bool, BooleanOf, &defaultValue);
 }
 
 bool ScriptArguments::Value(ScriptValue& value) {

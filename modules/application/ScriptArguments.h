@@ -35,6 +35,11 @@ private:
     // The next element, or null after reporting the parameter error.
     const platform::ScriptValue* Next();
     bool Fail();
+    // Reads the next element when it is of kind, through read; with a
+    // fallback, an undefined element gives the fallback instead.
+    template <typename T>
+    bool Take(T& value, platform::ScriptValue::Kind kind, T (*read)(const platform::ScriptValue&),
+              const T* fallback);
 
     JavaScriptDispatch& dispatch;
     const platform::ScriptValue& argument;

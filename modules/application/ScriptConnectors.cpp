@@ -48,20 +48,25 @@ const wchar_t* const DisplayMarkup =
 
 }  // namespace
 
-void JavaScriptInterface::RegisterConnectorFunctions() {
-    const wchar_t* owner = L"JavaScriptInterface";
-    Register(20, owner, BindApiOperation(this, &JavaScriptInterface::korvoAddConnector));
-    Register(21, owner, BindApiOperation(this, &JavaScriptInterface::korvoValidConnector));
-    Register(22, owner, BindApiOperation(this, &JavaScriptInterface::korvoConnect));
-    Register(23, owner, BindApiOperation(this, &JavaScriptInterface::korvoSendValue));
-    Register(24, owner, BindApiOperation(this, &JavaScriptInterface::korvoReceiveValue));
-    Register(25, owner, BindApiOperation(this, &JavaScriptInterface::korvoGetValue));
-}
-
 void JavaScriptInterface::OnConnectorChanged(KorvoConnector* connector) {
     // A page without the function, or one that throws, changes nothing here.
     std::vector<String> texts{connector->Name(), connector->GetText()};
     CallScript(L"korvoOnConnectorChanged", &texts, nullptr);
+}
+
+KorvoConnector* JavaScriptInterface::FindNamedConnector(const String& name) {
+    KorvoConnector* connector = FindConnector(name);
+    if (connector == nullptr) Box(String(L"Connector not found: ") + name, platform::MB_ICONERROR);
+    return connector;
+}
+
+void JavaScriptInterface::SetFromPage(KorvoConnector* connector, const ScriptValue& value,
+                                      bool force, ScriptValue& result) {
+    if (SetFromScript(connector, value, force))
+        result = ScriptValue::Bool(true);
+    else
+        Refuse(String(L"Invalid connector value: ") + connector->Name(), platform::MB_ICONERROR,
+               result);
 }
 
 void JavaScriptInterface::korvoAddConnector(const ScriptValue& argument, ScriptValue& result) {
@@ -95,13 +100,8 @@ void JavaScriptInterface::korvoAddConnector(const ScriptValue& argument, ScriptV
             return;
     }
     connectors.Add(connector);
-    if (!SetFromScript(connector, value, false)) {
-        // The connector stays, with its zero value.
-        Box(String(L"Invalid connector value: ") + name, platform::MB_ICONERROR);
-        result = ScriptValue::Bool(false);
-        return;
-    }
-    result = ScriptValue::Bool(true);
+    // Refused, the connector stays, with its zero value.
+    SetFromPage(connector, value, false, result);
 }
 
 void JavaScriptInterface::korvoValidConnector(const ScriptValue& argument, ScriptValue& result) {
@@ -119,8 +119,7 @@ void JavaScriptInterface::korvoConnect(const ScriptValue& argument, ScriptValue&
     KorvoConnector* from = FindConnector(first);
     KorvoConnector* to = from ? FindConnector(second) : nullptr;
     if (to == nullptr) {
-        Box(String(L"Connector not found: ") + (from ? second : first), platform::MB_OK);
-        result = ScriptValue::Bool(false);
+        Refuse(String(L"Connector not found: ") + (from ? second : first), platform::MB_OK, result);
         return;
     }
     from->Connect(to);
@@ -134,45 +133,27 @@ void JavaScriptInterface::korvoSendValue(const ScriptValue& argument, ScriptValu
     bool force = true;
     arguments.Text(name) && arguments.Value(value) && arguments.OptionalBoolean(force, true);
     if (arguments.Failed()) return;
-    KorvoConnector* connector = FindConnector(name);
-    if (connector == nullptr) {
-        Box(String(L"Connector not found: ") + name, platform::MB_ICONERROR);
+    if (KorvoConnector* connector = FindNamedConnector(name))
+        SetFromPage(connector, value, force, result);
+    else
         result = ScriptValue::Bool(false);
-        return;
-    }
-    if (!SetFromScript(connector, value, force)) {
-        Box(String(L"Invalid connector value: ") + name, platform::MB_ICONERROR);
-        result = ScriptValue::Bool(false);
-        return;
-    }
-    result = ScriptValue::Bool(true);
 }
 
 void JavaScriptInterface::korvoReceiveValue(const ScriptValue& argument, ScriptValue& result) {
     ScriptArguments arguments(*this, argument, L"JavaScriptInterface::korvoReceiveValue");
     String name;
     if (!arguments.Text(name)) return;
-    KorvoConnector* connector = FindConnector(name);
-    if (connector == nullptr) {
-        Box(String(L"Connector not found: ") + name, platform::MB_ICONERROR);
-        result = ScriptValue::Bool(false);
-        return;
-    }
-    OnConnectorChanged(connector);
-    result = ScriptValue::Bool(true);
+    KorvoConnector* connector = FindNamedConnector(name);
+    if (connector) OnConnectorChanged(connector);
+    result = ScriptValue::Bool(connector != nullptr);
 }
 
 void JavaScriptInterface::korvoGetValue(const ScriptValue& argument, ScriptValue& result) {
     ScriptArguments arguments(*this, argument, L"JavaScriptInterface::korvoGetValue");
     String name;
     if (!arguments.Text(name)) return;
-    KorvoConnector* connector = FindConnector(name);
-    if (connector == nullptr) {
-        Box(String(L"Connector not found: ") + name, platform::MB_ICONERROR);
-        result = ScriptValue::Text(L"");
-        return;
-    }
-    result = ScriptValue::Text(connector->GetText().Text());
+    KorvoConnector* connector = FindNamedConnector(name);
+    result = ScriptValue::Text(connector ? connector->GetText().Text() : L"");
 }
 
 // --- Diagnostic members ------------------------------------------------------

@@ -189,14 +189,6 @@ String TimeText(time_t modified) {
 
 }  // namespace
 
-void JavaScriptInterface::RegisterFileFunctions() {
-    const wchar_t* owner = L"JavaScriptInterface";
-    Register(151, owner, BindApiOperation(this, &JavaScriptInterface::korvoListDir));
-    Register(152, owner, BindApiOperation(this, &JavaScriptInterface::korvoReadFile));
-    Register(153, owner, BindApiOperation(this, &JavaScriptInterface::korvoReadFileLine));
-    Register(154, owner, BindApiOperation(this, &JavaScriptInterface::korvoWriteFile));
-}
-
 void JavaScriptInterface::korvoListDir(const ScriptValue& argument, ScriptValue& result) {
     ScriptArguments arguments(*this, argument, L"JavaScriptInterface::korvoListDir");
     String directory, pattern, callback;

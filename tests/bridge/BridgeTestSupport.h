@@ -2,14 +2,18 @@
 // Helpers shared by the web view tests: files, text and the main loop.
 
 #include <glib.h>
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
 
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "framework/Utf8.h"
+#include "platform/WebView.h"
 #include "platform/bridge/ScriptValue.h"
 #include "support/MainLoopWait.h"
 
@@ -28,6 +32,46 @@ inline void RemoveTree(const std::string& folder) {
     if (!folder.empty() && std::filesystem::remove_all(folder, error) == static_cast<std::uintmax_t>(-1))
         g_warning("could not remove %s: %s", folder.c_str(), error.message().c_str());
 }
+
+// A test suite that shares one web view, its host and a temporary folder of
+// pages: a view is made once per suite, since each one starts a web process.
+// Without a display the suite makes nothing and every test skips.
+template <typename Host>
+class SharedViewSuite : public ::testing::Test {
+protected:
+    // Makes the temporary folder (name: prefix + random part); false without a display.
+    static bool OpenFolder(const char* prefix) {
+        if (!g_getenv("DISPLAY") || !gtk_init_check(nullptr, nullptr)) return false;
+        gchar* dir = g_dir_make_tmp((std::string(prefix) + "-XXXXXX").c_str(), nullptr);
+        folder = dir;
+        g_free(dir);
+        return true;
+    }
+    // Makes the host and an offscreen view on it, once the pages are written.
+    static void OpenView() {
+        host = new Host;
+        view = new platform::WebView(host, true);
+    }
+    static void CloseSuite() {
+        delete view;
+        view = nullptr;
+        delete host;
+        host = nullptr;
+        RemoveTree(folder);
+    }
+    // Calls a function of the page; a failed call fails the test.
+    static platform::ScriptValue Call(const std::wstring& name,
+                                      std::vector<platform::ScriptValue> args = {}) {
+        platform::ScriptValue result;
+        EXPECT_EQ(view->CallFunction(name, args, &result), platform::S_OK)
+            << "calling " << EncodeUtf8(name);
+        return result;
+    }
+
+    static inline std::string folder;
+    static inline Host* host = nullptr;
+    static inline platform::WebView* view = nullptr;
+};
 
 }  // namespace bridge_test
 

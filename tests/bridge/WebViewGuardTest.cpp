@@ -129,13 +129,10 @@ function tellFrames(text) {
 }
 )";
 
-class WebViewGuardTest : public ::testing::Test {
+class WebViewGuardTest : public SharedViewSuite<GuardHost> {
   protected:
     static void SetUpTestSuite() {
-        if (!g_getenv("DISPLAY") || !gtk_init_check(nullptr, nullptr)) return;
-        gchar* dir = g_dir_make_tmp("bridge-guard-XXXXXX", nullptr);
-        folder = dir;
-        g_free(dir);
+        if (!OpenFolder("bridge-guard")) return;
         server = new LoopbackServer;
         std::string remote = server->Base();
         g_mkdir((folder + "/app").c_str(), 0700);
@@ -205,20 +202,15 @@ class WebViewGuardTest : public ::testing::Test {
                       "/clicked' style='display:block; position:absolute;"
                       " left:0; top:0; width:200px; height:100px; background:#ccc'>out</a>"
                       "</body></html>");
-        host = new GuardHost;
-        view = new WebView(host, true);
+        OpenView();
         // The page's own script has run, its load event included.
         view->onLoadFinished = [] { finishedUri = view->Uri(); };
         gtk_widget_set_size_request(view->View(), 400, 300);
     }
     static void TearDownTestSuite() {
-        delete view;
-        view = nullptr;
-        delete host;
-        host = nullptr;
+        CloseSuite();
         delete server;
         server = nullptr;
-        RemoveTree(folder);
     }
     void SetUp() override {
         if (!view) GTEST_SKIP() << "no display (DISPLAY unset or not reachable): run under Xvfb";
@@ -233,11 +225,6 @@ class WebViewGuardTest : public ::testing::Test {
         ASSERT_TRUE(PumpUntil([&] { return finishedUri == Uri(name); }))
             << "the page did not load: " << name;
     }
-    static ScriptValue Call(const std::wstring& name, std::vector<ScriptValue> args = {}) {
-        ScriptValue result;
-        EXPECT_EQ(view->CallFunction(name, args, &result), S_OK) << "calling " << EncodeUtf8(name);
-        return result;
-    }
     static std::wstring Messages() { return Call(L"messageList").text; }
     // Both directions of the bridge work on the current page.
     static void ExpectBridge(const wchar_t* expectedTitle) {
@@ -251,10 +238,7 @@ class WebViewGuardTest : public ::testing::Test {
         PumpUntil([] { return false; }, 600);
     }
 
-    static inline std::string folder;
     static inline LoopbackServer* server = nullptr;
-    static inline GuardHost* host = nullptr;
-    static inline WebView* view = nullptr;
     static inline std::string finishedUri;  // the address whose load finished last
 };
 
@@ -289,27 +273,28 @@ TEST_F(WebViewGuardTest, NavigationsStayInTheFolder) {
         {"a link out of the folder", Uri("link.html"), false},
         {"a web page", server->Base() + "/page.html", false},
     };
+    // An allowed navigation arrives at its target; a refused one leaves the
+    // view on the page that asked for it.
+    auto expectOutcome = [](const Case& c, const char* asking) {
+        if (c.allowed)
+            EXPECT_TRUE(PumpUntil([&] { return finishedUri == c.target; }));
+        else
+            Settle();
+        EXPECT_EQ(view->Uri(), c.allowed ? c.target : Uri(asking));
+    };
     int before = server->Requests();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         // By the page's own script...
         Load("first.html");
         Call(L"go", {ScriptValue::Text(DecodeLatin1(c.target))});
-        if (c.allowed)
-            EXPECT_TRUE(PumpUntil([&] { return finishedUri == c.target; }));
-        else
-            Settle();
-        EXPECT_EQ(view->Uri(), c.allowed ? c.target : Uri("first.html"));
+        expectOutcome(c, "first.html");
         // ...and by a frame of the page, which would move the whole window.
         Load("loads.html");
         ASSERT_TRUE(
             PumpUntil([] { return Messages().find(L"local:object") != std::wstring::npos; }));
         Call(L"tellFrames", {ScriptValue::Text(DecodeLatin1(c.target))});
-        if (c.allowed)
-            EXPECT_TRUE(PumpUntil([&] { return finishedUri == c.target; }));
-        else
-            Settle();
-        EXPECT_EQ(view->Uri(), c.allowed ? c.target : Uri("loads.html"));
+        expectOutcome(c, "loads.html");
     }
     EXPECT_EQ(server->Requests(), before);
     // The window still serves its page both ways.

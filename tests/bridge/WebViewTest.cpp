@@ -136,29 +136,19 @@ struct TestHost : ScriptHost {
     int32_t GetFunction() override { return function + 1; }
 };
 
-class WebViewTest : public ::testing::Test {
+class WebViewTest : public SharedViewSuite<TestHost> {
 protected:
     static void SetUpTestSuite() {
-        if (!g_getenv("DISPLAY") || !gtk_init_check(nullptr, nullptr)) return;
-        gchar* dir = g_dir_make_tmp("bridge-test-XXXXXX", nullptr);
-        folder = dir;
-        g_free(dir);
+        if (!OpenFolder("bridge-test")) return;
         for (const char* sub : {"/app", "/app/sub", "/app2"}) g_mkdir((folder + sub).c_str(), 0700);
         WriteFile(folder + "/app/main.html", kMainPage);
         WriteFile(folder + "/app/sub/inner.html", kProbePage);
         WriteFile(folder + "/app2/page.html", kProbePage);
         WriteFile(folder + "/outside.html", kProbePage);
-        host = new TestHost;
-        view = new WebView(host, true);
+        OpenView();
         view->onTitleChanged = [](const std::wstring& title) { lastTitle = title; };
     }
-    static void TearDownTestSuite() {
-        delete view;
-        view = nullptr;
-        delete host;
-        host = nullptr;
-        RemoveTree(folder);
-    }
+    static void TearDownTestSuite() { CloseSuite(); }
 
     void SetUp() override {
         if (!view) GTEST_SKIP() << "no display (DISPLAY unset or not reachable): run under Xvfb";
@@ -180,16 +170,7 @@ protected:
         ASSERT_TRUE(PumpUntil([&] { return view->IsLoaded() && host->loads > loads; }))
             << "the page did not load: " << uri;
     }
-    static ScriptValue Call(const std::wstring& name, std::vector<ScriptValue> args = {}) {
-        ScriptValue result;
-        ScriptStatus status = view->CallFunction(name, args, &result);
-        EXPECT_EQ(status, S_OK) << "calling " << EncodeUtf8(name);
-        return result;
-    }
 
-    static inline std::string folder;
-    static inline TestHost* host = nullptr;
-    static inline WebView* view = nullptr;
     static inline std::wstring lastTitle;
 };
 

@@ -72,6 +72,16 @@ int RunBriefly(guint ms = 400) {
     return code;
 }
 
+// Clicks the close button of window as soon as the program's loop runs.
+void CloseOnceRunning(GtkWidget* window) {
+    g_idle_add(
+        [](gpointer window) -> gboolean {
+            gtk_window_close(GTK_WINDOW(window));
+            return G_SOURCE_REMOVE;
+        },
+        window);
+}
+
 class ScriptWindowTest : public ScriptPageTest {};
 
 // --- The page address -------------------------------------------------------
@@ -459,12 +469,7 @@ TEST_F(ScriptWindowTest, AWindowWithoutABridgedPageClosesWithoutAsking) {
     gtk_window_move(GTK_WINDOW(window), 70, 50);
     ASSERT_TRUE(SettlesAt(window, {70, 50, 70 + module->MinWidth(), 50 + module->MinHeight()}))
         << Describe(Geometry(window));
-    g_idle_add(
-        [](gpointer window) -> gboolean {
-            gtk_window_close(GTK_WINDOW(window));
-            return G_SOURCE_REMOVE;
-        },
-        window);
+    CloseOnceRunning(window);
     EXPECT_EQ(RunBriefly(5000), 0);
     module.reset();
     EXPECT_EQ(Describe(StoredPlacement()),
@@ -490,12 +495,7 @@ TEST_F(ScriptWindowTest, ClosingWithConsentEndsTheProgramAndSavesThePlacement) {
     gtk_window_move(GTK_WINDOW(window), 100, 60);
     ASSERT_TRUE(SettlesAt(window, {100, 60, 800, 560}));
 
-    g_idle_add(
-        [](gpointer window) -> gboolean {
-            gtk_window_close(GTK_WINDOW(window));
-            return G_SOURCE_REMOVE;
-        },
-        window);
+    CloseOnceRunning(window);
     EXPECT_EQ(RunBriefly(10000), 0);
     EXPECT_EQ(ScriptText(*module, L"closeState"), L"queried 1, exited 1");
 
