@@ -4,6 +4,7 @@
 // with private XDG folders, so that lock, settings and cache never touch the
 // user's. The probe modules log their life cycle into a file (ProbeModules.cpp).
 
+#include <gio/gio.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
@@ -16,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -141,14 +143,34 @@ protected:
     }
 
     std::map<std::string, std::string> Environment() {
-        return {{"HOST_PROBE_LOG", (root / "probe.log").string()},
-                {"HOST_BOX_LOG", (root / "box.log").string()},
-                {"XDG_CONFIG_HOME", (root / "config").string()},
-                {"XDG_RUNTIME_DIR", (root / "runtime").string()},
-                {"XDG_CACHE_HOME", (root / "cache").string()},
-                {"LD_PRELOAD", BOX_RECORDER},
-                {"ASAN_OPTIONS", "verify_asan_link_order=0:detect_leaks=0"},
-                {"KORVO_MIDI", "sim"}};
+        std::map<std::string, std::string> environment = {
+            {"HOST_PROBE_LOG", (root / "probe.log").string()},
+            {"HOST_BOX_LOG", (root / "box.log").string()},
+            {"XDG_CONFIG_HOME", (root / "config").string()},
+            {"XDG_RUNTIME_DIR", (root / "runtime").string()},
+            {"XDG_CACHE_HOME", (root / "cache").string()},
+            {"LD_PRELOAD", BOX_RECORDER},
+            {"ASAN_OPTIONS", "verify_asan_link_order=0:detect_leaks=0"},
+            {"KORVO_MIDI", "sim"}};
+        if (!SessionBus().empty()) environment["DBUS_SESSION_BUS_ADDRESS"] = SessionBus();
+        return environment;
+    }
+
+    // The session bus of the display, as a desktop session hands it to its
+    // programs. Without one in the environment it is found (or started, where
+    // the machine can start one for a display) here, with this process's
+    // folders: a bus that a program of a test started would keep that test's
+    // runtime folder as its own, with the accessibility bus inside it, and
+    // every later program on the display would be sent to a folder that is
+    // gone. Empty where the machine has no session bus at all.
+    static const std::string& SessionBus() {
+        static const std::string address = [] {
+            gchar* found = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+            std::string text = found ? found : "";
+            g_free(found);
+            return text;
+        }();
+        return address;
     }
 
     // Runs the program (after prefix, before arguments) to its end.
@@ -307,10 +329,32 @@ TEST_F(HostTest, StandardErrorSpeaksOnlyOfFailures) {
     }
 }
 
+// The entries of the runtime folder that belong to the program of that
+// process, by kind: the instance lock and its socket, the bridge folder, and
+// the sandbox folders of its web processes.
+std::multiset<std::string> OwnRuntimeFiles(const fs::path& runtime, pid_t program) {
+    const std::string lock = "yonderpad__$__instance_mutex__$__";
+    const std::string sandbox = "webkit-" + std::to_string(program) + "-";
+    std::multiset<std::string> own;
+    for (const auto& entry : fs::directory_iterator(runtime)) {
+        const std::string name = entry.path().filename();
+        if (name == lock) own.insert("lock");
+        if (name == lock + ".socket") own.insert("socket");
+        if (name.rfind("korvo-bridge-", 0) == 0) own.insert("bridge folder");
+    }
+    std::error_code none;
+    for (const auto& entry : fs::directory_iterator(runtime / ".flatpak", none))
+        if (entry.path().filename().string().rfind(sandbox, 0) == 0) own.insert("sandbox folder");
+    return own;
+}
+
 // A termination signal (logout, Ctrl+C, kill) ends the program as closing
 // would, without asking the page: the real window module on a small page,
-// then the signal; the program exits 0, has saved its window placement and
-// leaves nothing in its runtime folder (lock, socket, bridge socket folder).
+// then the signal; the program exits 0 and has saved its window placement.
+// The runtime folder is shared with the desktop's services and other programs
+// (the accessibility bus, dconf, D-Bus, WebKit's webkitgtk, the sandboxes in
+// .flatpak, whatever the machine runs): the program removes exactly its own
+// files there and leaves everything else as it was.
 TEST_F(HostTest, TerminationSignalsRunTheNormalShutdown) {
     InstallWindowModule();
     // The page refuses to close: only the signal can end the program.
@@ -318,25 +362,33 @@ TEST_F(HostTest, TerminationSignalsRunTheNormalShutdown) {
                                         "function korvoOnQueryClose() { return false; }</script></head></html>\n";
     Project("Yonderpad.prj", WindowModule("#EXEDIR#page.html"));
     const fs::path settings = root / "config" / KORVO_COMPANY / "Yonderpad.conf";
+    const fs::path runtime = root / "runtime";
+    // What other programs keep there, among them a web process sandbox of another WebKit program.
+    const std::vector<fs::path> others = {"at-spi/bus_0", "dconf/user", "dbus-1/services/other.service",
+                                          "webkitgtk/bus-proxy-OTHER",
+                                          ".flatpak/webkit-" + std::to_string(getpid()) + "-1/bwrapinfo.json"};
+    for (const fs::path& other : others) {
+        fs::create_directories((runtime / other).parent_path());
+        std::ofstream(runtime / other) << "not the program's";
+    }
     for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
         SCOPED_TRACE(strsignal(signal));
         fs::remove(settings);
         Process program({(bin / "Yonderpad").string()}, Environment());
         ASSERT_GT(program.pid, 0);
         // The window is up once the web view's bridge folder sits beside the lock.
-        auto bridgeUp = [&] {
-            for (const auto& entry : fs::directory_iterator(root / "runtime"))
-                if (entry.path().filename().string().rfind("korvo-bridge-", 0) == 0) return true;
-            return false;
-        };
+        auto bridgeUp = [&] { return OwnRuntimeFiles(runtime, program.pid).count("bridge folder") > 0; };
         for (int i = 0; i < 1500 && !bridgeUp(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
         ASSERT_TRUE(bridgeUp()) << "the window never started";
         std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+        std::multiset<std::string> running = OwnRuntimeFiles(runtime, program.pid);
+        for (const char* kind : {"lock", "socket", "bridge folder"})
+            EXPECT_EQ(running.count(kind), 1u) << kind << " while the program runs";
         ASSERT_EQ(kill(program.pid, signal), 0);
         EXPECT_EQ(program.Wait(), 0);
-        std::vector<std::string> left;
-        for (const auto& entry : fs::directory_iterator(root / "runtime")) left.push_back(entry.path().filename());
-        EXPECT_TRUE(left.empty()) << "left behind: " << (left.empty() ? "" : left[0]);
+        std::multiset<std::string> left = OwnRuntimeFiles(runtime, program.pid);
+        EXPECT_TRUE(left.empty()) << "left behind: " << (left.empty() ? "" : *left.begin());
+        for (const fs::path& other : others) EXPECT_TRUE(fs::exists(runtime / other)) << other << " was removed";
         const std::string saved = ReadFile(settings);
         for (const char* entry : {"MainLeft=", "MainTop=", "MainRight=", "MainBottom=", "MainMaximized="})
             EXPECT_NE(saved.find(entry), std::string::npos) << entry << " not saved:\n" << saved;
