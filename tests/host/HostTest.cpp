@@ -358,15 +358,16 @@ std::multiset<std::string> OwnRuntimeFiles(const fs::path& runtime, pid_t progra
 TEST_F(HostTest, TerminationSignalsRunTheNormalShutdown) {
     InstallWindowModule();
     // The page refuses to close: only the signal can end the program.
-    std::ofstream(bin / "page.html") << "<html><head><title>stay</title><script>"
-                                        "function korvoOnQueryClose() { return false; }</script></head></html>\n";
+    std::ofstream(bin / "page.html")
+        << "<html><head><title>stay</title><script>"
+           "function korvoOnQueryClose() { return false; }</script></head></html>\n";
     Project("Yonderpad.prj", WindowModule("#EXEDIR#page.html"));
     const fs::path settings = root / "config" / KORVO_COMPANY / "Yonderpad.conf";
     const fs::path runtime = root / "runtime";
     // What other programs keep there, among them a web process sandbox of another WebKit program.
-    const std::vector<fs::path> others = {"at-spi/bus_0", "dconf/user", "dbus-1/services/other.service",
-                                          "webkitgtk/bus-proxy-OTHER",
-                                          ".flatpak/webkit-" + std::to_string(getpid()) + "-1/bwrapinfo.json"};
+    const std::vector<fs::path> others = {
+        "at-spi/bus_0", "dconf/user", "dbus-1/services/other.service", "webkitgtk/bus-proxy-OTHER",
+        ".flatpak/webkit-" + std::to_string(getpid()) + "-1/bwrapinfo.json"};
     for (const fs::path& other : others) {
         fs::create_directories((runtime / other).parent_path());
         std::ofstream(runtime / other) << "not the program's";
@@ -377,8 +378,11 @@ TEST_F(HostTest, TerminationSignalsRunTheNormalShutdown) {
         Process program({(bin / "Yonderpad").string()}, Environment());
         ASSERT_GT(program.pid, 0);
         // The window is up once the web view's bridge folder sits beside the lock.
-        auto bridgeUp = [&] { return OwnRuntimeFiles(runtime, program.pid).count("bridge folder") > 0; };
-        for (int i = 0; i < 1500 && !bridgeUp(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        auto bridgeUp = [&] {
+            return OwnRuntimeFiles(runtime, program.pid).count("bridge folder") > 0;
+        };
+        for (int i = 0; i < 1500 && !bridgeUp(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
         ASSERT_TRUE(bridgeUp()) << "the window never started";
         std::this_thread::sleep_for(std::chrono::milliseconds(1000));
         std::multiset<std::string> running = OwnRuntimeFiles(runtime, program.pid);
@@ -388,9 +392,11 @@ TEST_F(HostTest, TerminationSignalsRunTheNormalShutdown) {
         EXPECT_EQ(program.Wait(), 0);
         std::multiset<std::string> left = OwnRuntimeFiles(runtime, program.pid);
         EXPECT_TRUE(left.empty()) << "left behind: " << (left.empty() ? "" : *left.begin());
-        for (const fs::path& other : others) EXPECT_TRUE(fs::exists(runtime / other)) << other << " was removed";
+        for (const fs::path& other : others)
+            EXPECT_TRUE(fs::exists(runtime / other)) << other << " was removed";
         const std::string saved = ReadFile(settings);
-        for (const char* entry : {"MainLeft=", "MainTop=", "MainRight=", "MainBottom=", "MainMaximized="})
+        for (const char* entry :
+             {"MainLeft=", "MainTop=", "MainRight=", "MainBottom=", "MainMaximized="})
             EXPECT_NE(saved.find(entry), std::string::npos) << entry << " not saved:\n" << saved;
     }
 }
