@@ -233,6 +233,7 @@ TEST_F(HostTest, TheProgramsOwnProjectWinsAndDefaultIsTheFallback) {
         {"no own project", nullptr, "default"},
         {"own project with another root", "bad root", "default"},
         {"own project without prolog", "no prolog", "default"},
+        {"own project holding a line of text", "text", "default"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -245,6 +246,7 @@ TEST_F(HostTest, TheProgramsOwnProjectWinsAndDefaultIsTheFallback) {
             std::ofstream(bin / "Yonderpad.prj") << "<?xml version=\"1.0\"?>\n<korvo class=\"1\" version=\"1.0\"/>\n";
         if (own == "no prolog")
             std::ofstream(bin / "Yonderpad.prj") << "<korvo class=\"0\" version=\"1.0\"/>\n";
+        if (own == "text") std::ofstream(bin / "Yonderpad.prj") << "abc\n";
         EXPECT_EQ(Run(), 0);
         auto log = Log();
         ASSERT_GE(log.size(), 2u);
@@ -407,9 +409,11 @@ TEST_F(HostTest, AProjectNamedOnTheCommandLineIsOpenedOrRefusedWithABox) {
     const fs::path mine = root / "my projects" / "Unit.prj";
     std::string uri = "file://" + mine.string();
     uri.replace(uri.find(' '), 1, "%20");
+    const std::string notAProject =
+        "it is not a project file (an XML file whose root is korvo with class 0 and version 1.0).";
     struct Case {
         const char* what;
-        std::string content;  // the project's body, a whole file, or "" for none
+        std::string content;  // the project's body (from "<module"), a whole file, or "" for none
         std::string argument;
         int exitCode;
         std::string reason;  // "" for no box
@@ -424,7 +428,9 @@ TEST_F(HostTest, AProjectNamedOnTheCommandLineIsOpenedOrRefusedWithABox) {
         {"a missing file", "", mine.string(), 1, "the file does not exist.", {}},
         {"a folder", "", (root / "my projects").string(), 1, "it is a folder, not a file.", {}},
         {"not a project", "<?xml version=\"1.0\"?>\n<korvo class=\"1\" version=\"1.0\"/>\n", mine.string(), 1,
-         "it is not a project file (an XML file whose root is korvo with class 0 and version 1.0).", {}},
+         notAProject, {}},
+        {"a line of text", "abc\n", mine.string(), 1, notAProject, {}},
+        {"a line end alone", "\n", mine.string(), 1, notAProject, {}},
         {"a module that is not installed",
          Module(ProbeBClass, "made") + "<module class=\"not-installed\"/>\n", mine.string(), 1,
          "one of its modules is not installed or its library cannot be loaded, or one of its elements has no class.",
@@ -444,10 +450,10 @@ TEST_F(HostTest, AProjectNamedOnTheCommandLineIsOpenedOrRefusedWithABox) {
         fs::create_directories(root / "my projects");
         fs::remove(root / "box.log");
         ClearLog();
-        if (c.content.rfind("<?xml", 0) == 0)
-            std::ofstream(mine) << c.content;
-        else if (!c.content.empty())
+        if (c.content.rfind("<module", 0) == 0)
             Project(mine, c.content);
+        else if (!c.content.empty())
+            std::ofstream(mine) << c.content;
         EXPECT_EQ(Run({}, {c.argument}), c.exitCode);
         std::string boxes = ReadFile(root / "box.log");
         if (c.reason.empty())
