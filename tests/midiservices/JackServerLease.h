@@ -29,7 +29,7 @@
 namespace miditest {
 
 class JackServerLease {
-  public:
+public:
     // Waits for the name's lock, then clears what a killed holder left.
     explicit JackServerLease(const std::string& name);
     // Releases the lock; the record stays unless the server stopped cleanly.
@@ -46,7 +46,7 @@ class JackServerLease {
     // holder died, and which nobody holds now.
     static std::vector<std::string> Stale();
 
-  private:
+private:
     std::string name;
     int lockFd = -1;
 };
