@@ -50,7 +50,7 @@ FunctionTable ScriptLibraryFunctions() {
 
 // The window module's slots, seen from a class level below it.
 class TableReader : public JavaScriptWindow {
-  public:
+public:
     FunctionTable PageFunctions() const {
         FunctionTable functions;
         for (int number = 0; number < FunctionCount; ++number) {
