@@ -36,14 +36,6 @@ namespace {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
 
-// Input that ends outside a tag is complete only when it ends in a line end
-// or a blank; anything else is a file cut short.
-bool EndsClean(std::string_view input) {
-    if (input.empty()) return false;
-    char last = input.back();
-    return last == ' ' || last == '\t' || last == '\r' || last == '\n';
-}
-
 std::string_view Trim(std::string_view text) {
     while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
     while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
@@ -200,9 +192,11 @@ private:
     int Parse(KorvoXmlTreeItem* parent, int mode) {
         std::size_t open = input.find('<', position);
         if (open == std::string::npos) {
+            // Inside the root the end of the input ends reading like any
+            // error there; before the root it leaves a document without one.
             position = input.size();
             ended = true;
-            return EndsClean(input) ? KorvoXmlTree::Success : KorvoXmlTree::SyntaxError;
+            return KorvoXmlTree::SyntaxError;
         }
         std::size_t close = input.find('>', open + 1);
         if (close == std::string::npos) {

@@ -80,8 +80,9 @@ public:
 
     // Reads the file into the tree. The name is stored even when it fails. A
     // file that cannot be opened or read keeps the previous root (2); any
-    // other outcome replaces it. Success with a null root means the file held
-    // nothing but blanks after its prolog (or no tag at all).
+    // other outcome replaces it. Success always comes with a root: input that
+    // ends before the root element (an empty file, blanks, text without tags,
+    // a prolog alone) is missing its root (3).
     int Load(const wchar_t* fileName);
     // Reads a document from the bytes of a file, exactly as Load does after
     // reading the file: frees the current root, then parses.

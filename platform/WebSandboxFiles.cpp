@@ -32,7 +32,6 @@ void RemoveWebSandboxFiles() {
         if (std::string(name).rfind(own, 0) == 0) RemoveFlatFolder(instances + "/" + name);
     }
     g_dir_close(dir);
-    g_rmdir(instances.c_str());  // only succeeds when nothing else is left in it
 }
 
 }  // namespace platform

@@ -28,8 +28,10 @@ bool ElementIndex(const wchar_t* name, std::size_t& index) {
 }  // namespace
 
 JavaScriptDispatch::JavaScriptDispatch() {
-    Register(220, L"JavaScriptDispatch", BindApiOperation(this, &JavaScriptDispatch::testSetScriptArray));
-    Register(221, L"JavaScriptDispatch", BindApiOperation(this, &JavaScriptDispatch::testGetScriptArray));
+    Register(220, L"JavaScriptDispatch", L"testSetScriptArray",
+             BindApiOperation(this, &JavaScriptDispatch::testSetScriptArray));
+    Register(221, L"JavaScriptDispatch", L"testGetScriptArray",
+             BindApiOperation(this, &JavaScriptDispatch::testGetScriptArray));
 }
 
 JavaScriptDispatch::~JavaScriptDispatch() = default;
@@ -38,9 +40,10 @@ ScriptValue JavaScriptDispatch::DefaultApiCall(int32_t, const ScriptValue&) { re
 
 void JavaScriptDispatch::SetScriptDispatch(platform::WebView* window) { scriptWindow = window; }
 
-void JavaScriptDispatch::Register(int number, const wchar_t* owner, ApiOperation operation) {
+void JavaScriptDispatch::Register(int number, const wchar_t* owner, const wchar_t* name,
+                                  ApiOperation operation) {
     functions.at(static_cast<std::size_t>(number)) =
-        std::make_unique<ApiFunctionEntry>(ApiFunctionEntry{owner, std::move(operation)});
+        std::make_unique<ApiFunctionEntry>(ApiFunctionEntry{owner, name, std::move(operation)});
 }
 
 const ApiFunctionEntry* JavaScriptDispatch::EntryOwnedBy(int32_t number, const wchar_t* owner) const {

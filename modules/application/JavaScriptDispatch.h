@@ -54,6 +54,10 @@ ApiOperation BindApiOperation(Owner* owner, void (Owner::*operation)(const platf
 
 struct ApiFunctionEntry {
     String owner;  // "JavaScriptDispatch", "JavaScriptInterface" or "JavaScriptWindow"
+    // The name the page's script library (installation/page/korvo.js) gives
+    // the number, for the functions named korvo...; the reserved slot and the
+    // diagnostic functions have no name there.
+    String name;
     ApiOperation operation;
 };
 
@@ -93,7 +97,7 @@ public:
 
 protected:
     // Fills slot number; the constructors call it, nothing else does.
-    void Register(int number, const wchar_t* owner, ApiOperation operation);
+    void Register(int number, const wchar_t* owner, const wchar_t* name, ApiOperation operation);
     // The entry of slot number if that slot is filled and owned by owner, else null.
     const ApiFunctionEntry* EntryOwnedBy(int32_t number, const wchar_t* owner) const;
     // Runs the entry of slot number if owner owns it; false when it does not.

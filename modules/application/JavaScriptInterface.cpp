@@ -25,33 +25,34 @@ void ReportPageLoad(const std::string& uri) {
 }  // namespace
 
 const JavaScriptInterface::NumberedOperation JavaScriptInterface::Operations[] = {
-    {0, &JavaScriptInterface::korvoTrace},
-    {1, &JavaScriptInterface::korvoReserved},
-    {10, &JavaScriptInterface::korvoSetProfileString},
-    {11, &JavaScriptInterface::korvoSetProfileInt},
-    {12, &JavaScriptInterface::korvoGetProfileString},
-    {13, &JavaScriptInterface::korvoGetProfileInt},
-    {20, &JavaScriptInterface::korvoAddConnector},
-    {21, &JavaScriptInterface::korvoValidConnector},
-    {22, &JavaScriptInterface::korvoConnect},
-    {23, &JavaScriptInterface::korvoSendValue},
-    {24, &JavaScriptInterface::korvoReceiveValue},
-    {25, &JavaScriptInterface::korvoGetValue},
-    {100, &JavaScriptInterface::korvoMessageBox},
-    {101, &JavaScriptInterface::korvoClose},
-    {150, &JavaScriptInterface::korvoGetExeDir},
-    {151, &JavaScriptInterface::korvoListDir},
-    {152, &JavaScriptInterface::korvoReadFile},
-    {153, &JavaScriptInterface::korvoReadFileLine},
-    {154, &JavaScriptInterface::korvoWriteFile},
-    {170, &JavaScriptInterface::korvoShellExecute},
+    {0, L"korvoTrace", &JavaScriptInterface::korvoTrace},
+    {1, L"", &JavaScriptInterface::korvoReserved},
+    {10, L"korvoSetProfileString", &JavaScriptInterface::korvoSetProfileString},
+    {11, L"korvoSetProfileInt", &JavaScriptInterface::korvoSetProfileInt},
+    {12, L"korvoGetProfileString", &JavaScriptInterface::korvoGetProfileString},
+    {13, L"korvoGetProfileInt", &JavaScriptInterface::korvoGetProfileInt},
+    {20, L"korvoAddConnector", &JavaScriptInterface::korvoAddConnector},
+    {21, L"korvoValidConnector", &JavaScriptInterface::korvoValidConnector},
+    {22, L"korvoConnect", &JavaScriptInterface::korvoConnect},
+    {23, L"korvoSendValue", &JavaScriptInterface::korvoSendValue},
+    {24, L"korvoReceiveValue", &JavaScriptInterface::korvoReceiveValue},
+    {25, L"korvoGetValue", &JavaScriptInterface::korvoGetValue},
+    {100, L"korvoMessageBox", &JavaScriptInterface::korvoMessageBox},
+    {101, L"korvoClose", &JavaScriptInterface::korvoClose},
+    {150, L"korvoGetExeDir", &JavaScriptInterface::korvoGetExeDir},
+    {151, L"korvoListDir", &JavaScriptInterface::korvoListDir},
+    {152, L"korvoReadFile", &JavaScriptInterface::korvoReadFile},
+    {153, L"korvoReadFileLine", &JavaScriptInterface::korvoReadFileLine},
+    {154, L"korvoWriteFile", &JavaScriptInterface::korvoWriteFile},
+    {170, L"korvoShellExecute", &JavaScriptInterface::korvoShellExecute},
 };
 
 JavaScriptInterface::JavaScriptInterface()
     : exeDirectory(platform::ProgramFile::Directory().c_str()),
       exeName(platform::ProgramFile::ExeName().c_str()) {
     for (const NumberedOperation& entry : Operations)
-        Register(entry.number, L"JavaScriptInterface", BindApiOperation(this, entry.operation));
+        Register(entry.number, L"JavaScriptInterface", entry.name,
+                 BindApiOperation(this, entry.operation));
 
     connectors.Add(new KorvoTextConnector(L"Script", MakeHandler(&JavaScriptInterface::LoadScript),
                                           KorvoConnector::FlagPersistent, this));

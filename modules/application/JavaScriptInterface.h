@@ -79,6 +79,7 @@ private:
     using Operation = void(const platform::ScriptValue& argument, platform::ScriptValue& result);
     struct NumberedOperation {
         int number;
+        const wchar_t* name;  // as the page's script library names it; empty: no name there
         Operation JavaScriptInterface::*operation;
     };
     // The functions this level answers, by number; the constructor registers them.

@@ -10,10 +10,14 @@ using platform::ScriptStatus;
 using platform::ScriptValue;
 
 JavaScriptWindow::JavaScriptWindow() {
-    Register(102, L"JavaScriptWindow", BindApiOperation(this, &JavaScriptWindow::korvoClearMenu));
-    Register(103, L"JavaScriptWindow", BindApiOperation(this, &JavaScriptWindow::korvoAddMenuItem));
-    Register(104, L"JavaScriptWindow", BindApiOperation(this, &JavaScriptWindow::korvoCheckMenuItem));
-    Register(105, L"JavaScriptWindow", BindApiOperation(this, &JavaScriptWindow::korvoShowMenu));
+    Register(102, L"JavaScriptWindow", L"korvoClearMenu",
+             BindApiOperation(this, &JavaScriptWindow::korvoClearMenu));
+    Register(103, L"JavaScriptWindow", L"korvoAddMenuItem",
+             BindApiOperation(this, &JavaScriptWindow::korvoAddMenuItem));
+    Register(104, L"JavaScriptWindow", L"korvoCheckMenuItem",
+             BindApiOperation(this, &JavaScriptWindow::korvoCheckMenuItem));
+    Register(105, L"JavaScriptWindow", L"korvoShowMenu",
+             BindApiOperation(this, &JavaScriptWindow::korvoShowMenu));
 }
 
 JavaScriptWindow::~JavaScriptWindow() {

@@ -17,10 +17,14 @@ namespace {
 class LevelProbe : public JavaScriptInterface {
 public:
     LevelProbe() {
-        Register(50, L"JavaScriptInterface", BindApiOperation(this, &LevelProbe::Answer50));
-        Register(51, L"javascriptinterface", BindApiOperation(this, &LevelProbe::Answer51));
-        Register(52, L"JavaScriptWindow", BindApiOperation(this, &LevelProbe::Answer52));
-        Register(53, L"JavaScriptDispatch", BindApiOperation(this, &LevelProbe::Answer53));
+        Register(50, L"JavaScriptInterface", L"probe50",
+                 BindApiOperation(this, &LevelProbe::Answer50));
+        Register(51, L"javascriptinterface", L"probe51",
+                 BindApiOperation(this, &LevelProbe::Answer51));
+        Register(52, L"JavaScriptWindow", L"probe52",
+                 BindApiOperation(this, &LevelProbe::Answer52));
+        Register(53, L"JavaScriptDispatch", L"probe53",
+                 BindApiOperation(this, &LevelProbe::Answer53));
     }
 
 private:

@@ -56,26 +56,47 @@ async function startXvfb() {
   throw new Error("no free display for Xvfb");
 }
 
-// A JACK server of its own (dummy driver, period 256) and the simulator. The
-// name is fixed and a lock file serialises its users: JACK keeps only a few
-// server registrations per machine, and a fixed name is freed again by the
-// next clean start and stop.
+// A JACK server of its own (dummy driver, period 256) and the simulator,
+// under a lease on its name kept as the C++ tests keep it
+// (tests/midiservices/JackServerLease.h): a lock file serialises the name's
+// users and records the server's pid until it stopped cleanly. JACK keeps only
+// 8 server registrations per machine; a fixed name is freed again by the next
+// clean start and stop, once the process that a killed run left is gone.
 class Jack {
   constructor(name) {
     this.name = name;
+    this.lockFile = `/tmp/${name}.jack.lock`;
     this.env = Object.assign({}, process.env, { JACK_DEFAULT_SERVER: name, JACK_NO_START_SERVER: "1" });
   }
 
   async start() {
     // flock -o holds the lock in flock itself, so killing its process group frees it.
-    this.lock = spawn("flock", ["-o", `/tmp/${this.name}.jack.lock`, "-c", "echo locked; exec sleep 3600"],
+    this.lock = spawn("flock", ["-o", this.lockFile, "-c", "echo locked; exec sleep 3600"],
                       { stdio: ["ignore", "pipe", "ignore"], detached: true });
     let locked = false;
     this.lock.stdout.on("data", () => { locked = true; });
     if (!(await waitFor(() => locked, 120000, 50))) return false;
+    await this.clearLeftovers();
     this.server = spawn("jackd", ["-n", this.name, "--no-realtime", "--port-max", "64", "-d", "dummy", "-r", "48000",
                                   "-p", "256"], { stdio: "ignore", env: this.env });
+    fs.writeFileSync(this.lockFile, String(this.server.pid));
     return waitFor(() => spawnSync("jack_lsp", [], { env: this.env, stdio: "ignore" }).status === 0, 10000, 100);
+  }
+
+  // The server that a killed run left under the name: stopped as stop() does
+  // when it still runs, and waited for until its process is gone (JACK does not
+  // take the name back from a process that exists, a zombie included).
+  async clearLeftovers() {
+    const read = (file) => { try { return fs.readFileSync(file, "utf8"); } catch (e) { return ""; } };
+    const last = Number(read(this.lockFile)) || 0;
+    if (!last || read(`/proc/${last}/comm`) !== "jackd\n") return;
+    const stat = read(`/proc/${last}/stat`);
+    const zombie = stat.slice(stat.lastIndexOf(")")).startsWith(") Z");
+    if (!zombie && read(`/proc/${last}/cmdline`).split("\0").includes(this.name)) {
+      spawnSync("jack_lsp", [], { env: this.env, stdio: "ignore", timeout: 5000 });
+      try { process.kill(last, "SIGTERM"); } catch (e) { /* already gone */ }
+    }
+    await waitFor(() => !fs.existsSync(`/proc/${last}`), 10000, 20);
   }
 
   // The simulator program; its --log lines collect in this.log.
@@ -94,6 +115,7 @@ class Jack {
     if (this.server) {
       spawnSync("jack_lsp", [], { env: this.env, stdio: "ignore", timeout: 5000 }); // lets it shut down cleanly
       await stop(this.server);
+      if (this.server.exitCode === 0) fs.writeFileSync(this.lockFile, "");
     }
     if (this.lock) {
       try { process.kill(-this.lock.pid, "SIGTERM"); } catch (e) { /* already gone */ }

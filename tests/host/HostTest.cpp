@@ -4,6 +4,7 @@
 // with private XDG folders, so that lock, settings and cache never touch the
 // user's. The probe modules log their life cycle into a file (ProbeModules.cpp).
 
+#include <gio/gio.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
@@ -16,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -141,14 +143,34 @@ protected:
     }
 
     std::map<std::string, std::string> Environment() {
-        return {{"HOST_PROBE_LOG", (root / "probe.log").string()},
-                {"HOST_BOX_LOG", (root / "box.log").string()},
-                {"XDG_CONFIG_HOME", (root / "config").string()},
-                {"XDG_RUNTIME_DIR", (root / "runtime").string()},
-                {"XDG_CACHE_HOME", (root / "cache").string()},
-                {"LD_PRELOAD", BOX_RECORDER},
-                {"ASAN_OPTIONS", "verify_asan_link_order=0:detect_leaks=0"},
-                {"KORVO_MIDI", "sim"}};
+        std::map<std::string, std::string> environment = {
+            {"HOST_PROBE_LOG", (root / "probe.log").string()},
+            {"HOST_BOX_LOG", (root / "box.log").string()},
+            {"XDG_CONFIG_HOME", (root / "config").string()},
+            {"XDG_RUNTIME_DIR", (root / "runtime").string()},
+            {"XDG_CACHE_HOME", (root / "cache").string()},
+            {"LD_PRELOAD", BOX_RECORDER},
+            {"ASAN_OPTIONS", "verify_asan_link_order=0:detect_leaks=0"},
+            {"KORVO_MIDI", "sim"}};
+        if (!SessionBus().empty()) environment["DBUS_SESSION_BUS_ADDRESS"] = SessionBus();
+        return environment;
+    }
+
+    // The session bus of the display, as a desktop session hands it to its
+    // programs. Without one in the environment it is found (or started, where
+    // the machine can start one for a display) here, with this process's
+    // folders: a bus that a program of a test started would keep that test's
+    // runtime folder as its own, with the accessibility bus inside it, and
+    // every later program on the display would be sent to a folder that is
+    // gone. Empty where the machine has no session bus at all.
+    static const std::string& SessionBus() {
+        static const std::string address = [] {
+            gchar* found = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+            std::string text = found ? found : "";
+            g_free(found);
+            return text;
+        }();
+        return address;
     }
 
     // Runs the program (after prefix, before arguments) to its end.
@@ -211,6 +233,7 @@ TEST_F(HostTest, TheProgramsOwnProjectWinsAndDefaultIsTheFallback) {
         {"no own project", nullptr, "default"},
         {"own project with another root", "bad root", "default"},
         {"own project without prolog", "no prolog", "default"},
+        {"own project holding a line of text", "text", "default"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -223,6 +246,7 @@ TEST_F(HostTest, TheProgramsOwnProjectWinsAndDefaultIsTheFallback) {
             std::ofstream(bin / "Yonderpad.prj") << "<?xml version=\"1.0\"?>\n<korvo class=\"1\" version=\"1.0\"/>\n";
         if (own == "no prolog")
             std::ofstream(bin / "Yonderpad.prj") << "<korvo class=\"0\" version=\"1.0\"/>\n";
+        if (own == "text") std::ofstream(bin / "Yonderpad.prj") << "abc\n";
         EXPECT_EQ(Run(), 0);
         auto log = Log();
         ASSERT_GE(log.size(), 2u);
@@ -307,17 +331,49 @@ TEST_F(HostTest, StandardErrorSpeaksOnlyOfFailures) {
     }
 }
 
+// The entries of the runtime folder that belong to the program of that
+// process, by kind: the instance lock and its socket, the bridge folder, and
+// the sandbox folders of its web processes.
+std::multiset<std::string> OwnRuntimeFiles(const fs::path& runtime, pid_t program) {
+    const std::string lock = "yonderpad__$__instance_mutex__$__";
+    const std::string sandbox = "webkit-" + std::to_string(program) + "-";
+    std::multiset<std::string> own;
+    for (const auto& entry : fs::directory_iterator(runtime)) {
+        const std::string name = entry.path().filename();
+        if (name == lock) own.insert("lock");
+        if (name == lock + ".socket") own.insert("socket");
+        if (name.rfind("korvo-bridge-", 0) == 0) own.insert("bridge folder");
+    }
+    std::error_code none;
+    for (const auto& entry : fs::directory_iterator(runtime / ".flatpak", none))
+        if (entry.path().filename().string().rfind(sandbox, 0) == 0) own.insert("sandbox folder");
+    return own;
+}
+
 // A termination signal (logout, Ctrl+C, kill) ends the program as closing
 // would, without asking the page: the real window module on a small page,
-// then the signal; the program exits 0, has saved its window placement and
-// leaves nothing in its runtime folder (lock, socket, bridge socket folder).
+// then the signal; the program exits 0 and has saved its window placement.
+// The runtime folder is shared with the desktop's services and other programs
+// (the accessibility bus, dconf, D-Bus, WebKit's webkitgtk, the sandboxes in
+// .flatpak, whatever the machine runs): the program removes exactly its own
+// files there and leaves everything else as it was.
 TEST_F(HostTest, TerminationSignalsRunTheNormalShutdown) {
     InstallWindowModule();
     // The page refuses to close: only the signal can end the program.
-    std::ofstream(bin / "page.html") << "<html><head><title>stay</title><script>"
-                                        "function korvoOnQueryClose() { return false; }</script></head></html>\n";
+    std::ofstream(bin / "page.html")
+        << "<html><head><title>stay</title><script>"
+           "function korvoOnQueryClose() { return false; }</script></head></html>\n";
     Project("Yonderpad.prj", WindowModule("#EXEDIR#page.html"));
     const fs::path settings = root / "config" / KORVO_COMPANY / "Yonderpad.conf";
+    const fs::path runtime = root / "runtime";
+    // What other programs keep there, among them a web process sandbox of another WebKit program.
+    const std::vector<fs::path> others = {
+        "at-spi/bus_0", "dconf/user", "dbus-1/services/other.service", "webkitgtk/bus-proxy-OTHER",
+        ".flatpak/webkit-" + std::to_string(getpid()) + "-1/bwrapinfo.json"};
+    for (const fs::path& other : others) {
+        fs::create_directories((runtime / other).parent_path());
+        std::ofstream(runtime / other) << "not the program's";
+    }
     for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
         SCOPED_TRACE(strsignal(signal));
         fs::remove(settings);
@@ -325,20 +381,24 @@ TEST_F(HostTest, TerminationSignalsRunTheNormalShutdown) {
         ASSERT_GT(program.pid, 0);
         // The window is up once the web view's bridge folder sits beside the lock.
         auto bridgeUp = [&] {
-            for (const auto& entry : fs::directory_iterator(root / "runtime"))
-                if (entry.path().filename().string().rfind("korvo-bridge-", 0) == 0) return true;
-            return false;
+            return OwnRuntimeFiles(runtime, program.pid).count("bridge folder") > 0;
         };
-        for (int i = 0; i < 1500 && !bridgeUp(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        for (int i = 0; i < 1500 && !bridgeUp(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
         ASSERT_TRUE(bridgeUp()) << "the window never started";
         std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+        std::multiset<std::string> running = OwnRuntimeFiles(runtime, program.pid);
+        for (const char* kind : {"lock", "socket", "bridge folder"})
+            EXPECT_EQ(running.count(kind), 1u) << kind << " while the program runs";
         ASSERT_EQ(kill(program.pid, signal), 0);
         EXPECT_EQ(program.Wait(), 0);
-        std::vector<std::string> left;
-        for (const auto& entry : fs::directory_iterator(root / "runtime")) left.push_back(entry.path().filename());
-        EXPECT_TRUE(left.empty()) << "left behind: " << (left.empty() ? "" : left[0]);
+        std::multiset<std::string> left = OwnRuntimeFiles(runtime, program.pid);
+        EXPECT_TRUE(left.empty()) << "left behind: " << (left.empty() ? "" : *left.begin());
+        for (const fs::path& other : others)
+            EXPECT_TRUE(fs::exists(runtime / other)) << other << " was removed";
         const std::string saved = ReadFile(settings);
-        for (const char* entry : {"MainLeft=", "MainTop=", "MainRight=", "MainBottom=", "MainMaximized="})
+        for (const char* entry :
+             {"MainLeft=", "MainTop=", "MainRight=", "MainBottom=", "MainMaximized="})
             EXPECT_NE(saved.find(entry), std::string::npos) << entry << " not saved:\n" << saved;
     }
 }
@@ -349,9 +409,11 @@ TEST_F(HostTest, AProjectNamedOnTheCommandLineIsOpenedOrRefusedWithABox) {
     const fs::path mine = root / "my projects" / "Unit.prj";
     std::string uri = "file://" + mine.string();
     uri.replace(uri.find(' '), 1, "%20");
+    const std::string notAProject =
+        "it is not a project file (an XML file whose root is korvo with class 0 and version 1.0).";
     struct Case {
         const char* what;
-        std::string content;  // the project's body, a whole file, or "" for none
+        std::string content;  // the project's body (from "<module"), a whole file, or "" for none
         std::string argument;
         int exitCode;
         std::string reason;  // "" for no box
@@ -366,7 +428,9 @@ TEST_F(HostTest, AProjectNamedOnTheCommandLineIsOpenedOrRefusedWithABox) {
         {"a missing file", "", mine.string(), 1, "the file does not exist.", {}},
         {"a folder", "", (root / "my projects").string(), 1, "it is a folder, not a file.", {}},
         {"not a project", "<?xml version=\"1.0\"?>\n<korvo class=\"1\" version=\"1.0\"/>\n", mine.string(), 1,
-         "it is not a project file (an XML file whose root is korvo with class 0 and version 1.0).", {}},
+         notAProject, {}},
+        {"a line of text", "abc\n", mine.string(), 1, notAProject, {}},
+        {"a line end alone", "\n", mine.string(), 1, notAProject, {}},
         {"a module that is not installed",
          Module(ProbeBClass, "made") + "<module class=\"not-installed\"/>\n", mine.string(), 1,
          "one of its modules is not installed or its library cannot be loaded, or one of its elements has no class.",
@@ -386,10 +450,10 @@ TEST_F(HostTest, AProjectNamedOnTheCommandLineIsOpenedOrRefusedWithABox) {
         fs::create_directories(root / "my projects");
         fs::remove(root / "box.log");
         ClearLog();
-        if (c.content.rfind("<?xml", 0) == 0)
-            std::ofstream(mine) << c.content;
-        else if (!c.content.empty())
+        if (c.content.rfind("<module", 0) == 0)
             Project(mine, c.content);
+        else if (!c.content.empty())
+            std::ofstream(mine) << c.content;
         EXPECT_EQ(Run({}, {c.argument}), c.exitCode);
         std::string boxes = ReadFile(root / "box.log");
         if (c.reason.empty())

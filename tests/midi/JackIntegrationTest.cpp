@@ -25,7 +25,7 @@ namespace {
 using namespace miditest;
 
 TEST(JackIntegration, UnitsFoundAnsweredLostAndFoundAgain) {
-    JackTestServer server("korvo-midi-module-test");
+    JackTestServer server("korvo-jack-unit-story");
     ASSERT_TRUE(server.Ready()) << "jackd did not start";
     TellUnitStory<SimulatorProcess>("jack");
 }
@@ -51,7 +51,7 @@ KorvoModule* keptModule = nullptr;
 // way the library's MIDI backend must leave the server and stop its threads
 // before the code is unmapped: the process goes on and ends with status 0.
 TEST(JackIntegration, TheDeviceLibraryUnloadsWhileItsJackPortsAreOpen) {
-    miditest::JackTestServer server("korvo-midi-module-test");
+    miditest::JackTestServer server("korvo-jack-library-unload");
     ASSERT_TRUE(server.Ready()) << "jackd did not start";
     miditest::SimulatorProcess simulator("11:1234567");
     ASSERT_TRUE(simulator.Ready()) << "the simulator program did not start";

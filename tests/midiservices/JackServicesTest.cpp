@@ -7,7 +7,9 @@
 #include <jack/jack.h>
 #include <jack/midiport.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <thread>
 
@@ -47,7 +49,12 @@ bool WaitUntil(const std::function<bool()>& condition, milliseconds timeout) {
 class JackServicesTest : public testing::Test {
 protected:
     void SetUp() override {
-        server = std::make_unique<miditest::JackTestServer>("korvo-midiservices-test");
+        // Named after the test: each test's server has a name of its own.
+        std::string name =
+            std::string("korvo-") + testing::UnitTest::GetInstance()->current_test_info()->name();
+        std::replace_if(
+            name.begin(), name.end(), [](char c) { return !std::isalnum(c); }, '-');
+        server = std::make_unique<miditest::JackTestServer>(name);
         ASSERT_TRUE(server->Ready()) << "jackd did not start";
     }
     void TearDown() override {
@@ -170,10 +177,11 @@ TEST_F(JackServicesTest, ComesBackAfterTheServerRestarts) {
     ASSERT_TRUE(jack);
     EXPECT_EQ(jack->InGetNumDevs(), 1u);
     simulator.reset();
+    const std::string name = server->Name();
     server.reset();
     EXPECT_TRUE(WaitUntil([&] { return jack->InGetNumDevs() == 0 && jack->OutGetNumDevs() == 0; }, milliseconds(3000)));
 
-    server = std::make_unique<miditest::JackTestServer>("korvo-midiservices-test");
+    server = std::make_unique<miditest::JackTestServer>(name);
     ASSERT_TRUE(server->Ready());
     StartSimulator("11:5,12:6");
     ASSERT_TRUE(WaitUntil([&] { return jack->InGetNumDevs() == 2 && jack->OutGetNumDevs() == 2; }, milliseconds(5000)));

@@ -4,7 +4,7 @@
 #include <jack/jack.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/file.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -25,8 +25,12 @@ namespace {
 void QuietJack(const char*) {}
 
 pid_t Spawn(const std::vector<std::string>& args, int stdoutFd) {
+    pid_t parent = getpid();
     pid_t pid = fork();
     if (pid != 0) return pid;
+    // A test that dies takes its server and simulator with it, even one that
+    // left its process group (jackd does).
+    if (prctl(PR_SET_PDEATHSIG, SIGTERM) != 0 || getppid() != parent) _exit(127);
     int devnull = open("/dev/null", O_RDWR);
     dup2(devnull, 0);
     dup2(stdoutFd >= 0 ? stdoutFd : devnull, 1);
@@ -55,14 +59,25 @@ bool WaitExit(pid_t pid, std::chrono::milliseconds timeout) {
 }  // namespace
 
 JackTestServer::JackTestServer(const std::string& serverName) : name(serverName) {
-    std::string lockPath = "/tmp/" + name + ".jack.lock";
-    lockFd = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    if (lockFd >= 0) flock(lockFd, LOCK_EX);
+    for (const std::string& stale : JackServerLease::Stale()) {
+        if (stale == name) continue;  // this server takes over its registration
+        JackTestServer cleanup(stale, Cleanup{});
+    }
+    Start();
+}
+
+JackTestServer::JackTestServer(const std::string& serverName, Cleanup) : name(serverName) {
+    Start();
+}
+
+void JackTestServer::Start() {
+    lease = std::make_unique<JackServerLease>(name);
     setenv("JACK_DEFAULT_SERVER", name.c_str(), 1);
     setenv("JACK_NO_START_SERVER", "1", 1);
     jack_set_error_function(QuietJack);
     jack_set_info_function(QuietJack);
     pid = Spawn({"jackd", "-n", name, "--no-realtime", "--port-max", "64", "-d", "dummy", "-r", "48000", "-p", "256"}, -1);
+    if (pid > 0) lease->Started(pid);
     auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (std::chrono::steady_clock::now() < end) {
         jack_status_t status;
@@ -87,10 +102,9 @@ JackTestServer::~JackTestServer() {
         pid_t lsp = Spawn({"jack_lsp"}, -1);
         if (lsp > 0) WaitExit(lsp, std::chrono::seconds(5));
         kill(pid, SIGTERM);
-        WaitExit(pid, std::chrono::seconds(5));
+        if (WaitExit(pid, std::chrono::seconds(5))) lease->Stopped();
     }
     unsetenv("JACK_DEFAULT_SERVER");
-    if (lockFd >= 0) close(lockFd);  // releases the lock
 }
 
 SimulatorProcess::SimulatorProcess(const std::string& units, const std::string& client,

@@ -285,7 +285,9 @@ TEST_F(ProjectTest, RootThatIsNoProjectIsRefused) {
          false, "another version"},
         {"<?xml version=\"1.0\"?>\n<KORVO class=\"0\" version=\"1.0\"><module class=\"alpha\"/></KORVO>", true,
          true, "root name in any case"},
-        {"<?xml version=\"1.0\"?>\n", true, false, "no root at all: read, but nothing to make"},
+        {"<?xml version=\"1.0\"?>\n", false, false, "a prolog without a root"},
+        {"abc\n", false, false, "a line of text"},
+        {"\n", false, false, "a line end alone"},
     };
     for (const Case& c : cases) {
         project.DestroyTree();
