@@ -177,7 +177,8 @@ void BridgeServer::Adopt(int fd, int processId) {
     };
     channel->serve = [served](const ScriptFrame& request, ScriptFrame& reply) {
         if (auto page = served->lock()) page->Serve(request, reply);
-        else if (request.kind == FrameKind::DocumentQuery) reply.values[0] = ScriptValue::Bool(false);
+        else if (request.kind == FrameKind::DocumentQuery)
+            reply.values[0] = ScriptValue::Int32(0);
     };
     channel->onActivity = [served] {
         if (auto page = served->lock()) page->Heard();

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "framework/Utf8.h"
+#include "platform/PageTrust.h"
 #include "platform/WebView.h"
 #include "platform/bridge/ScriptValue.h"
 #include "support/MainLoopWait.h"
@@ -48,7 +49,9 @@ protected:
         return true;
     }
     // Makes the host and an offscreen view on it, once the pages are written.
+    // The pages in the folder's app/ stand for an installation's own page.
     static void OpenView() {
+        platform::TrustPageFolder(folder + "/app");
         host = new Host;
         view = new platform::WebView(host, true);
     }
@@ -57,6 +60,7 @@ protected:
         view = nullptr;
         delete host;
         host = nullptr;
+        platform::ForgetTrustedPageFolders();
         RemoveTree(folder);
     }
     // Calls a function of the page; a failed call fails the test.

@@ -12,6 +12,7 @@
 
 #include "modules/application/JavaScriptInterface.h"
 #include "script/ScriptRows.h"
+#include "support/LoopbackServer.h"
 #include "window/ScriptPageTest.h"
 
 using platform::ScriptValue;
@@ -239,6 +240,29 @@ TEST_F(ScriptFileTest, WriteKeepsTheFileModeAndWritesThroughALink) {
     EXPECT_EQ(ReadBytes("later.txt"), "ABC");
     ASSERT_EQ(g_lstat(Path("dangling.txt").c_str(), &link), 0);
     EXPECT_TRUE(S_ISLNK(link.st_mode));
+}
+
+// A project whose page is a web page: the page loads, but without
+// window.external, so it reaches no file, and native calls into it fail.
+TEST_F(ScriptFileTest, AWebPageNamedByTheProjectWritesNoFile) {
+    std::string target = Path("from-the-web.txt");
+    korvotest::LoopbackServer server(
+        "<!doctype html><script>var r;"
+        "try { window.external.korvoApiCall(154, ['" +
+        target +
+        "', 'x', 0]); r = 'wrote'; }"
+        "catch (e) { r = e.name; }"
+        "document.title = typeof window.external + ':' + r;</script>");
+    auto module = StartModule<JavaScriptInterface>(server.Base() + "/page.html", false);
+    EXPECT_TRUE(korvotest::PumpUntil([&] {
+        return module->View()->Title() == L"undefined:TypeError";
+    })) << String(module->View()->Title().c_str()).ToUtf8();
+    EXPECT_GT(server.Requests(), 0);
+    EXPECT_FALSE(g_file_test(target.c_str(), G_FILE_TEST_EXISTS));
+    EXPECT_FALSE(module->View()->IsBridged());
+    EXPECT_EQ(Probe(*module, 154, "['" + target + "', 'x', 0]"),
+              L"status " + std::to_wstring(platform::E_FAIL));
+    EXPECT_TRUE(boxes.empty());
 }
 
 }  // namespace
