@@ -6,11 +6,11 @@
 // window.external only when its document is a file: document inside one of
 // the trusted page folders, symbolic links resolved (a link inside that leads
 // out counts as outside). The program trusts, at start, the installation's
-// page folder and the folder of a project beside the program; the folder of a
-// project the user opened from elsewhere is trusted only once the user said
-// so (host/ProjectTrust.h). Pages anywhere else, and every http:, https: or
-// other page, still load, but without the bridge: their calls to
-// window.external fail as they would in a browser.
+// own pages: the program's folder, which holds page/ and the projects beside
+// the program. The folder of a project the user opened from elsewhere is
+// trusted only once the user said so (host/ProjectTrust.h). Pages anywhere
+// else, and every http:, https: or other page, still load, but without the
+// bridge: their calls to window.external fail as they would in a browser.
 
 #include <string>
 

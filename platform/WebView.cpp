@@ -460,7 +460,7 @@ void WebView::Navigate(const std::string& address) {
     if (!page->bridged)
         g_message(
             "Web view: %s loads without the script bridge: only pages in the installation's "
-            "page folder or in the folder of a trusted project may use it",
+            "folder or in the folder of a trusted project may use it",
             uri.c_str());
     page->ForgetDocument();
     webkit_web_view_load_uri(page->view, uri.c_str());
