@@ -10,6 +10,7 @@
 #include "XmlTree.h"
 #include "platform/FileSearch.h"
 #include "platform/Library.h"
+#include "platform/OwnLinks.h"
 
 namespace {
 
@@ -25,14 +26,9 @@ std::string BaseFolder(const char* variable, const char* fallback) {
 
 // True when the file at path holds exactly what saving the index would write.
 bool IndexFileHolds(const String& path, const KorvoXmlTree& index) {
-    std::string bytes;
+    std::string bytes, content;
     if (index.SaveBytes(bytes) != KorvoXmlTree::Success) return false;
-    gchar* content = nullptr;
-    gsize length = 0;
-    if (!g_file_get_contents(path.ToUtf8().c_str(), &content, &length, nullptr)) return false;
-    bool same = length == bytes.size() && bytes.compare(0, length, content, length) == 0;
-    g_free(content);
-    return same;
+    return platform::ReadOwnFile(path.ToUtf8(), content) && content == bytes;
 }
 
 std::string CacheRoot() { return BaseFolder("XDG_CACHE_HOME", g_get_user_cache_dir()); }
@@ -166,7 +162,10 @@ int KorvoModuleRegistry::BuildIndex() {
 int KorvoModuleRegistry::LoadIndex() {
     if (folder.IsEmpty()) return FileError;
     KorvoXmlTree index(IndexRootName, IndexRootClass, IndexRootVersion);
-    int result = index.Load(indexPath);
+    // Read as it is written: through the user's own links only.
+    std::string bytes;
+    int result = platform::ReadOwnFile(indexPath.ToUtf8(), bytes) ? index.LoadBytes(bytes)
+                                                                  : int(KorvoXmlTree::FileError);
     if (index.root == nullptr) {
         g_warning("Cannot read the registry index %s (%d).", indexPath.ToUtf8().c_str(), result);
         return NoRoot;

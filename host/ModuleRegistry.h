@@ -31,7 +31,9 @@
 // that folder is not writable (a packaged install under /usr or /opt) it goes
 // to $XDG_CACHE_HOME/<company>/<program>/Repository.idx instead, the way
 // Windows redirects such writes. The decision is made once, at construction,
-// so that BuildIndex and LoadIndex always agree on the file.
+// so that BuildIndex and LoadIndex always agree on the file. Both reach it
+// through the user's own symbolic links only (platform/OwnLinks.h): a link
+// that someone else put in its place is neither written through nor read.
 
 #include <string>
 

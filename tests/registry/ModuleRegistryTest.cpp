@@ -2,18 +2,17 @@
 // read back, the place the index goes, and modules made from probe libraries
 // (whose load, unload, create and delete events land in the ProbeLog).
 
-#include "host/ModuleRegistry.h"
-
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <gtest/gtest.h>
-
 #include "InstallFolder.h"
 #include "ProbeLog.h"
+#include "host/ModuleRegistry.h"
+#include "support/ForeignLink.h"
 
 namespace {
 
@@ -299,6 +298,26 @@ TEST_F(ModuleRegistryTest, ReadOnlyProgramFolderKeepsTheIndexInTheCache) {
 TEST_F(ModuleRegistryTest, WritabilityIsAskedOfTheFileSystem) {
     EXPECT_TRUE(KorvoModuleRegistry::FolderWritable((install.path / "bin").string()));
     EXPECT_FALSE(KorvoModuleRegistry::FolderWritable((install.path / "absent").string()));
+}
+
+// A program folder that everybody may write to, sticky: an index that another
+// user put there as a link is neither written through nor read.
+TEST_F(ModuleRegistryTest, AnIndexLinkOfAnotherUserIsNotFollowed) {
+    if (!korvotest::CanPlantForeignLinks())
+        GTEST_SKIP() << "needs root to plant a link owned by another user (nobody)";
+    namespace fs = std::filesystem;
+    fs::permissions(install.path, fs::perms::others_exec, fs::perm_options::add);
+    ASSERT_EQ(chmod((install.path / "bin").c_str(), 01777), 0);
+    install.Write("victim.txt", "precious");
+    ASSERT_TRUE(korvotest::PlantForeignLink((install.path / "victim.txt").string(),
+                                            install.Bin("Repository.idx")));
+    install.Describe("a.scm", "A", "ca", "libA.so");
+    KorvoModuleRegistry registry(install.ProgramFolder(), L"Company", L"Program");
+    EXPECT_EQ(registry.BuildIndex(), 2);
+    EXPECT_EQ(registry.LoadIndex(), 1);
+    EXPECT_EQ(registry.entries.Count(), 0);
+    EXPECT_EQ(install.Read("victim.txt"), "precious");
+    EXPECT_TRUE(fs::is_symlink(install.Bin("Repository.idx")));
 }
 
 // The user's folder $XDG_DATA_HOME/<program in lower case>/Repository is read
