@@ -18,8 +18,10 @@
 // place of an installed module; a class repeated within one folder stops the
 // build as before. A user description names its library either by an
 // absolute path, or by a path relative to the description's own folder (the
-// index then holds the full path), or, when no such file is there, by a
-// name for the usual library search.
+// index then holds the full path), or, when no such file is there, by a plain
+// name for the usual library search. A relative path with a folder part that
+// is not beside the description skips the description: the loader would look
+// it up from the folder the program was started in.
 //
 // Libraries are loaded once per distinct path (paths compare exactly, so two
 // spellings of one file load twice) and a path that failed to load is never

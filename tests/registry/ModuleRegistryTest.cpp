@@ -2,16 +2,18 @@
 // read back, the place the index goes, and modules made from probe libraries
 // (whose load, unload, create and delete events land in the ProbeLog).
 
-#include <gtest/gtest.h>
+#include "host/ModuleRegistry.h"
+
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 #include "InstallFolder.h"
 #include "ProbeLog.h"
-#include "host/ModuleRegistry.h"
 #include "support/ForeignLink.h"
 
 namespace {
@@ -309,8 +311,7 @@ TEST_F(ModuleRegistryTest, AnIndexLinkOfAnotherUserIsNotFollowed) {
     fs::permissions(install.path, fs::perms::others_exec, fs::perm_options::add);
     ASSERT_EQ(chmod((install.path / "bin").c_str(), 01777), 0);
     install.Write("victim.txt", "precious");
-    ASSERT_TRUE(korvotest::PlantForeignLink((install.path / "victim.txt").string(),
-                                            install.Bin("Repository.idx")));
+    ASSERT_TRUE(korvotest::PlantForeignLink((install.path / "victim.txt").string(), install.Bin("Repository.idx")));
     install.Describe("a.scm", "A", "ca", "libA.so");
     KorvoModuleRegistry registry(install.ProgramFolder(), L"Company", L"Program");
     EXPECT_EQ(registry.BuildIndex(), 2);
@@ -346,6 +347,10 @@ TEST_F(ModuleRegistryTest, UserDescriptionsFollowTheInstalledOnes) {
          {{user + "a.scm", "A:ca:libBeside.so"}, {user + "b.scm", "B:cb:sub/../libBeside.so"},
           {user + "c.scm", "C:cc:libElsewhere.so"}},
          0, {"A:" + userFolder + "libBeside.so", "B:" + userFolder + "libBeside.so", "C:libElsewhere.so"}},
+        {"a relative path elsewhere is never taken from the current folder",
+         {{user + "a.scm", "A:ca:lib/libHere.so"}, {user + "b.scm", "B:cb:./libHere.so"},
+          {user + "c.scm", "C:cc:../libHere.so"}, {user + "d.scm", "D:cd:libHere.so"}},
+         0, {"D:libHere.so"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
