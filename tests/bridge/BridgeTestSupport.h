@@ -25,6 +25,7 @@ inline void WriteFile(const std::string& path, const std::string& text) {
     out << text;
 }
 
+using korvotest::PumpFor;
 using korvotest::PumpUntil;
 
 // Removes a test folder and everything in it.

@@ -17,8 +17,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <functional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -27,6 +29,7 @@
 #include "platform/WebSandbox.h"
 #include "platform/WebView.h"
 #include "platform/bridge/BridgeFolder.h"
+#include "platform/bridge/BridgeServer.h"
 #include "platform/bridge/ScriptFrame.h"
 #include "support/LoopbackServer.h"
 
@@ -62,6 +65,14 @@ function addFrame(src) {
   var f = document.createElement("iframe");
   f.src = src;
   document.body.appendChild(f);
+  return true;
+}
+function startTicks(n) {
+  var i = 0;
+  var timer = setInterval(function () {
+    window.external.korvoApiCall(77, []);
+    if (++i >= n) clearInterval(timer);
+  }, 10);
   return true;
 }
 function tellFrames(text) {
@@ -513,6 +524,72 @@ TEST_F(WebViewGuardTest, OnlyOurWebProcessesSpeakForAPage) {
     for (const auto& c : cases) EXPECT_TRUE(HelloIsRefused(pageId, c.token, c.bytes)) << c.what;
     EXPECT_TRUE(host->calls.empty()) << "a stranger's call reached the host";
     EXPECT_EQ(view->WebProcessId(), processBefore);
+    ExpectBridge(L"first");
+}
+
+// The web process sees the socket folder read-only: it connects, and the
+// bridge works, but it cannot remove the socket or put another in its place.
+TEST_F(WebViewGuardTest, TheSandboxSeesTheSocketFolderReadOnly) {
+    if (!WebSandboxProblem().empty())
+        GTEST_SKIP() << "the web sandbox cannot run here: " << WebSandboxProblem();
+    Load("first.html");
+    ExpectBridge(L"first");
+    int process = view->WebProcessId();
+    ASSERT_GT(process, 0);
+    std::string socketFolder = WebView::BridgeSocketPath();
+    socketFolder.resize(socketFolder.rfind('/'));
+    gchar* table = nullptr;
+    ASSERT_TRUE(g_file_get_contents(("/proc/" + std::to_string(process) + "/mountinfo").c_str(),
+                                    &table, nullptr, nullptr));
+    std::istringstream lines(table);
+    g_free(table);
+    std::string options;
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream fields(line);
+        std::string id, parent, device, root, mountPoint, mountOptions;
+        if (fields >> id >> parent >> device >> root >> mountPoint >> mountOptions &&
+            mountPoint == socketFolder)
+            options = mountOptions;
+    }
+    ASSERT_FALSE(options.empty()) << "the web process does not see " << socketFolder;
+    EXPECT_EQ(("," + options + ",").find(",ro,"), 0u) << options;
+}
+
+// Any process of the user can connect to the socket. One that sends a byte
+// of a hello and then nothing holds up nothing: the page's calls, served from
+// the main loop, keep coming while it waits, and it is closed once its hello
+// is overdue.
+TEST_F(WebViewGuardTest, ASilentConnectionDoesNotStallTheWindow) {
+    Load("first.html");
+    // Forty calls from the page's timer, 10 ms apart, served from the main
+    // loop; meanwhile a peer connects and sends one byte. A window held up by
+    // the peer would serve none of the calls until it gave up on the peer.
+    constexpr int Ticks = 40;
+    constexpr auto StallBound = std::chrono::milliseconds(BridgeServer::HelloDeadlineMs / 2);
+    host->calls.clear();
+    auto start = std::chrono::steady_clock::now();
+    Call(L"startTicks", {ScriptValue::Int32(Ticks)});
+    std::string path = WebView::BridgeSocketPath();
+    int silent = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    ASSERT_EQ(connect(silent, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    const char firstByte = 29;  // the start of a hello's size field
+    ASSERT_EQ(write(silent, &firstByte, 1), 1);
+    ASSERT_TRUE(PumpUntil([] { return host->calls.size() >= size_t(Ticks); }));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, StallBound)
+        << "the page's calls waited on the silent connection";
+
+    bool closed = PumpUntil(
+        [&] {
+            pollfd p{silent, POLLIN, 0};
+            char byte;
+            return poll(&p, 1, 0) > 0 && read(silent, &byte, 1) == 0;
+        },
+        BridgeServer::HelloDeadlineMs + 5000);
+    close(silent);
+    EXPECT_TRUE(closed) << "the silent connection was never closed";
     ExpectBridge(L"first");
 }
 
