@@ -17,7 +17,7 @@
 // current document lies in a bridged area.
 //
 // Calls into script are refused with E_FAIL until the current document exists
-// and lies in the allowed area. It exists once the web process asked whether
+// and lies in a bridged area. It exists once the web process asked whether
 // the main frame's new document may have window.external: the extension asks
 // when the document's window object is cleared, after the navigation
 // committed and before any of the page's own script runs. That question is

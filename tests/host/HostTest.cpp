@@ -416,7 +416,10 @@ TEST_F(HostTest, WrongArgumentsAreRefusedBeforeAnythingStarts) {
     struct Case {
         std::vector<std::string> arguments;
         int exitCode;
-    } cases[] = {{{"a.prj", "b.prj"}, 2}, {{"--unknown"}, 2}, {{"--help"}, 0}};
+    } cases[] = {{{"a.prj", "b.prj"}, 2},
+                 {{"--unknown"}, 2},
+                 {{"--trust-project"}, 2},  // trusts nothing without a project
+                 {{"--help"}, 0}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.arguments[0]);
         EXPECT_EQ(Run({}, c.arguments), c.exitCode);
