@@ -10,8 +10,11 @@
 #include "framework/Utf8.h"
 #include "host/ModuleRegistry.h"
 #include "host/Project.h"
+#include "host/ProjectTrust.h"
+#include "host/XmlTree.h"
 #include "platform/Application.h"
 #include "platform/MessageBox.h"
+#include "platform/PageTrust.h"
 #include "platform/ProgramFile.h"
 #include "platform/SingleInstance.h"
 #include "platform/WebSandbox.h"
@@ -32,7 +35,10 @@ KorvoHost::~KorvoHost() {
     registry = nullptr;
 }
 
-String KorvoHost::Start(const String& company, const String& userProject) {
+String KorvoHost::Start(const String& company, const String& userProject, bool trustProject) {
+    // The installation's own pages (page/ and whatever else the program's
+    // folder holds) may always use the script bridge.
+    platform::TrustPageFolder(exeDirectory.ToUtf8());
     registry = new KorvoModuleRegistry(exeDirectory, company, exeName);
     int built = registry->BuildIndex();
     if (built != 0) {
@@ -47,7 +53,7 @@ String KorvoHost::Start(const String& company, const String& userProject) {
         return userProject.IsEmpty() ? String() : String(L"the index of the installed modules cannot be read.");
     }
     project = new KorvoProject(registry, &projectPath);
-    if (!userProject.IsEmpty()) return LoadUserProject(userProject);
+    if (!userProject.IsEmpty()) return LoadUserProject(userProject, trustProject);
     String own = exeDirectory + exeName + L".prj";
     if (project->LoadProject(own)) return String();
     // A program without a project of its own name is the usual case: say so
@@ -60,7 +66,7 @@ String KorvoHost::Start(const String& company, const String& userProject) {
     return String();
 }
 
-String KorvoHost::LoadUserProject(const String& file) {
+String KorvoHost::LoadUserProject(const String& file, bool trustProject) {
     std::string name = file.ToUtf8();
     gchar* folder = g_path_get_dirname(name.c_str());
     platform::Application::Instance().SetProjectFolder((String::FromUtf8(folder) + L"/").Text());
@@ -70,11 +76,21 @@ String KorvoHost::LoadUserProject(const String& file) {
     if (g_file_test(name.c_str(), G_FILE_TEST_IS_DIR)) return L"it is a folder, not a file.";
     if (access(name.c_str(), R_OK) != 0) return L"the file cannot be read.";
     project->requireModules = true;
-    if (!project->LoadProject(file.Text()))
+    // Before anything starts: may the project's page use the bridge?
+    project->beforeStart = [&] {
+        return projecttrust::Decide(name, exeDirectory.Text(), project->modules, trustProject,
+                                    exeName.Text());
+    };
+    bool loaded = project->LoadProject(file.Text());
+    project->beforeStart = nullptr;
+    if (!loaded)
         return L"it is not a project file (an XML file whose root is korvo with class 0 and version 1.0).";
     switch (project->WalkResult()) {
     case 0:
         return String();
+    case KorvoXmlTree::Refused:
+        projectDeclined = true;
+        return L"you did not trust it.";
     case 3:
         return L"one of its modules is not installed or its library cannot be loaded, or one of its elements "
                L"has no class.";
@@ -108,7 +124,12 @@ bool KorvoApp::InitInstance() {
     std::wstring company = platform::VersionInfo::CompanyName();
     host = new KorvoHost();
     application.SetRegistryKey(company, host->exeName.Text());
-    String failure = host->Start(String(company.c_str()), userProject);
+    String failure = host->Start(String(company.c_str()), userProject, trustProject);
+    if (host->projectDeclined) {
+        // The user said no in the trust box: nothing more to say.
+        exitCode = 1;
+        return false;
+    }
     if (!failure.IsEmpty()) {
         String text = String(L"The project ") + userProject + L" cannot be opened: " + failure;
         g_warning("%s", text.ToUtf8().c_str());

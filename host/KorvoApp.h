@@ -12,7 +12,11 @@
 // program. It must load whole: a file that is missing, unreadable, no project,
 // or whose modules cannot all be made is shown in a message box and the
 // program exits with 1. Relative file names inside it (a page path) resolve
-// against its own folder; "#EXEDIR#" still stands for the program's folder. A
+// against its own folder; "#EXEDIR#" still stands for the program's folder.
+// When it lies outside the program's folder and its page lies in its own
+// folder, the user is asked first whether to trust it (ProjectTrust.h); a
+// project the user does not trust starts nothing and the program exits with
+// 1 as well. A
 // second copy started with a project hands its name to the first copy, which
 // comes to the front and, when it runs another project, says so in a box:
 // one copy runs one project at a time.
@@ -42,17 +46,20 @@ public:
     // when given (a full file name), else <exeName>.prj, else Default.prj.
     // Reasons that keep the system from coming up are logged; for a project
     // the user named, the reason it could not be opened is returned (empty
-    // when it loaded whole) for the caller to show.
-    String Start(const String& company, const String& userProject = String());
+    // when it loaded whole) for the caller to show. trustProject trusts the
+    // user's project without asking (--trust-project).
+    String Start(const String& company, const String& userProject = String(),
+                 bool trustProject = false);
 
     String exeDirectory;  // the program's folder with a trailing "/"
     String exeName;       // the program file's name without extension
     String projectPath;   // the project file last loaded
+    bool projectDeclined = false;  // the user did not trust the project named
     KorvoModuleRegistry* registry = nullptr;
     KorvoProject* project = nullptr;  // null when the registry could not be built or read
 
 private:
-    String LoadUserProject(const String& file);
+    String LoadUserProject(const String& file, bool trustProject);
 };
 
 class KorvoApp {
@@ -65,6 +72,8 @@ public:
     // The project to open instead of the one beside the program: a full file
     // name (main makes a relative one full). Set before Main.
     void SetUserProject(const String& file) { userProject = file; }
+    // Trusts the user's project without asking (--trust-project).
+    void SetTrustProject(bool trust) { trustProject = trust; }
 
     // Start-up; false ends the program without running the loop.
     virtual bool InitInstance();
@@ -87,6 +96,7 @@ private:
 
     std::wstring instanceName;
     String userProject;
+    bool trustProject = false;
     KorvoHost* host = nullptr;
 };
 

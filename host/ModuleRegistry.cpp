@@ -10,6 +10,7 @@
 #include "XmlTree.h"
 #include "platform/FileSearch.h"
 #include "platform/Library.h"
+#include "platform/OwnLinks.h"
 
 namespace {
 
@@ -25,14 +26,9 @@ std::string BaseFolder(const char* variable, const char* fallback) {
 
 // True when the file at path holds exactly what saving the index would write.
 bool IndexFileHolds(const String& path, const KorvoXmlTree& index) {
-    std::string bytes;
+    std::string bytes, content;
     if (index.SaveBytes(bytes) != KorvoXmlTree::Success) return false;
-    gchar* content = nullptr;
-    gsize length = 0;
-    if (!g_file_get_contents(path.ToUtf8().c_str(), &content, &length, nullptr)) return false;
-    bool same = length == bytes.size() && bytes.compare(0, length, content, length) == 0;
-    g_free(content);
-    return same;
+    return platform::ReadOwnFile(path.ToUtf8(), content) && content == bytes;
 }
 
 std::string CacheRoot() { return BaseFolder("XDG_CACHE_HOME", g_get_user_cache_dir()); }
@@ -49,14 +45,16 @@ std::string UserRepositoryOf(const String& program) {
 }
 
 // A user description's library: beside the description when it lies there,
-// else the text as written for the usual search.
+// else a plain library name as written, for the usual search (which never
+// looks in the current folder). Empty for a relative path with a folder part
+// that is not beside the description: the loader would take that from the
+// folder the program was started in.
 String UserLibraryPath(const std::string& descriptionFolder, const String& path) {
     std::string text = path.ToUtf8();
     if (text.empty() || g_path_is_absolute(text.c_str())) return path;
-    gchar* beside = g_canonicalize_filename(text.c_str(), descriptionFolder.c_str());
-    String result = g_file_test(beside, G_FILE_TEST_EXISTS) ? String::FromUtf8(beside) : path;
-    g_free(beside);
-    return result;
+    g_autofree gchar* beside = g_canonicalize_filename(text.c_str(), descriptionFolder.c_str());
+    if (g_file_test(beside, G_FILE_TEST_EXISTS)) return String::FromUtf8(beside);
+    return text.find('/') == std::string::npos ? path : String();
 }
 
 }  // namespace
@@ -138,12 +136,23 @@ int KorvoModuleRegistry::BuildIndex() {
                 delete root;
                 return Duplicate;
             }
+            String library = description.root->AttributeValue(L"path");
+            if (repository.user) {
+                String written = library;
+                library = UserLibraryPath(repository.path, written);
+                if (library.IsEmpty() && !written.IsEmpty()) {
+                    g_warning(
+                        "Module description %s skipped: its library %s is not beside it, and a "
+                        "relative path is looked up nowhere else.",
+                        fileName.ToUtf8().c_str(), written.ToUtf8().c_str());
+                    continue;
+                }
+            }
             auto* module = new KorvoXmlTreeItem(L"module");
             root->AddChild(module);
             for (const wchar_t* attribute : ModuleAttributes)
                 module->SetAttribute(attribute, description.root->AttributeValue(attribute));
-            if (repository.user)
-                module->SetAttribute(L"path", UserLibraryPath(repository.path, description.root->AttributeValue(L"path")));
+            module->SetAttribute(L"path", library);
             classes.push_back(std::move(folded));
         }
         earlierClasses.insert(earlierClasses.end(), classes.begin(), classes.end());
@@ -166,7 +175,10 @@ int KorvoModuleRegistry::BuildIndex() {
 int KorvoModuleRegistry::LoadIndex() {
     if (folder.IsEmpty()) return FileError;
     KorvoXmlTree index(IndexRootName, IndexRootClass, IndexRootVersion);
-    int result = index.Load(indexPath);
+    // Read as it is written: through the user's own links only.
+    std::string bytes;
+    int result = platform::ReadOwnFile(indexPath.ToUtf8(), bytes) ? index.LoadBytes(bytes)
+                                                                  : int(KorvoXmlTree::FileError);
     if (index.root == nullptr) {
         g_warning("Cannot read the registry index %s (%d).", indexPath.ToUtf8().c_str(), result);
         return NoRoot;

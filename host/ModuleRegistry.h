@@ -18,8 +18,10 @@
 // place of an installed module; a class repeated within one folder stops the
 // build as before. A user description names its library either by an
 // absolute path, or by a path relative to the description's own folder (the
-// index then holds the full path), or, when no such file is there, by a
-// name for the usual library search.
+// index then holds the full path), or, when no such file is there, by a plain
+// name for the usual library search. A relative path with a folder part that
+// is not beside the description skips the description: the loader would look
+// it up from the folder the program was started in.
 //
 // Libraries are loaded once per distinct path (paths compare exactly, so two
 // spellings of one file load twice) and a path that failed to load is never
@@ -31,7 +33,9 @@
 // that folder is not writable (a packaged install under /usr or /opt) it goes
 // to $XDG_CACHE_HOME/<company>/<program>/Repository.idx instead, the way
 // Windows redirects such writes. The decision is made once, at construction,
-// so that BuildIndex and LoadIndex always agree on the file.
+// so that BuildIndex and LoadIndex always agree on the file. Both reach it
+// through the user's own symbolic links only (platform/OwnLinks.h): a link
+// that someone else put in its place is neither written through nor read.
 
 #include <string>
 

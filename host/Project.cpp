@@ -74,11 +74,12 @@ bool KorvoProject::LoadProject(const wchar_t* fileName) {
     KorvoXmlTreeItem* element = document.root;
     if (element != nullptr && element->name.EqualsNoCase(rootName)) {
         result = Walk(element, nullptr);
+        if (result == 0 && beforeStart && !beforeStart()) result = KorvoXmlTree::Refused;
         walkResult = result;
         if (result == 0) {
             for (KorvoModule* module : modules)
                 if (module != nullptr) module->Start();
-        } else {
+        } else if (result != KorvoXmlTree::Refused) {
             g_warning("Project %s stopped loading (%d); its modules are not started.",
                       String(fileName).ToUtf8().c_str(), result);
         }

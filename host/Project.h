@@ -21,6 +21,8 @@
 // first, then hands its module back to the DeleteKorvoModule of the library
 // that made it. The tree must go before the registry unloads the libraries.
 
+#include <functional>
+
 #include "framework/Array.h"
 #include "framework/Module.h"
 #include "framework/String.h"
@@ -74,6 +76,11 @@ public:
     // the walk with 3, as an unknown class does; otherwise it becomes an item
     // without module. The host sets it for a project the user named.
     bool requireModules = false;
+    // Asked once the whole file was walked without error, before any module
+    // starts (modules holds them): false starts none and makes the walk's
+    // result 4 (refused). The host asks here whether the user trusts the
+    // project's page (ProjectTrust.h).
+    std::function<bool()> beforeStart;
     // While a project loads: the module of every classed element below the
     // root, in document order (null for elements without module).
     Array<KorvoModule*> modules;

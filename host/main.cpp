@@ -1,6 +1,7 @@
 // The program Yonderpad. Everything it does comes from the module
 // descriptions, the project file and the settings store; the only argument is
-// the project to open instead of the one beside the program.
+// the project to open instead of the one beside the program, which
+// --trust-project lets open without asking whether to trust its page.
 
 #include <glib.h>
 
@@ -15,8 +16,9 @@ YonderpadApp theApp;
 namespace {
 
 constexpr const char* Usage =
-    "Usage: %s [PROJECT.prj]\n"
-    "Opens the project file PROJECT.prj, or without it the project beside the program.\n";
+    "Usage: %s [--trust-project] [PROJECT.prj]\n"
+    "Opens the project file PROJECT.prj, or without it the project beside the program.\n"
+    "--trust-project: trust PROJECT.prj's page with your files without asking.\n";
 
 // A file name or file: URI as given, made a full file name against the
 // current folder; empty when it names no local file.
@@ -41,12 +43,18 @@ int main(int argc, char** argv) {
         std::printf(Usage, argv[0]);
         return 0;
     }
+    int first = 1;
+    bool trust = argc > first && std::strcmp(argv[first], "--trust-project") == 0;
+    if (trust) ++first;
     // "--" ends the options, for a project whose name starts with "-".
-    int first = argc > 1 && std::strcmp(argv[1], "--") == 0 ? 2 : 1;
-    if (argc - first > 1 || (first == 1 && argc == 2 && argv[1][0] == '-')) {
+    bool ended = argc > first && std::strcmp(argv[first], "--") == 0;
+    if (ended) ++first;
+    if (argc - first > 1 || (!ended && argc - first == 1 && argv[first][0] == '-') ||
+        (trust && argc - first == 0)) {
         std::fprintf(stderr, Usage, argv[0]);
         return 2;
     }
+    theApp.SetTrustProject(trust);
     if (argc - first == 1) {
         std::string project = FullFileName(argv[first]);
         if (project.empty()) {

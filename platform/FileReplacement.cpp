@@ -2,37 +2,32 @@
 
 #include <fcntl.h>
 #include <glib.h>
-#include <glib/gstdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
+
+#include "OwnLinks.h"
 
 namespace platform {
 
 namespace {
 
-// The file that path finally names, following symbolic links (also one that
-// points to a file not yet there). Gives up after as many steps as the kernel
-// would and returns the path as far as it got.
-std::string FollowLinks(std::string path) {
-    for (int step = 0; step < 40; ++step) {
-        GStatBuf info;
-        if (g_lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return path;
-        gchar* target = g_file_read_link(path.c_str(), nullptr);
-        if (target == nullptr) return path;
-        if (g_path_is_absolute(target)) {
-            path = target;
-        } else {
-            gchar* folder = g_path_get_dirname(path.c_str());
-            gchar* joined = g_build_filename(folder, target, nullptr);
-            path = joined;
-            g_free(joined);
-            g_free(folder);
-        }
-        g_free(target);
+// Tries for a free name for the new file before giving up.
+constexpr int TemporaryNameTries = 100;
+// The mode bits a new file gets from open(0666) when the umask cannot be read.
+constexpr mode_t FallbackUmask = 022;
+
+// The process's umask, read without changing it (umask() would, for a moment,
+// for every thread).
+mode_t CurrentUmask() {
+    g_autofree gchar* status = nullptr;
+    if (g_file_get_contents("/proc/self/status", &status, nullptr, nullptr)) {
+        if (const char* line = strstr(status, "\nUmask:"))
+            return static_cast<mode_t>(g_ascii_strtoull(line + 7, nullptr, 8)) & 0777;
     }
-    return path;
+    return FallbackUmask;
 }
 
 bool WriteAll(int fd, const std::string& bytes) {
@@ -41,55 +36,66 @@ bool WriteAll(int fd, const std::string& bytes) {
         ssize_t written = write(fd, bytes.data() + done, bytes.size() - done);
         if (written < 0) {
             if (errno == EINTR) continue;
-            return false;
+            return false;  // EAGAIN too: a pipe or device that takes no more now
         }
         done += static_cast<size_t>(written);
     }
     return true;
 }
 
-bool WriteInPlace(const std::string& path, const std::string& bytes) {
-    int fd = g_open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+// Writes into the file itself, never waiting for a pipe or device: one that
+// has no reader or takes nothing now fails the write.
+bool WriteInPlace(const ResolvedPath& target, const std::string& bytes) {
+    int fd =
+        openat(target.Folder(), target.Name().c_str(),
+               O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
     if (fd < 0) return false;
     bool ok = WriteAll(fd, bytes);
-    return g_close(fd, nullptr) && ok;
+    return close(fd) == 0 && ok;
+}
+
+// Makes a new file ".<name>.XXXXXX" beside the target, readable by the user
+// alone; -1 when the folder takes none.
+int MakeTemporary(const ResolvedPath& target, std::string& temporary) {
+    static const char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    for (int attempt = 0; attempt < TemporaryNameTries; ++attempt) {
+        temporary = "." + target.Name() + ".";
+        for (int i = 0; i < 6; ++i) temporary += letters[g_random_int_range(0, sizeof letters - 1)];
+        int fd = openat(target.Folder(), temporary.c_str(),
+                        O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd >= 0 || errno != EEXIST) return fd;
+    }
+    return -1;
 }
 
 }  // namespace
 
 bool ReplaceFileContent(const std::string& path, const std::string& bytes) {
-    if (path.empty()) return false;
-    std::string target = FollowLinks(path);
-    GStatBuf old;
-    bool exists = g_stat(target.c_str(), &old) == 0;
+    ResolvedPath target;
+    if (path.empty() || !target.Resolve(path)) return false;
+    struct stat old {};
+    bool exists = fstatat(target.Folder(), target.Name().c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0;
     if (exists && !S_ISREG(old.st_mode)) return WriteInPlace(target, bytes);
 
-    gchar* folder = g_path_get_dirname(target.c_str());
-    gchar* name = g_path_get_basename(target.c_str());
-    gchar* pattern = g_strdup_printf(".%s.XXXXXX", name);
-    gchar* temporary = g_build_filename(folder, pattern, nullptr);
-    g_free(pattern);
-    g_free(name);
-    g_free(folder);
-    // A new file gets the usual 0666 less the umask, as open gives it.
-    int fd = g_mkstemp_full(temporary, O_WRONLY | O_CLOEXEC, 0666);
+    std::string temporary;
+    int fd = MakeTemporary(target, temporary);
     if (fd < 0) {
-        g_free(temporary);
         // No new file can be made beside the target: the folder is not ours.
         return (errno == EACCES || errno == EPERM) && WriteInPlace(target, bytes);
     }
     bool ok = WriteAll(fd, bytes);
-    if (ok && exists) {
-        if (fchown(fd, old.st_uid, old.st_gid) != 0) {
-            // Only root keeps a foreign owner; the file becomes ours otherwise.
-        }
-        ok = fchmod(fd, old.st_mode & 07777) == 0;
+    // The final owner and mode before the name is taken, so that nobody else
+    // ever reads the content under a looser mode.
+    if (ok && exists && fchown(fd, old.st_uid, old.st_gid) != 0) {
+        // Only root keeps a foreign owner; the file becomes ours otherwise.
     }
+    mode_t mode = exists ? old.st_mode & 07777 : 0666 & ~CurrentUmask();
+    ok = ok && fchmod(fd, mode) == 0;
     ok = ok && fsync(fd) == 0;
-    ok = g_close(fd, nullptr) && ok;
-    ok = ok && g_rename(temporary, target.c_str()) == 0;
-    if (!ok) g_unlink(temporary);
-    g_free(temporary);
+    ok = close(fd) == 0 && ok;
+    ok = ok &&
+         renameat(target.Folder(), temporary.c_str(), target.Folder(), target.Name().c_str()) == 0;
+    if (!ok) unlinkat(target.Folder(), temporary.c_str(), 0);
     return ok;
 }
 

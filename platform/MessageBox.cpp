@@ -76,6 +76,10 @@ int MessageBoxDefaultResult(unsigned style) {
     return index < buttons.size() ? buttons[index].second : buttons.front().second;
 }
 
+// Shows the box of MessageBox; an empty okLabel keeps "_OK".
+int ShowBox(Window* owner, const std::wstring& text, const std::wstring& caption, unsigned style,
+            const std::string& okLabel);
+
 }  // namespace
 
 void SetMessageBoxHook(MessageBoxHook hook) {
@@ -121,6 +125,18 @@ GtkWindow* OwnerToplevel(Window* owner) {
 }  // namespace
 
 int MessageBox(Window* owner, const std::wstring& text, const std::wstring& caption, unsigned style) {
+    return ShowBox(owner, text, caption, style, std::string());
+}
+
+int MessageBox(Window* owner, const std::wstring& text, const std::wstring& caption, unsigned style,
+               const std::wstring& okLabel) {
+    return ShowBox(owner, text, caption, style, EncodeUtf8(okLabel));
+}
+
+namespace {
+
+int ShowBox(Window* owner, const std::wstring& text, const std::wstring& caption, unsigned style,
+            const std::string& okLabel) {
     MessageBoxHook hook;
     {
         std::lock_guard<std::mutex> lock(hookMutex);
@@ -166,7 +182,9 @@ int MessageBox(Window* owner, const std::wstring& text, const std::wstring& capt
     }
     gtk_window_set_title(GTK_WINDOW(dialog), EncodeUtf8(caption).c_str());
     const auto buttons = MessageBoxButtons(style);
-    for (auto& [label, result] : buttons) gtk_dialog_add_button(GTK_DIALOG(dialog), label, result);
+    for (auto& [label, result] : buttons)
+        gtk_dialog_add_button(GTK_DIALOG(dialog),
+                              result == IDOK && !okLabel.empty() ? okLabel.c_str() : label, result);
     if (style & MB_HELP) gtk_dialog_add_button(GTK_DIALOG(dialog), "_Help", HelpResponse);
     // Yes/No and Abort/Retry/Ignore demand a choice: no close button.
     if (buttons.size() > 1 && MessageBoxClosedResult(style) != IDCANCEL)
@@ -187,6 +205,8 @@ int MessageBox(Window* owner, const std::wstring& text, const std::wstring& capt
 
     return response > 0 ? response : MessageBoxClosedResult(style);
 }
+
+}  // namespace
 
 void CloseMessageBoxes() {
     for (GtkWidget* box : std::vector<GtkWidget*>(openBoxes))

@@ -36,6 +36,10 @@ struct MessageBoxRecord {
 // Shows a modal box owned by owner (may be null) and returns the button pressed.
 PLATFORM_API int MessageBox(Window* owner, const std::wstring& text, const std::wstring& caption,
                             unsigned style);
+// The same box with its OK button labelled okLabel ("_Open", say), for a box
+// whose OK stands for one action. The test hook sees it as any other box.
+PLATFORM_API int MessageBox(Window* owner, const std::wstring& text, const std::wstring& caption,
+                            unsigned style, const std::wstring& okLabel);
 
 // Ends every box on screen as if its window were closed (see MessageBox.cpp
 // for the answer each style gives).

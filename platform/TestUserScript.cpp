@@ -5,6 +5,8 @@
 
 namespace platform {
 
+#ifdef KORVO_TEST_HOOKS
+
 void AddTestUserScript(WebKitWebView* view) {
     const char* file = g_getenv("KORVO_TEST_USER_SCRIPT");
     if (file == nullptr || *file == '\0') return;
@@ -23,5 +25,16 @@ void AddTestUserScript(WebKitWebView* view) {
     webkit_user_script_unref(script);
     g_free(source);
 }
+
+#else
+
+void AddTestUserScript(WebKitWebView*) {
+    static bool said = false;
+    if (!said && g_getenv("KORVO_TEST_USER_SCRIPT") != nullptr)
+        g_message("KORVO_TEST_USER_SCRIPT is ignored: this program was built without the tests.");
+    said = true;
+}
+
+#endif
 
 }  // namespace platform

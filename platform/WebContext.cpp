@@ -41,9 +41,11 @@ WebKitWebContext* MakeContext() {
     const std::string& extensionFolder = ExtensionFolderOnce();
     BridgeServer& server = BridgeServer::Get();
     WebKitWebContext* context = webkit_web_context_new();
-    // The web processes run sandboxed: they see the extension folder (read
-    // only; WebKit does not mount it by itself) and the socket folder. Paths
-    // must be given before the first web process starts, that is here. Where
+    // The web processes run sandboxed: they see the extension folder and the
+    // socket folder, both read-only (WebKit mounts neither by itself): a web
+    // process connects to the socket, which a read-only folder allows, but
+    // cannot remove it or put another in its place. Paths must be given
+    // before the first web process starts, that is here. Where
     // the sandbox cannot start, WebKit would abort the program at the first
     // page: the pages then run without it (the bridge still serves only the
     // page's own folder or origin).
@@ -53,7 +55,7 @@ WebKitWebContext* MakeContext() {
         if (g_file_test(extensionFolder.c_str(), G_FILE_TEST_IS_DIR))
             webkit_web_context_add_path_to_sandbox(context, extensionFolder.c_str(), TRUE);
         if (!server.Folder().empty())
-            webkit_web_context_add_path_to_sandbox(context, server.Folder().c_str(), FALSE);
+            webkit_web_context_add_path_to_sandbox(context, server.Folder().c_str(), TRUE);
     } else {
         g_warning("Web view: the web process sandbox cannot start here (%s); web pages run "
                   "without it",

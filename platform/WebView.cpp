@@ -10,11 +10,14 @@
 // leave it are refused here (a link the user clicks to a web address goes to
 // the desktop's browser instead), and the extension refuses every resource
 // load that leaves it (scripts, styles, frames, fetches), asking here with the
-// same rule. Calls from the page are served only while the view's current
-// document lies in it.
+// same rule; the content policy (PageContentPolicy) holds the rest. The
+// bridge is narrower: only an area that is a trusted page folder
+// (PageTrust.h) has it, so a web page or a file elsewhere loads without
+// window.external. Calls from the page are served only while the view's
+// current document lies in a bridged area.
 //
 // Calls into script are refused with E_FAIL until the current document exists
-// and lies in the allowed area. It exists once the web process asked whether
+// and lies in a bridged area. It exists once the web process asked whether
 // the main frame's new document may have window.external: the extension asks
 // when the document's window object is cleared, after the navigation
 // committed and before any of the page's own script runs. That question is
@@ -40,6 +43,7 @@
 #include <gtk/gtk.h>
 #include <webkit2/webkit2.h>
 
+#include "PageTrust.h"
 #include "ScriptDialog.h"
 #include "Shell.h"
 #include "TestUserScript.h"
@@ -78,6 +82,7 @@ struct ViewPage final : BridgePage, std::enable_shared_from_this<ViewPage> {
     Window* dialogOwner = nullptr;
     std::string uri;
     AllowedArea area;
+    bool bridged = false;  // the area is a trusted page folder
     bool loaded = false;
     bool loadFailed = false;
     bool windowCleared = false;  // the current navigation's main document asked for its window
@@ -85,9 +90,9 @@ struct ViewPage final : BridgePage, std::enable_shared_from_this<ViewPage> {
     int timeoutMs = WebView::kDefaultWaitTimeoutMs;
     unsigned reloadId = 0;
 
-    bool CurrentDocumentAllowed() const {
+    bool CurrentDocumentBridged() const {
         const char* current = webkit_web_view_get_uri(view);
-        return current && Contains(area, current);
+        return bridged && current && Contains(area, current);
     }
     std::wstring Caption() const {
         std::wstring title = WebKitText(webkit_web_view_get_title(view));
@@ -149,7 +154,10 @@ void ViewPage::Serve(const ScriptFrame& request, ScriptFrame& reply) {
     switch (request.kind) {
     case FrameKind::DocumentQuery: {
         std::string document = EncodeUtf8(request.name);
-        result = ScriptValue::Bool(Contains(area, document));
+        int32_t rights = 0;
+        if (Contains(area, document))
+            rights = bridged ? DocumentMayLoad | DocumentBridged : DocumentMayLoad;
+        result = ScriptValue::Int32(rights);
         const char* current = webkit_web_view_get_uri(view);
         if (document == uri || (current && document == current)) {
             windowCleared = true;
@@ -162,7 +170,7 @@ void ViewPage::Serve(const ScriptFrame& request, ScriptFrame& reply) {
     case FrameKind::PropertySet:
     case FrameKind::Test:
         // Whatever holds the connection, only an allowed document reaches the host.
-        if (!CurrentDocumentAllowed()) {
+        if (!CurrentDocumentBridged()) {
             reply.number = E_FAIL;
             const char* current = webkit_web_view_get_uri(view);
             g_warning("Script bridge: refused a call from the page: its document %s may not use "
@@ -199,7 +207,7 @@ void ViewPage::Serve(const ScriptFrame& request, ScriptFrame& reply) {
 ScriptStatus ViewPage::Call(ScriptFrame& request, ScriptValue* result) {
     auto self = shared_from_this();
     auto used = connection.channel;
-    if (!owner || !loaded || !used || !used->IsOpen() || !CurrentDocumentAllowed()) return E_FAIL;
+    if (!owner || !loaded || !used || !used->IsOpen() || !CurrentDocumentBridged()) return E_FAIL;
     if (unresponsive) return E_FAIL;
     ScriptFrame reply;
     switch (used->Request(request, reply, timeoutMs)) {
@@ -365,11 +373,10 @@ WebView::WebView(ScriptHost* host, bool offscreen) : impl(std::make_unique<Impl>
     WebKitWebContext* context = BridgedWebContext();
     page->owner = this;
     page->host = host;
-    // Connections that open no resource load (WebSocket) pass by the
-    // extension's load check; the policy keeps them to the page's own origin.
+    // The one content policy of every page (OriginPolicy.h).
     page->view = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context,
-                                              "default-content-security-policy",
-                                              "connect-src 'self' file: data: blob:", nullptr));
+                                              "default-content-security-policy", PageContentPolicy,
+                                              nullptr));
     g_object_ref_sink(page->view);
     AddTestUserScript(page->view);
     // The pages are forms and tables: drawn without GPU compositing they
@@ -423,7 +430,9 @@ GtkWidget* WebView::OffscreenWindow() { return impl->page->offscreen; }
 void WebView::SetDialogOwner(Window* owner) { impl->page->dialogOwner = owner; }
 void WebView::SetWaitTimeout(int milliseconds) { impl->page->timeoutMs = milliseconds; }
 bool WebView::IsLoaded() const { return impl->page->loaded; }
-bool WebView::IsBridged() const { return impl->page->loaded && impl->page->CurrentDocumentAllowed(); }
+bool WebView::IsBridged() const {
+    return impl->page->loaded && impl->page->CurrentDocumentBridged();
+}
 std::wstring WebView::Title() const { return WebKitText(webkit_web_view_get_title(impl->page->view)); }
 std::string WebView::BridgeSocketPath() { return BridgeServer::Get().SocketPath(); }
 int WebView::WebProcessId() const {
@@ -444,10 +453,17 @@ void WebView::Navigate(const std::string& address) {
             g_free(fileUri);
         }
     }
-    impl->page->uri = uri;
-    impl->page->area = AreaOf(uri);
-    impl->page->ForgetDocument();
-    webkit_web_view_load_uri(impl->page->view, uri.c_str());
+    ViewPage* page = impl->page.get();
+    page->uri = uri;
+    page->area = AreaOf(uri);
+    page->bridged = page->area.valid && page->area.file && IsTrustedPageFolder(page->area.folder);
+    if (!page->bridged)
+        g_message(
+            "Web view: %s loads without the script bridge: only pages in the installation's "
+            "folder or in the folder of a trusted project may use it",
+            uri.c_str());
+    page->ForgetDocument();
+    webkit_web_view_load_uri(page->view, uri.c_str());
 }
 
 void WebView::Reload() {

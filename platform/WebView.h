@@ -7,8 +7,10 @@
 //   Test(first, second)             -> ScriptHost::Test
 //   var       (text property)       -> ScriptHost::GetVar / SetVar
 //   function  (integer property)    -> ScriptHost::GetFunction / SetFunction
-// but only while its document lies under the folder (file:) or the origin of the
-// address last given to Navigate. Native code calls the page's global functions
+// but only while its document is a file: document under the folder of the
+// address last given to Navigate, and that folder lies in a trusted page
+// folder (PageTrust.h); any other page loads without it. Native code calls the
+// page's global functions
 // with CallFunction / CallFunctionWithArray and gets their result before it goes
 // on. Calls nest both ways: a script function called from native code may call
 // korvoApiCall, whose native handler may call script again, and so on.
@@ -72,7 +74,8 @@ public:
 
     // Loads uri; a plain absolute file path is taken as its file: address. The
     // folder of a file: address, or the origin of any other, becomes the area
-    // whose documents get window.external.
+    // the page may load from; a file: area inside a trusted page folder also
+    // gives its documents window.external (the log says so when it does not).
     void Navigate(const std::string& uri);
     // Reloads the current page.
     void Reload();
@@ -81,7 +84,7 @@ public:
     // the next navigation starts, the load fails or the web process goes away.
     bool IsLoaded() const;
     // True while the loaded document may use the bridge (it lies in the area
-    // of the address last given to Navigate).
+    // of the address last given to Navigate, and that area is bridged).
     bool IsBridged() const;
     std::wstring Title() const;
     std::string Uri() const;

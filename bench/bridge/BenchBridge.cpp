@@ -12,7 +12,6 @@
 #include <gtk/gtk.h>
 #include <webkit2/webkit2.h>
 
-
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
@@ -20,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/PageTrust.h"
 #include "platform/WebView.h"
 #include "support/MainLoopWait.h"
 #include "support/TemporaryFolder.h"
@@ -98,6 +98,7 @@ int main() {
     std::ofstream(path) << BenchPage;
 
     Host host;
+    platform::TrustPageFolder(temporary.path.string());
     WebView view(&host, true);
     WebKitUserContentManager* manager =
         webkit_web_view_get_user_content_manager(WEBKIT_WEB_VIEW(view.View()));

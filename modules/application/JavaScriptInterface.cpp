@@ -6,6 +6,7 @@
 #include "framework/Connector.h"
 #include "platform/Application.h"
 #include "platform/MessageBox.h"
+#include "platform/PageTrust.h"
 #include "platform/ProgramFile.h"
 
 using platform::ScriptValue;
@@ -86,18 +87,8 @@ void JavaScriptInterface::Start() {
 }
 
 std::string JavaScriptInterface::PageUri(const String& address) const {
-    std::string text = address.Replace(L"#EXEDIR#", exeDirectory).ToUtf8();
-    if (g_uri_peek_scheme(text.c_str()) != nullptr) return text;
-    // A plain path: relative to the folder of a project the user named, else
-    // to the current directory, unless absolute.
-    std::wstring projectFolder = platform::Application::Instance().ProjectFolder();
-    std::string base = projectFolder.empty() ? std::string() : String(projectFolder.c_str()).ToUtf8();
-    gchar* path = g_canonicalize_filename(text.c_str(), base.empty() ? nullptr : base.c_str());
-    gchar* uri = g_filename_to_uri(path, nullptr, nullptr);
-    std::string result = uri ? uri : "";
-    g_free(uri);
-    g_free(path);
-    return result;
+    return platform::PageAddress(address.Text(), exeDirectory.Text(),
+                                 platform::Application::Instance().ProjectFolder());
 }
 
 void JavaScriptInterface::LoadScript(KorvoConnector*) {

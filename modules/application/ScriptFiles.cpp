@@ -23,6 +23,7 @@
 #include "ScriptArguments.h"
 #include "platform/FileReplacement.h"
 #include "platform/FileSearch.h"
+#include "platform/OwnLinks.h"
 
 using platform::ScriptValue;
 
@@ -136,13 +137,11 @@ std::string DecodeBase64(const wchar_t* text) {
 }
 
 // The content of path in a read mode (0 narrow, 1 or negative UTF-8), line
-// ends as LF; empty when the file cannot be read.
+// ends as LF; empty when the file cannot be read, is no regular file, or is
+// reached through another user's link.
 std::wstring ReadText(const String& path, int32_t mode) {
-    gchar* contents = nullptr;
-    gsize length = 0;
-    if (!g_file_get_contents(FilePath(path).c_str(), &contents, &length, nullptr)) return {};
-    std::string bytes(contents, length);
-    g_free(contents);
+    std::string bytes;
+    if (!platform::ReadOwnFile(FilePath(path), bytes)) return {};
     if (mode == 0) return FromNarrow(CrLfToLf(bytes));
     if (bytes.compare(0, 3, Utf8Bom) == 0) bytes.erase(0, 3);
     return String::FromUtf8(CrLfToLf(bytes)).Text();

@@ -11,6 +11,12 @@
 // page's live one only when it comes from a web process started after the
 // holder's, or when the holder is gone (it died, or a navigation moved the
 // page into a new process).
+//
+// Hellos are read apart from the channel, a few bytes at a time as they come,
+// from the main loop and never waiting for more: any process of the user can
+// connect, and one that sends part of a hello and then nothing must not hold
+// up the window. A connection whose hello is not whole within HelloDeadlineMs
+// is closed, and at most MaxPendingHellos wait at once.
 
 #include <cstddef>
 #include <cstdint>
@@ -45,6 +51,12 @@ public:
 
 class BridgeServer {
 public:
+    // A web process connects and says hello at once; this is ample for it
+    // even on a loaded machine, and short for a connection that never does.
+    static constexpr int HelloDeadlineMs = 5000;
+    // Connections waiting for their hello; more are refused until some end.
+    static constexpr size_t MaxPendingHellos = 64;
+
     // Made on first use (stale folders of copies that were killed are removed
     // then); lives until exit, which removes its socket and folder.
     static BridgeServer& Get();
@@ -64,10 +76,17 @@ public:
     void RemovePage(const BridgePage* page);
 
 private:
+    struct PendingHello;
+
     BridgeServer();
     // Takes every connection waiting on the listening socket.
     void AcceptAll();
-    void Adopt(int fd, int processId);
+    // Reads what has come of a pending hello; adopts the connection once the
+    // hello is whole, closes it when it is malformed or the peer left.
+    void ReadHello(PendingHello* waiting);
+    void DropHello(PendingHello* waiting, bool closeSocket);
+    // Hands the connection to the page its hello names.
+    void Adopt(int fd, int processId, const ScriptFrame& hello);
     // Start order of the web process that was given token, or -1 for none.
     long Generation(const std::string& token) const;
 
@@ -78,6 +97,7 @@ private:
     int listenFd = -1;
     std::vector<std::weak_ptr<BridgePage>> pages;
     std::vector<std::shared_ptr<ScriptChannel>> connections;
+    std::vector<std::unique_ptr<PendingHello>> pendingHellos;
 };
 
 }  // namespace platform

@@ -214,10 +214,8 @@ void ScriptChannel::Handle(const ScriptFrame& frame) {
         if (pending.count(frame.id)) stash[frame.id] = frame;
         return;  // otherwise its wait gave up: drop it
     }
-    if (frame.kind == FrameKind::Hello) {
-        if (notify) notify(frame);
-        return;
-    }
+    // The server reads a connection's one hello before the channel exists.
+    if (frame.kind == FrameKind::Hello) return;
     ScriptFrame reply;
     reply.number = E_FAIL;
     reply.values.resize(1);

@@ -59,8 +59,6 @@ public:
     // Answers a request from the other side: fills status (frame.number) and
     // value (frame.values[0]) of the reply; kind and id are set by the channel.
     std::function<void(const ScriptFrame& request, ScriptFrame& reply)> serve;
-    // Frames that need no reply (Hello).
-    std::function<void(const ScriptFrame& frame)> notify;
     // Every frame received (tells the owner the other side is alive).
     std::function<void()> onActivity;
     // Called once when the channel closes (on the user-interface thread).

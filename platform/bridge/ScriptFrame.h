@@ -33,13 +33,17 @@ enum class FrameKind : uint8_t {
     PropertySet = 5,            // page -> native: uint8 property, value
     Test = 6,                   // page -> native: text, text
     ScriptDialog = 7,           // page -> native: uint8 dialog, text message, text default
-    DocumentQuery = 8,          // page -> native: text document address; reply bool: bridge allowed
+    DocumentQuery = 8,          // page -> native: text document address; reply int32 rights
     CallFunction = 9,           // native -> page: text name, uint32 count, values
     CallFunctionWithArray = 10, // native -> page: text name, uint32 count, values
     ReplaceOuterHtml = 11,      // native -> page: text element id, text html
 };
 
 enum class ScriptProperty : uint8_t { Var = 0, Function = 1 };
+// What the answer to a DocumentQuery grants, as bits: the page may load the
+// address (a document, script, style, frame or fetch), and a document at the
+// address gets window.external.
+enum DocumentRights : int32_t { DocumentMayLoad = 1, DocumentBridged = 2 };
 enum class ScriptDialogKind : uint8_t { Alert = 0, Confirm = 1, Prompt = 2 };
 
 // Upper bound of one frame: far above any page or file text the script passes,

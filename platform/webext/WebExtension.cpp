@@ -20,8 +20,9 @@
 //     wait on the toolkit's IPC, which stalls while the user-interface process
 //     waits on this page;
 //   - asks the user-interface process whether this document may use the bridge
-//     (its address lies under the navigated folder or origin), and only then
-//     defines window.external: korvoApiCall, Test, var and function.
+//     (a file: document under the navigated folder, which the user trusts),
+//     and only then defines window.external: korvoApiCall, Test, var and
+//     function.
 // Native calls into script use the script context of the main frame's current
 // document, looked up for each call, so a reload, a new page or a page restored
 // from the back/forward cache takes over at once.
@@ -379,20 +380,25 @@ void DefineFunction(JSCContext* context, JSCValue* object, const char* name, GCa
     jsc_value_object_define_property_data(object, name, flags, function);
 }
 
-// Whether the user-interface process counts address as inside the page's
-// folder or origin.
-bool AddressAllowed(Page* page, const char* uri) {
-    if (!page->channel || !page->channel->IsOpen()) return false;
+// What the user-interface process grants the page for address
+// (DocumentRights): whether it lies inside the page's folder or origin, and
+// whether a document there gets window.external. Nothing when it cannot ask.
+int32_t Rights(Page* page, const char* uri) {
+    if (!page->channel || !page->channel->IsOpen()) return 0;
     ScriptFrame request, reply;
     request.kind = FrameKind::DocumentQuery;
-    if (uri && !DecodeUtf8(uri, BadUtf8::Reject, request.name)) return false;
-    if (page->channel->Request(request, reply, -1) != ScriptChannel::Result::Ok) return false;
-    return !reply.values.empty() && reply.values[0].kind == ScriptValue::Kind::Bool &&
-           reply.values[0].boolValue;
+    if (uri && !DecodeUtf8(uri, BadUtf8::Reject, request.name)) return 0;
+    if (page->channel->Request(request, reply, -1) != ScriptChannel::Result::Ok) return 0;
+    if (reply.values.empty() || reply.values[0].kind != ScriptValue::Kind::Int32) return 0;
+    return reply.values[0].intValue;
 }
 
-bool DocumentAllowed(Page* page, WebKitFrame* frame) {
-    return AddressAllowed(page, webkit_frame_get_uri(frame));
+bool AddressAllowed(Page* page, const char* uri) {
+    return Rights(page, uri) & DocumentMayLoad;
+}
+
+bool MayHaveBridge(Page* page, WebKitFrame* frame) {
+    return Rights(page, webkit_frame_get_uri(frame)) & DocumentBridged;
 }
 
 // Refuses (returns TRUE) every load that leaves the page's area, redirects
@@ -422,7 +428,7 @@ void OnWindowObjectCleared(WebKitScriptWorld* world, WebKitWebPage* webPage, Web
     DefineFunction(context, window, "prompt", G_CALLBACK(Prompt), page, writable);
     DefineFunction(context, window, "open", G_CALLBACK(Open), page, writable);
 
-    if (DocumentAllowed(page, frame)) {
+    if (MayHaveBridge(page, frame)) {
         g_autoptr(JSCValue) external = jsc_value_new_object(context, nullptr, nullptr);
         auto fixed = static_cast<JSCValuePropertyFlags>(0);
         DefineFunction(context, external, "korvoApiCall", G_CALLBACK(ApiCall), page, fixed);

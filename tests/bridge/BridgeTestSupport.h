@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "framework/Utf8.h"
+#include "platform/PageTrust.h"
 #include "platform/WebView.h"
 #include "platform/bridge/ScriptValue.h"
 #include "support/MainLoopWait.h"
@@ -24,6 +25,7 @@ inline void WriteFile(const std::string& path, const std::string& text) {
     out << text;
 }
 
+using korvotest::PumpFor;
 using korvotest::PumpUntil;
 
 // Removes a test folder and everything in it.
@@ -48,7 +50,9 @@ protected:
         return true;
     }
     // Makes the host and an offscreen view on it, once the pages are written.
+    // The pages in the folder's app/ stand for an installation's own page.
     static void OpenView() {
+        platform::TrustPageFolder(folder + "/app");
         host = new Host;
         view = new platform::WebView(host, true);
     }
@@ -57,6 +61,7 @@ protected:
         view = nullptr;
         delete host;
         host = nullptr;
+        platform::ForgetTrustedPageFolders();
         RemoveTree(folder);
     }
     // Calls a function of the page; a failed call fails the test.

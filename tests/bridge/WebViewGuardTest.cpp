@@ -1,8 +1,9 @@
-// What a bridged page may reach: nothing from the network and nothing outside
-// its folder loads or navigates, a clicked web link goes to the desktop's
-// browser, only our own web processes can speak for a page, and the bridge
-// survives the back/forward cache. The pages are small files in a temporary
-// folder; a loopback HTTP server counts every request that gets out.
+// What a page may reach: only a page in a trusted folder has the bridge,
+// nothing from the network and nothing outside its folder loads or navigates,
+// the content policy holds line by line, a clicked web link goes to the
+// desktop's browser, only our own web processes can speak for a page, and the
+// bridge survives the back/forward cache. The pages are small files in a
+// temporary folder; a loopback HTTP server counts every request that gets out.
 
 #include <gio/gio.h>
 #include <glib/gstdio.h>
@@ -16,83 +17,26 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <functional>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "BridgeTestSupport.h"
-#include "platform/bridge/BridgeFolder.h"
-#include "platform/bridge/ScriptFrame.h"
 #include "platform/Shell.h"
 #include "platform/WebSandbox.h"
 #include "platform/WebView.h"
+#include "platform/bridge/BridgeFolder.h"
+#include "platform/bridge/BridgeServer.h"
+#include "platform/bridge/ScriptFrame.h"
+#include "support/LoopbackServer.h"
 
 using namespace platform;
 using namespace bridge_test;
 
 namespace {
-
-// Answers every request on 127.0.0.1 with a small document and counts them.
-// Each connection is served on a worker thread: the web engine also opens
-// connections that send nothing (it connects ahead when a link is pressed).
-class LoopbackServer {
-  public:
-    LoopbackServer() {
-        service = g_threaded_socket_service_new(4);
-        GInetAddress* loopback = g_inet_address_new_loopback(G_SOCKET_FAMILY_IPV4);
-        GSocketAddress* address = g_inet_socket_address_new(loopback, 0);
-        GSocketAddress* bound = nullptr;
-        g_socket_listener_add_address(G_SOCKET_LISTENER(service), address, G_SOCKET_TYPE_STREAM,
-                                      G_SOCKET_PROTOCOL_TCP, nullptr, &bound, nullptr);
-        if (bound) port = g_inet_socket_address_get_port(G_INET_SOCKET_ADDRESS(bound));
-        g_clear_object(&bound);
-        g_object_unref(address);
-        g_object_unref(loopback);
-        g_signal_connect(service, "run", G_CALLBACK(&LoopbackServer::OnRun), this);
-        g_socket_service_start(service);
-    }
-    ~LoopbackServer() {
-        g_socket_service_stop(service);
-        g_socket_listener_close(G_SOCKET_LISTENER(service));
-        g_object_unref(service);
-    }
-    std::string Base() const { return "http://127.0.0.1:" + std::to_string(port); }
-    // HTTP requests received so far.
-    int Requests() const { return requests.load(); }
-
-    int port = 0;
-
-  private:
-    static gboolean OnRun(GThreadedSocketService*, GSocketConnection* connection, GObject*,
-                          gpointer data) {
-        auto* self = static_cast<LoopbackServer*>(data);
-        GSocket* socket = g_socket_connection_get_socket(connection);
-        g_socket_set_timeout(socket, 5);
-        GInputStream* in = g_io_stream_get_input_stream(G_IO_STREAM(connection));
-        std::string request;
-        char buffer[1024];
-        while (request.find("\r\n\r\n") == std::string::npos && request.size() < 16384) {
-            gssize got = g_input_stream_read(in, buffer, sizeof buffer, nullptr, nullptr);
-            if (got <= 0) break;
-            request.append(buffer, static_cast<size_t>(got));
-        }
-        if (request.empty()) return TRUE;  // connected, asked for nothing
-        self->requests++;
-        std::string body = "<script>parent.postMessage('remote', '*'); ran = ['remote'];</script>";
-        std::string reply =
-            "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\nAccess-Control-Allow-Origin: "
-            "*\r\nContent-Length: " +
-            std::to_string(body.size()) + "\r\n\r\n" + body;
-        GOutputStream* out = g_io_stream_get_output_stream(G_IO_STREAM(connection));
-        g_output_stream_write_all(out, reply.data(), reply.size(), nullptr, nullptr, nullptr);
-        g_io_stream_close(G_IO_STREAM(connection), nullptr, nullptr);
-        return TRUE;
-    }
-
-    GSocketService* service = nullptr;
-    std::atomic<int> requests{0};
-};
 
 struct GuardHost : ScriptHost {
     std::vector<int32_t> calls;
@@ -123,6 +67,14 @@ function addFrame(src) {
   document.body.appendChild(f);
   return true;
 }
+function startTicks(n) {
+  var i = 0;
+  var timer = setInterval(function () {
+    window.external.korvoApiCall(77, []);
+    if (++i >= n) clearInterval(timer);
+  }, 10);
+  return true;
+}
 function tellFrames(text) {
   for (var i = 0; i < frames.length; i++) frames[i].postMessage(text, "*");
   return true;
@@ -133,7 +85,9 @@ class WebViewGuardTest : public SharedViewSuite<GuardHost> {
   protected:
     static void SetUpTestSuite() {
         if (!OpenFolder("bridge-guard")) return;
-        server = new LoopbackServer;
+        server = new korvotest::LoopbackServer(
+            "<script>parent.postMessage('remote', '*'); ran = ['remote'];"
+            "document.title = 'remote:' + typeof window.external;</script>");
         std::string remote = server->Base();
         g_mkdir((folder + "/app").c_str(), 0700);
         g_mkdir((folder + "/app/sub").c_str(), 0700);
@@ -178,6 +132,27 @@ class WebViewGuardTest : public SharedViewSuite<GuardHost> {
                 "/frame.html'></iframe>"
                 "<iframe src='sub/frame.html'></iframe>"
                 "</body></html>");
+        // A page in a folder that nobody trusts.
+        g_mkdir((folder + "/untrusted").c_str(), 0700);
+        WriteFile(folder + "/untrusted/probe.html",
+                  "<!doctype html><script>document.title = 'local:' + typeof window.external;"
+                  "</script>");
+        // Every attempt the content policy stops shows as a violation event.
+        WriteFile(folder + "/app/policy.html",
+                  "<!doctype html><html><head><title>policy</title>" + common +
+                      "<script>var violations = [];"
+                      "document.addEventListener('securitypolicyviolation', function (e) {"
+                      "  violations.push(e.effectiveDirective); });"
+                      "function attempt(code) { eval(code); return true; }"
+                      "function violated() { return violations.join(','); }"
+                      "var inlineRan = true;</script></head>"
+                      "<body><button id='b' onclick='clicked = true'>b</button>"
+                      "<form id='f' action='second.html'></form></body></html>");
+        // A page that declares a policy of its own.
+        WriteFile(folder + "/app/own-policy.html",
+                  "<!doctype html><html><head><title>own</title>"
+                  "<meta http-equiv='Content-Security-Policy' content=\"script-src 'none'\">" +
+                      common + "</head><body></body></html>");
         WriteFile(folder + "/app/local.css", "#local { color: rgb(4, 5, 6); }");
         WriteFile(folder + "/app/local.js", "ran.push('local');");
         WriteFile(folder + "/outside.js", "ran.push('outside');");
@@ -238,7 +213,7 @@ class WebViewGuardTest : public SharedViewSuite<GuardHost> {
         PumpUntil([] { return false; }, 600);
     }
 
-    static inline LoopbackServer* server = nullptr;
+    static inline korvotest::LoopbackServer* server = nullptr;
     static inline std::string finishedUri;  // the address whose load finished last
 };
 
@@ -260,6 +235,117 @@ TEST_F(WebViewGuardTest, NothingFromTheNetworkOrOutsideTheFolderLoads) {
     // The local frame has the bridge; the remote one never ran.
     EXPECT_EQ(Messages(), L"local:object");
     ExpectBridge(L"loads");
+}
+
+// The log lines written while kept is set (GLib takes one writer per process).
+std::vector<std::string>* kept = nullptr;
+GLogWriterOutput KeepMessages(GLogLevelFlags level, const GLogField* fields, gsize count,
+                              gpointer) {
+    for (gsize i = 0; kept && i < count; ++i)
+        if (g_strcmp0(fields[i].key, "MESSAGE") == 0)
+            kept->push_back(static_cast<const char*>(fields[i].value));
+    return g_log_writer_default(level, fields, count, nullptr);
+}
+
+// Only a file: page inside a trusted folder gets window.external; a web page
+// or a file elsewhere loads without it, its calls fail as in a browser, and
+// the log says why.
+TEST_F(WebViewGuardTest, OnlyPagesInATrustedFolderHaveTheBridge) {
+    struct Case {
+        const char* what;
+        std::string address;
+        std::wstring title;  // what the page reports of window.external
+    } cases[] = {
+        {"a web page", server->Base() + "/page.html", L"remote:undefined"},
+        {"a file in a folder nobody trusts", "file://" + folder + "/untrusted/probe.html",
+         L"local:undefined"},
+    };
+    std::vector<std::string> lines;
+    static bool writerSet = false;
+    if (!writerSet) g_log_set_writer_func(KeepMessages, nullptr, nullptr);
+    writerSet = true;
+    kept = &lines;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        lines.clear();
+        view->Navigate(c.address);
+        EXPECT_TRUE(PumpUntil([&] { return view->Title() == c.title; }))
+            << "title: " << EncodeUtf8(view->Title());
+        EXPECT_TRUE(view->IsLoaded());
+        EXPECT_FALSE(view->IsBridged());
+        EXPECT_EQ(view->CallFunction(L"title", {}, nullptr), E_FAIL);
+        bool said = std::any_of(lines.begin(), lines.end(), [&](const std::string& line) {
+            return line.find(c.address) != std::string::npos &&
+                   line.find("without the script bridge") != std::string::npos;
+        });
+        EXPECT_TRUE(said) << "the log does not say why";
+    }
+    kept = nullptr;
+    Load("first.html");
+    ExpectBridge(L"first");
+}
+
+// Each line of the content policy, tried by the page: what it forbids is
+// refused by the policy itself (the violation names the line), and inline
+// script runs.
+TEST_F(WebViewGuardTest, TheContentPolicyHoldsLineByLine) {
+    std::string remote = server->Base();
+    std::string socketAddress = "ws" + remote.substr(4);
+    struct Case {
+        const char* what;
+        std::string code;
+        const char* directive;
+    } cases[] = {
+        {"remote script",
+         "var e = document.createElement('script'); e.src = '" + remote +
+             "/x.js';"
+             "document.head.appendChild(e);",
+         "script-src"},
+        {"remote style",
+         "var e = document.createElement('link'); e.rel = 'stylesheet'; e.href = '" + remote +
+             "/x.css'; document.head.appendChild(e);",
+         "style-src"},
+        {"remote frame",
+         "var e = document.createElement('iframe'); e.src = '" + remote +
+             "/f.html';"
+             "document.body.appendChild(e);",
+         "frame-src"},
+        {"remote fetch", "fetch('" + remote + "/fetched').catch(function () {});", "connect-src"},
+        {"remote web socket", "try { new WebSocket('" + socketAddress + "/s'); } catch (e) {}",
+         "connect-src"},
+        {"plug-in content",
+         "var e = document.createElement('embed'); e.src = 'local.css';"
+         "document.body.appendChild(e);",
+         "object-src"},
+        {"a base address",
+         "var e = document.createElement('base'); e.href = '" + remote +
+             "/'; document.head.appendChild(e);",
+         "base-uri"},
+        {"a form", "document.getElementById('f').submit();", "form-action"},
+    };
+    int before = server->Requests();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Load("policy.html");
+        EXPECT_EQ(Call(L"attempt", {ScriptValue::Text(DecodeLatin1(c.code))}),
+                  ScriptValue::Bool(true));
+        std::wstring expected = DecodeLatin1(c.directive);
+        EXPECT_TRUE(PumpUntil([&] {
+            return Call(L"violated").text.find(expected) != std::wstring::npos;
+        })) << "no "
+            << c.directive << " violation; seen: " << EncodeUtf8(Call(L"violated").text);
+        EXPECT_EQ(view->Uri(), Uri("policy.html"));
+    }
+    EXPECT_EQ(server->Requests(), before) << "a request reached the network";
+    // Inline script and inline handlers run.
+    Load("policy.html");
+    EXPECT_EQ(Call(L"eval", {ScriptValue::Text(L"inlineRan")}), ScriptValue::Bool(true));
+    Call(L"attempt", {ScriptValue::Text(L"document.getElementById('b').click()")});
+    EXPECT_EQ(Call(L"eval", {ScriptValue::Text(L"typeof clicked")}), ScriptValue::Text(L"boolean"));
+    // A page cannot put a policy of its own in place: WebKit ignores it once
+    // the view sets one (this one would have stopped every inline script).
+    Load("own-policy.html");
+    EXPECT_EQ(Call(L"title"), ScriptValue::Text(L"own"));
 }
 
 TEST_F(WebViewGuardTest, NavigationsStayInTheFolder) {
@@ -438,6 +524,72 @@ TEST_F(WebViewGuardTest, OnlyOurWebProcessesSpeakForAPage) {
     for (const auto& c : cases) EXPECT_TRUE(HelloIsRefused(pageId, c.token, c.bytes)) << c.what;
     EXPECT_TRUE(host->calls.empty()) << "a stranger's call reached the host";
     EXPECT_EQ(view->WebProcessId(), processBefore);
+    ExpectBridge(L"first");
+}
+
+// The web process sees the socket folder read-only: it connects, and the
+// bridge works, but it cannot remove the socket or put another in its place.
+TEST_F(WebViewGuardTest, TheSandboxSeesTheSocketFolderReadOnly) {
+    if (!WebSandboxProblem().empty())
+        GTEST_SKIP() << "the web sandbox cannot run here: " << WebSandboxProblem();
+    Load("first.html");
+    ExpectBridge(L"first");
+    int process = view->WebProcessId();
+    ASSERT_GT(process, 0);
+    std::string socketFolder = WebView::BridgeSocketPath();
+    socketFolder.resize(socketFolder.rfind('/'));
+    gchar* table = nullptr;
+    ASSERT_TRUE(g_file_get_contents(("/proc/" + std::to_string(process) + "/mountinfo").c_str(),
+                                    &table, nullptr, nullptr));
+    std::istringstream lines(table);
+    g_free(table);
+    std::string options;
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream fields(line);
+        std::string id, parent, device, root, mountPoint, mountOptions;
+        if (fields >> id >> parent >> device >> root >> mountPoint >> mountOptions &&
+            mountPoint == socketFolder)
+            options = mountOptions;
+    }
+    ASSERT_FALSE(options.empty()) << "the web process does not see " << socketFolder;
+    EXPECT_EQ(("," + options + ",").find(",ro,"), 0u) << options;
+}
+
+// Any process of the user can connect to the socket. One that sends a byte
+// of a hello and then nothing holds up nothing: the page's calls, served from
+// the main loop, keep coming while it waits, and it is closed once its hello
+// is overdue.
+TEST_F(WebViewGuardTest, ASilentConnectionDoesNotStallTheWindow) {
+    Load("first.html");
+    // Forty calls from the page's timer, 10 ms apart, served from the main
+    // loop; meanwhile a peer connects and sends one byte. A window held up by
+    // the peer would serve none of the calls until it gave up on the peer.
+    constexpr int Ticks = 40;
+    constexpr auto StallBound = std::chrono::milliseconds(BridgeServer::HelloDeadlineMs / 2);
+    host->calls.clear();
+    auto start = std::chrono::steady_clock::now();
+    Call(L"startTicks", {ScriptValue::Int32(Ticks)});
+    std::string path = WebView::BridgeSocketPath();
+    int silent = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    ASSERT_EQ(connect(silent, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    const char firstByte = 29;  // the start of a hello's size field
+    ASSERT_EQ(write(silent, &firstByte, 1), 1);
+    ASSERT_TRUE(PumpUntil([] { return host->calls.size() >= size_t(Ticks); }));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, StallBound)
+        << "the page's calls waited on the silent connection";
+
+    bool closed = PumpUntil(
+        [&] {
+            pollfd p{silent, POLLIN, 0};
+            char byte;
+            return poll(&p, 1, 0) > 0 && read(silent, &byte, 1) == 0;
+        },
+        BridgeServer::HelloDeadlineMs + 5000);
+    close(silent);
+    EXPECT_TRUE(closed) << "the silent connection was never closed";
     ExpectBridge(L"first");
 }
 

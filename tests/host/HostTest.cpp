@@ -5,6 +5,7 @@
 // user's. The probe modules log their life cycle into a file (ProbeModules.cpp).
 
 #include <gio/gio.h>
+#include <glib.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
@@ -16,6 +17,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <set>
 #include <sstream>
@@ -478,7 +480,10 @@ TEST_F(HostTest, WrongArgumentsAreRefusedBeforeAnythingStarts) {
     struct Case {
         std::vector<std::string> arguments;
         int exitCode;
-    } cases[] = {{{"a.prj", "b.prj"}, 2}, {{"--unknown"}, 2}, {{"--help"}, 0}};
+    } cases[] = {{{"a.prj", "b.prj"}, 2},
+                 {{"--unknown"}, 2},
+                 {{"--trust-project"}, 2},  // trusts nothing without a project
+                 {{"--help"}, 0}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.arguments[0]);
         EXPECT_EQ(Run({}, c.arguments), c.exitCode);
@@ -545,6 +550,80 @@ TEST_F(HostTest, AUsersProjectFindsItsPageBesideIt) {
                       {(root / "mine" / "Unit.prj").string()}),
                   0);
         EXPECT_NE(ReadFile(settings).find("Page=" + c.title + "\n"), std::string::npos) << ReadFile(settings);
+    }
+}
+
+// A project from elsewhere whose page lies beside it is trusted only when the
+// user says so: asked once and remembered, asked again once the file changed;
+// Cancel starts nothing and exits with 1; --trust-project or an entry written
+// into the settings ahead of time trust it without asking.
+TEST_F(HostTest, AProjectFromElsewhereIsTrustedOnlyWhenTheUserSaysSo) {
+    InstallWindowModule();
+    const fs::path project = root / "downloads" / "Unit.prj";
+    Project(project, WindowModule("page.html"));
+    std::ofstream(project.parent_path() / "page.html")
+        << "<html><head><script>function korvoOnQueryClose() { return true; }"
+           "window.external.korvoApiCall(10, ['Probe', 'Page', 'ran']);"
+           "window.external.korvoApiCall(101, []);</script></head></html>\n";
+    const fs::path settings = root / "config" / KORVO_COMPANY / "Yonderpad.conf";
+    auto forgetRun = [&] {
+        std::string text = ReadFile(settings);
+        size_t at = text.find("Page=ran\n");
+        if (at != std::string::npos) text.erase(at, 9);
+        std::ofstream(settings) << text;
+    };
+    auto change = [&] { std::ofstream(project, std::ios::app) << "<!-- changed -->\n"; };
+    auto trustAhead = [&] {
+        std::string content = ReadFile(project);
+        gchar* digest = g_compute_checksum_for_data(
+            G_CHECKSUM_SHA256, reinterpret_cast<const guchar*>(content.data()), content.size());
+        fs::create_directories(settings.parent_path());
+        std::ofstream(settings) << "[TrustedProjects]\n"
+                                << project.string() << "=" << digest << "\n";
+        g_free(digest);
+    };
+    const char* open = "HOST_BOX_ANSWER=1";    // IDOK
+    const char* cancel = "HOST_BOX_ANSWER=2";  // IDCANCEL
+    struct Case {
+        const char* what;
+        std::function<void()> before;
+        const char* answer;  // what a box would answer: OK (Open) or Cancel
+        bool trustOption;
+        int exitCode;
+        bool asked, ran;
+    } cases[] = {
+        {"opened the first time: asked, Open", [] {}, open, false, 0, true, true},
+        {"opened again: remembered", [] {}, cancel, false, 0, false, true},
+        {"the file changed: asked again, Cancel", change, cancel, false, 1, true, false},
+        {"still not trusted after Cancel", [] {}, cancel, false, 1, true, false},
+        {"trusted on the command line", [] {}, cancel, true, 0, false, true},
+        {"trusted ahead in the settings", trustAhead, cancel, false, 0, false, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        c.before();
+        forgetRun();
+        fs::remove(root / "box.log");
+        std::vector<std::string> arguments;
+        if (c.trustOption) arguments.push_back("--trust-project");
+        arguments.push_back(project.string());
+        EXPECT_EQ(Run({"/usr/bin/env", c.answer}, arguments), c.exitCode);
+        std::string boxes = ReadFile(root / "box.log");
+        if (c.asked) {
+            // One box, the question, and no second box after a Cancel.
+            EXPECT_EQ(
+                boxes.rfind("text=The project " + project.string() + " comes from outside", 0), 0u)
+                << boxes;
+            EXPECT_NE(boxes.find(project.parent_path().string() + "/\nmay read"), std::string::npos)
+                << boxes;
+            EXPECT_NE(boxes.find("|caption=Yonderpad|style=0x131|ok=_Open\n"), std::string::npos)
+                << boxes;
+            EXPECT_EQ(boxes.find("text=", 1), std::string::npos) << boxes;
+        } else {
+            EXPECT_EQ(boxes, "");
+        }
+        EXPECT_EQ(ReadFile(settings).find("Page=ran") != std::string::npos, c.ran)
+            << ReadFile(settings);
     }
 }
 

@@ -14,6 +14,7 @@
 
 #include "InstallFolder.h"
 #include "ProbeLog.h"
+#include "support/ForeignLink.h"
 
 namespace {
 
@@ -301,6 +302,25 @@ TEST_F(ModuleRegistryTest, WritabilityIsAskedOfTheFileSystem) {
     EXPECT_FALSE(KorvoModuleRegistry::FolderWritable((install.path / "absent").string()));
 }
 
+// A program folder that everybody may write to, sticky: an index that another
+// user put there as a link is neither written through nor read.
+TEST_F(ModuleRegistryTest, AnIndexLinkOfAnotherUserIsNotFollowed) {
+    if (!korvotest::CanPlantForeignLinks())
+        GTEST_SKIP() << "needs root to plant a link owned by another user (nobody)";
+    namespace fs = std::filesystem;
+    fs::permissions(install.path, fs::perms::others_exec, fs::perm_options::add);
+    ASSERT_EQ(chmod((install.path / "bin").c_str(), 01777), 0);
+    install.Write("victim.txt", "precious");
+    ASSERT_TRUE(korvotest::PlantForeignLink((install.path / "victim.txt").string(), install.Bin("Repository.idx")));
+    install.Describe("a.scm", "A", "ca", "libA.so");
+    KorvoModuleRegistry registry(install.ProgramFolder(), L"Company", L"Program");
+    EXPECT_EQ(registry.BuildIndex(), 2);
+    EXPECT_EQ(registry.LoadIndex(), 1);
+    EXPECT_EQ(registry.entries.Count(), 0);
+    EXPECT_EQ(install.Read("victim.txt"), "precious");
+    EXPECT_TRUE(fs::is_symlink(install.Bin("Repository.idx")));
+}
+
 // The user's folder $XDG_DATA_HOME/<program in lower case>/Repository is read
 // after the program's: a class it repeats is skipped, one it repeats within
 // itself stops the build, and its libraries may lie beside the descriptions.
@@ -327,6 +347,10 @@ TEST_F(ModuleRegistryTest, UserDescriptionsFollowTheInstalledOnes) {
          {{user + "a.scm", "A:ca:libBeside.so"}, {user + "b.scm", "B:cb:sub/../libBeside.so"},
           {user + "c.scm", "C:cc:libElsewhere.so"}},
          0, {"A:" + userFolder + "libBeside.so", "B:" + userFolder + "libBeside.so", "C:libElsewhere.so"}},
+        {"a relative path elsewhere is never taken from the current folder",
+         {{user + "a.scm", "A:ca:lib/libHere.so"}, {user + "b.scm", "B:cb:./libHere.so"},
+          {user + "c.scm", "C:cc:../libHere.so"}, {user + "d.scm", "D:cd:libHere.so"}},
+         0, {"D:libHere.so"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

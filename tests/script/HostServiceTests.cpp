@@ -147,34 +147,121 @@ TEST_F(HostServiceTest, ExeDirectoryIsTheProgramFolder) {
     EXPECT_EQ(folder.back(), L'/');
 }
 
-TEST_F(HostServiceTest, ShellOpensAFileWithItsDefaultApplication) {
-    // A private desktop: one application, the default for plain text, that
-    // leaves a mark when it runs.
-    std::string data = folder + "/data";
-    std::string applications = data + "/applications";
-    std::string mark = folder + "/opened";
+// The page's "open" opens documents, folders and web addresses and never runs
+// anything. The private desktop here runs whatever it gets for scripts,
+// programs and desktop entries, as some desktops do; those are refused and
+// nothing runs, while a PDF, a text, a folder and web and mail addresses reach
+// a handler that only writes them down.
+TEST_F(HostServiceTest, ShellOpensDocumentsAndNeverRunsAProgram) {
+    std::string applications = folder + "/data/applications";
     ASSERT_EQ(g_mkdir_with_parents(applications.c_str(), 0700), 0);
-    std::string desktop = "[Desktop Entry]\nType=Application\nName=Marker\nExec=touch " + mark +
-                          "\nMimeType=text/plain;application/octet-stream;\n";
-    ASSERT_TRUE(g_file_set_contents((applications + "/korvo-marker.desktop").c_str(),
-                                    desktop.c_str(), -1, nullptr));
-    std::string defaults =
-        "[Default Applications]\ntext/plain=korvo-marker.desktop\n"
-        "application/octet-stream=korvo-marker.desktop\n";
-    ASSERT_TRUE(g_file_set_contents((applications + "/mimeapps.list").c_str(), defaults.c_str(), -1,
+    std::string log = folder + "/opened.log";
+    auto write = [](const std::string& path, const std::string& text, int mode) {
+        ASSERT_TRUE(g_file_set_contents(path.c_str(), text.c_str(), -1, nullptr)) << path;
+        ASSERT_EQ(g_chmod(path.c_str(), mode), 0);
+    };
+    write(folder + "/run.sh",
+          "case \"$1\" in *.desktop) eval \"$(sed -n 's/^Exec=//p' \"$1\")\" ;;"
+          " *) chmod +x \"$1\"; \"$1\" \"$1.ran\" ;; esac\n",
+          0700);
+    write(folder + "/record.sh", "echo \"$1\" >>'" + log + "'\n", 0700);
+    const char* runs =
+        "application/x-shellscript;application/x-desktop;application/x-executable;"
+        "application/x-pie-executable;application/x-sharedlib";
+    const char* records =
+        "application/pdf;text/plain;inode/directory;x-scheme-handler/http;"
+        "x-scheme-handler/https;x-scheme-handler/mailto";
+    auto entry = [&](const char* name, const std::string& script, const char* types,
+                     const char* code) {
+        write(applications + "/" + name,
+              std::string("[Desktop Entry]\nType=Application\nName=") + name + "\nExec=/bin/sh " +
+                  script + " " + code + "\nMimeType=" + types + ";\n",
+              0600);
+    };
+    entry("korvo-runner.desktop", folder + "/run.sh", runs, "%f");
+    entry("korvo-recorder.desktop", folder + "/record.sh", records, "%u");
+    std::string defaults = "[Default Applications]\n";
+    for (auto [types, handler] :
+         {std::pair{runs, "korvo-runner.desktop"}, std::pair{records, "korvo-recorder.desktop"}}) {
+        g_auto(GStrv) list = g_strsplit(types, ";", -1);
+        for (gchar** type = list; *type; ++type)
+            defaults += std::string(*type) + "=" + handler + "\n";
+    }
+    write(applications + "/mimeapps.list", defaults, 0600);
+    g_setenv("XDG_DATA_HOME", (folder + "/data").c_str(), TRUE);
+
+    // What a page could have written with korvoWriteFile.
+    write(folder + "/evil.sh", "#!/bin/sh\ntouch \"$0.ran\"\n", 0755);
+    write(folder + "/evil.desktop",
+          "[Desktop Entry]\nType=Application\nName=Evil\nExec=touch " + folder +
+              "/evil.desktop.ran\n",
+          0755);
+    gchar* program = nullptr;
+    gsize size = 0;
+    ASSERT_TRUE(g_file_get_contents("/usr/bin/touch", &program, &size, nullptr));
+    ASSERT_TRUE(g_file_set_contents((folder + "/tool").c_str(), program, static_cast<gssize>(size),
                                     nullptr));
-    g_setenv("XDG_DATA_HOME", data.c_str(), TRUE);
-    std::string document = folder + "/note.txt";
-    ASSERT_TRUE(g_file_set_contents(document.c_str(), "hello\n", -1, nullptr));
+    g_free(program);
+    ASSERT_EQ(g_chmod((folder + "/tool").c_str(), 0755), 0);
+    write(folder + "/manual.pdf", "%PDF-1.4\n%\xE2\xE3\xCF\xD3\n", 0600);
+    write(folder + "/notes.txt", "notes\n", 0600);
+    ASSERT_EQ(g_mkdir((folder + "/docs").c_str(), 0700), 0);
 
     auto module = StartPage();
-    std::wstring result = Probe(*module, 170, "['" + document + "', undefined]");
-    ASSERT_EQ(result.rfind(L"number:", 0), 0u) << String(result.c_str()).ToUtf8();
-    EXPECT_GT(std::stoi(result.substr(7)), 32);
-    EXPECT_TRUE(korvotest::PumpUntil([&] { return g_file_test(mark.c_str(), G_FILE_TEST_EXISTS); }, 10000));
-    EXPECT_EQ(Probe(*module, 170, "['" + folder + "/missing.txt', 1]"), L"number:2");
-    EXPECT_EQ(Probe(*module, 170, "['" + document + "']"), L"undefined");
-    EXPECT_TRUE(boxes.size() == 1u);
+    const std::wstring denied = L"number:5";
+    const std::wstring parameterBox =
+        L"Invalid parameter in function 'JavaScriptInterface::korvoShellExecute'!";
+    struct Row {
+        std::string file;
+        std::wstring result;  // "opened" for any result above 32
+        std::wstring box;
+    } rows[] = {
+        {folder + "/evil.sh", denied, L""},
+        {"file://" + folder + "/evil.sh", denied, L""},
+        {folder + "/evil.desktop", denied, L""},
+        {folder + "/tool", denied, L""},
+        {"korvo-unknown-scheme:x", denied, L""},
+        {"ftp://example.org/file", denied, L""},
+        {folder + "/missing.txt", L"number:2", L""},
+        {folder + "/manual.pdf", L"opened", L""},
+        {folder + "/notes.txt", L"opened", L""},
+        {folder + "/docs", L"opened", L""},
+        {"https://example.org/manual", L"opened", L""},
+        {"mailto:units@example.org", L"opened", L""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.file);
+        boxes.clear();
+        std::wstring result = Probe(*module, 170, "['" + row.file + "', undefined]");
+        if (row.result == L"opened") {
+            ASSERT_EQ(result.rfind(L"number:", 0), 0u) << String(result.c_str()).ToUtf8();
+            EXPECT_GT(std::stoi(result.substr(7)), 32);
+        } else {
+            EXPECT_EQ(result, row.result);
+        }
+        EXPECT_TRUE(boxes.empty());
+    }
+    EXPECT_EQ(Probe(*module, 170, "['" + folder + "/notes.txt']"), L"undefined");
+    EXPECT_EQ(BoxTexts(), std::vector<std::wstring>{parameterBox});
+
+    // Every opened one arrived; by then the refused ones, had they been
+    // handed on, would have run too.
+    std::vector<std::string> opened = {"manual.pdf", "notes.txt", "docs",
+                                       "https://example.org/manual", "mailto:units@example.org"};
+    auto recorded = [&] {
+        gchar* text = nullptr;
+        if (!g_file_get_contents(log.c_str(), &text, nullptr, nullptr)) return false;
+        std::string lines = text;
+        g_free(text);
+        for (const std::string& item : opened)
+            if (lines.find(item) == std::string::npos) return false;
+        return true;
+    };
+    EXPECT_TRUE(korvotest::PumpUntil(recorded, 10000)) << "not every document reached its handler";
+    korvotest::PumpFor(300);
+    for (const char* ran : {"evil.sh.ran", "evil.desktop.ran", "tool.ran"})
+        EXPECT_FALSE(g_file_test((folder + "/" + ran).c_str(), G_FILE_TEST_EXISTS))
+            << ran << " ran";
 }
 
 }  // namespace

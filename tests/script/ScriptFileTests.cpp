@@ -10,8 +10,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
+#include <thread>
+
 #include "modules/application/JavaScriptInterface.h"
 #include "script/ScriptRows.h"
+#include "support/ForeignLink.h"
+#include "support/LoopbackServer.h"
 #include "window/ScriptPageTest.h"
 
 using platform::ScriptValue;
@@ -239,6 +245,106 @@ TEST_F(ScriptFileTest, WriteKeepsTheFileModeAndWritesThroughALink) {
     EXPECT_EQ(ReadBytes("later.txt"), "ABC");
     ASSERT_EQ(g_lstat(Path("dangling.txt").c_str(), &link), 0);
     EXPECT_TRUE(S_ISLNK(link.st_mode));
+}
+
+// In a folder that everybody may write to, sticky as /tmp is, a link that
+// another user planted is followed neither to write nor to read, also when
+// it stands for a folder on the way; the user's own links are followed.
+TEST_F(ScriptFileTest, OnlyTheUsersOwnLinksAreFollowed) {
+    if (!korvotest::CanPlantForeignLinks())
+        GTEST_SKIP() << "needs root to plant a link owned by another user (nobody)";
+    korvotest::TemporaryFolder sharedFolder("korvo-shared");
+    const std::string shared = sharedFolder.path.string();
+    ASSERT_EQ(g_chmod(shared.c_str(), 01777), 0);
+    WriteBytes("victim.txt", "precious");
+    ASSERT_TRUE(korvotest::PlantForeignLink(Path("victim.txt"), shared + "/planted.txt"));
+    ASSERT_TRUE(korvotest::PlantForeignLink(folder, shared + "/planted-folder"));
+    ASSERT_EQ(symlink(Path("mine.txt").c_str(), (shared + "/own.txt").c_str()), 0);
+    WriteBytes("mine.txt", "mine");
+
+    auto module = StartPage();
+    auto q = [](const std::string& path) { return "'" + path + "'"; };
+    std::vector<CallRow> rows = {
+        {154, "[" + q(shared + "/planted.txt") + ", 'QUJD', 2]", L"boolean:false", L""},
+        {154, "[" + q(shared + "/planted-folder/victim.txt") + ", 'QUJD', 2]", L"boolean:false",
+         L""},
+        {152, "[" + q(shared + "/planted.txt") + ", 1]", L"string:", L""},
+        {153, "[" + q(shared + "/planted-folder/victim.txt") + ", 0, 1]", L"string:", L""},
+        {152, "[" + q(shared + "/own.txt") + ", 1]", L"string:mine", L""},
+        {154, "[" + q(shared + "/own.txt") + ", 'QUJD', 2]", L"boolean:true", L""},
+    };
+    RunRows(boxes, *module, rows);
+    EXPECT_EQ(ReadBytes("victim.txt"), "precious");
+    EXPECT_EQ(ReadBytes("mine.txt"), "ABC");
+    GStatBuf info;
+    ASSERT_EQ(g_lstat((shared + "/planted.txt").c_str(), &info), 0);
+    EXPECT_TRUE(S_ISLNK(info.st_mode)) << "the planted link was replaced";
+}
+
+// A pipe that nobody reads or writes at the other end blocks neither a write
+// nor a read: both give up at once. Should one wait after all, a watchdog
+// opens the other end after a while, so that the test fails instead of hanging.
+TEST_F(ScriptFileTest, APipeNeverBlocksTheWindow) {
+    const std::string pipe = Path("pipe");
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    auto module = StartPage();
+    constexpr auto WatchdogDelay = std::chrono::seconds(5);
+    std::atomic<bool> done{false}, rescued{false};
+    std::thread watchdog([&] {
+        auto end = std::chrono::steady_clock::now() + WatchdogDelay;
+        while (!done && std::chrono::steady_clock::now() < end)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (done) return;
+        rescued = true;
+        int reader = open(pipe.c_str(), O_RDONLY | O_NONBLOCK);
+        int writer = open(pipe.c_str(), O_WRONLY | O_NONBLOCK);
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        if (writer >= 0) close(writer);
+        if (reader >= 0) close(reader);
+    });
+    std::wstring written = Probe(*module, 154, "['" + pipe + "', 'abc', 0]");
+    std::wstring read = Probe(*module, 152, "['" + pipe + "', 0]");
+    done = true;
+    watchdog.join();
+    EXPECT_FALSE(rescued) << "a call waited on the pipe";
+    EXPECT_EQ(written, L"boolean:false");
+    EXPECT_EQ(read, L"string:");
+}
+
+// A new file gets the mode that the umask leaves, as open gives it.
+TEST_F(ScriptFileTest, ANewFileGetsTheModeTheUmaskLeaves) {
+    auto module = StartPage();
+    mode_t previous = umask(027);
+    std::wstring result = Probe(*module, 154, "['" + Path("fresh.txt") + "', 'n', 0]");
+    umask(previous);
+    EXPECT_EQ(result, L"boolean:true");
+    GStatBuf info;
+    ASSERT_EQ(g_stat(Path("fresh.txt").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0640u);
+    EXPECT_EQ(DotFiles(), std::vector<std::string>{});
+}
+
+// A project whose page is a web page: the page loads, but without
+// window.external, so it reaches no file, and native calls into it fail.
+TEST_F(ScriptFileTest, AWebPageNamedByTheProjectWritesNoFile) {
+    std::string target = Path("from-the-web.txt");
+    korvotest::LoopbackServer server(
+        "<!doctype html><script>var r;"
+        "try { window.external.korvoApiCall(154, ['" +
+        target +
+        "', 'x', 0]); r = 'wrote'; }"
+        "catch (e) { r = e.name; }"
+        "document.title = typeof window.external + ':' + r;</script>");
+    auto module = StartModule<JavaScriptInterface>(server.Base() + "/page.html", false);
+    EXPECT_TRUE(korvotest::PumpUntil([&] {
+        return module->View()->Title() == L"undefined:TypeError";
+    })) << String(module->View()->Title().c_str()).ToUtf8();
+    EXPECT_GT(server.Requests(), 0);
+    EXPECT_FALSE(g_file_test(target.c_str(), G_FILE_TEST_EXISTS));
+    EXPECT_FALSE(module->View()->IsBridged());
+    EXPECT_EQ(Probe(*module, 154, "['" + target + "', 'x', 0]"),
+              L"status " + std::to_wstring(platform::E_FAIL));
+    EXPECT_TRUE(boxes.empty());
 }
 
 }  // namespace

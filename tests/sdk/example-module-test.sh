@@ -46,8 +46,11 @@ case "$mode" in
       $(PKG_CONFIG_PATH="$tmp/prefix/lib/pkgconfig" pkg-config --cflags --libs yonderpad-sdk)
     sed "s|@SCALER_LIBRARY@|$tmp/module/libScaler.so|" "$example/Scaler.scm.in" \
       >"$data/yonderpad/Repository/Scaler.scm"
+    # The page goes beside the project: only a page in the project's own
+    # folder may use the program's bridge.
     project="$tmp/module/Scaler.prj"
-    sed -e "s|@SCALER_PAGE@|$example/page/index.html|" -e 's|name="Factor" type="257" value="3"|name="Factor" type="257" value="5"|' \
+    cp -r "$example/page" "$tmp/module/page"
+    sed -e "s|@SCALER_PAGE@|page/index.html|" -e 's|name="Factor" type="257" value="3"|name="Factor" type="257" value="5"|' \
       "$example/Scaler.prj.in" >"$project"
     expected="Output 70"
     ;;
@@ -69,7 +72,7 @@ if ldd "$tmp/prefix/bin/yonderpad" | grep libasan >/dev/null; then  # (grep -q w
 fi
 HOME="$tmp/home" XDG_DATA_HOME="$data" XDG_CONFIG_HOME="$tmp/config" XDG_CACHE_HOME="$tmp/cache" \
   XDG_RUNTIME_DIR="$tmp/runtime" KORVO_MIDI=sim NO_AT_BRIDGE=1 G_MESSAGES_DEBUG=Yonderpad \
-  "$tmp/prefix/bin/yonderpad" "$project" >"$tmp/program.log" 2>&1 &
+  "$tmp/prefix/bin/yonderpad" --trust-project "$project" >"$tmp/program.log" 2>&1 &
 program=$!
 
 for _ in $(seq 600); do

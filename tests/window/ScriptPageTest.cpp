@@ -1,8 +1,8 @@
 #include "ScriptPageTest.h"
 
+#include <fcntl.h>
 #include <glib.h>
 #include <glib/gstdio.h>
-#include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -11,6 +11,7 @@
 #include <cstdlib>
 
 #include "platform/Application.h"
+#include "platform/PageTrust.h"
 
 // The leaks this test looks past are those of .ci/lsan.supp; one of them (the
 // lower-casing of addresses inside the web view) shows in a leak's stack only
@@ -94,6 +95,8 @@ std::string Page(const std::string& title, const std::string& script, const std:
 void ScriptPageTest::SetUp() {
     temporary = std::make_unique<korvotest::TemporaryFolder>("korvo-page");
     folder = temporary->path.string();
+    // The pages of these tests stand for an installation's own page.
+    platform::TrustPageFolder(folder);
     g_setenv("XDG_CONFIG_HOME", (folder + "/config").c_str(), TRUE);
     platform::Application::Instance().SetRegistryKey(L"YonderpadTests", L"ScriptPages");
     platform::SetMessageBoxHook([this](const platform::MessageBoxRecord& box) {
@@ -104,6 +107,7 @@ void ScriptPageTest::SetUp() {
 
 void ScriptPageTest::TearDown() {
     platform::SetMessageBoxHook(nullptr);
+    platform::ForgetTrustedPageFolders();
     // Let the views that the test destroyed finish going away.
     korvotest::PumpFor(20);
     temporary.reset();
