@@ -225,7 +225,8 @@ int KorvoModuleRegistry::CreateModule(const wchar_t* className, KorvoModule*& mo
 }
 
 int KorvoModuleRegistry::AddProgramModule(const wchar_t* name, const wchar_t* className,
-                                          CreateKorvoModuleFunction create, DeleteKorvoModuleFunction destroy) {
+                                          CreateKorvoModuleFunction create,
+                                          DeleteKorvoModuleFunction destroy) {
     for (KorvoModuleRegistryItem* entry : entries)
         if (entry->className == className) return Duplicate;
     auto* entry = new KorvoModuleRegistryItem;

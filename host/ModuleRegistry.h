@@ -94,8 +94,8 @@ public:
     // itself, with no library: both functions are known from the start, so
     // CreateModule never loads anything for it. 1 when an entry already has
     // the class (compared exactly, as CreateModule looks it up).
-    int AddProgramModule(const wchar_t* name, const wchar_t* className, CreateKorvoModuleFunction create,
-                         DeleteKorvoModuleFunction destroy);
+    int AddProgramModule(const wchar_t* name, const wchar_t* className,
+                         CreateKorvoModuleFunction create, DeleteKorvoModuleFunction destroy);
 
     // The file that BuildIndex writes and LoadIndex reads.
     const String& IndexPath() const { return indexPath; }

@@ -58,7 +58,8 @@ constexpr uint32_t MaxSeconds = 7 * 24 * 3600;
 constexpr std::size_t MessageOverhead = 12;
 
 bool ParseNumber(const std::string& text, uint32_t minimum, uint32_t maximum, uint32_t& number) {
-    if (text.empty() || text.size() > 10 || !std::all_of(text.begin(), text.end(), [](char c) { return g_ascii_isdigit(c); }))
+    if (text.empty() || text.size() > 10 ||
+        !std::all_of(text.begin(), text.end(), [](char c) { return g_ascii_isdigit(c); }))
         return false;
     const unsigned long long value = std::stoull(text);
     if (value < minimum || value > maximum) return false;
@@ -67,7 +68,8 @@ bool ParseNumber(const std::string& text, uint32_t minimum, uint32_t maximum, ui
 }
 
 bool IsHex(const std::string& text) {
-    return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return g_ascii_isxdigit(c); });
+    return !text.empty() &&
+           std::all_of(text.begin(), text.end(), [](char c) { return g_ascii_isxdigit(c); });
 }
 
 std::string Upper(std::string text) {
@@ -97,20 +99,23 @@ bool ParseUnitName(const std::string& text, uint32_t& id, std::string& error) {
         d[2] = s[8], d[0] = (s[9] - d[2] + 10) % 10, d[5] = s[10];
         for (int k = 8; k >= 0; --k) value = value * 10 + static_cast<unsigned>(d[k]);
         if (value == 0 || value > MaxId) {
-            error = "no unit can have the serial " + text + std::string(": it stands for the id ") + std::to_string(value) +
-                    ", and ids go from 1 to 268435455";
+            error = "no unit can have the serial " + text + std::string(": it stands for the id ") +
+                    std::to_string(value) + ", and ids go from 1 to 268435455";
             return false;
         }
     } else if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
         const std::string digits = text.substr(2);
-        if (!IsHex(digits) || digits.size() > 8 || (value = std::stoull(digits, nullptr, 16)) == 0 || value > MaxId) {
+        if (!IsHex(digits) || digits.size() > 8 ||
+            (value = std::stoull(digits, nullptr, 16)) == 0 || value > MaxId) {
             error = "\"" + text + "\" is no unit id: ids go from 0x1 to 0xfffffff";
             return false;
         }
     } else {
         uint32_t number = 0;
         if (!ParseNumber(text, 1, MaxId, number)) {
-            error = "\"" + text + "\" is no unit: give its id (1 to 268435455, or 0x1 to 0xfffffff) or its serial";
+            error =
+                "\"" + text +
+                "\" is no unit: give its id (1 to 268435455, or 0x1 to 0xfffffff) or its serial";
             return false;
         }
         value = number;
@@ -133,7 +138,9 @@ bool ParseMessage(const std::string& text, std::string& digits, std::string& err
         return false;
     }
     if (digits.size() < 4) {
-        error = "Message: give at least the command and the value, two hex digits each (2005 reads parameter 5).";
+        error =
+            "Message: give at least the command and the value, two hex digits each (2005 reads "
+            "parameter 5).";
         return false;
     }
     for (std::size_t i = 0; i < digits.size(); i += 2) {
@@ -144,13 +151,14 @@ bool ParseMessage(const std::string& text, std::string& digits, std::string& err
             error = std::string(byte == 0 ? "Command" : "Value") + std::string(": ") + Upper(pair) +
                     " is over 7F; the units take 7-bit values, 00 to 7F.";
         else
-            error = std::string("Payload: byte ") + std::to_string(byte - 1) + std::string(" (") + Upper(pair) +
-                    ") is over 7F; the units take 7-bit bytes.";
+            error = std::string("Payload: byte ") + std::to_string(byte - 1) + std::string(" (") +
+                    Upper(pair) + ") is over 7F; the units take 7-bit bytes.";
         return false;
     }
     const std::size_t length = digits.size() / 2 - 2 + MessageOverhead;
     if (length > midi::SysexAssembler::MaxMessage) {
-        error = std::string("Message: ") + std::to_string(length) + " bytes on the wire, more than the " +
+        error = std::string("Message: ") + std::to_string(length) +
+                " bytes on the wire, more than the " +
                 std::to_string(midi::SysexAssembler::MaxMessage) + " a message may have.";
         return false;
     }
@@ -186,8 +194,8 @@ bool ParseCommandLine(int argc, char** argv, CommandLine& line, std::string& err
             std::string text;
             if (!take(text)) return false;
             if (!ParseNumber(text, minimum, maximum, out)) {
-                error = argument + ": \"" + text + std::string("\" is not a number from ") + std::to_string(minimum) + " to " +
-                        std::to_string(maximum);
+                error = argument + ": \"" + text + std::string("\" is not a number from ") +
+                        std::to_string(minimum) + " to " + std::to_string(maximum);
                 return false;
             }
             return true;
@@ -246,12 +254,18 @@ bool ParseCommandLine(int argc, char** argv, CommandLine& line, std::string& err
             ok = false;
         } else if (!verbGiven) {
             verbGiven = true;
-            if (argument == "list") line.verb = Verb::List;
-            else if (argument == "send") line.verb = Verb::Send;
-            else if (argument == "record") line.verb = Verb::Record;
-            else if (argument == "replay") line.verb = Verb::Replay;
-            else if (argument == "monitor") line.verb = Verb::Monitor;
-            else if (argument == "help") line.verb = Verb::Help;
+            if (argument == "list")
+                line.verb = Verb::List;
+            else if (argument == "send")
+                line.verb = Verb::Send;
+            else if (argument == "record")
+                line.verb = Verb::Record;
+            else if (argument == "replay")
+                line.verb = Verb::Replay;
+            else if (argument == "monitor")
+                line.verb = Verb::Monitor;
+            else if (argument == "help")
+                line.verb = Verb::Help;
             else {
                 error = "unknown command \"" + argument + "\"";
                 ok = false;
@@ -272,43 +286,50 @@ bool ParseCommandLine(int argc, char** argv, CommandLine& line, std::string& err
         return false;
     };
     switch (line.verb) {
-    case Verb::List:
-        if (!positional.empty()) return refuse("list takes no arguments");
-        if (line.hasUnit || line.reply || line.waitReply || line.reports || !line.textFile.empty())
-            return refuse("list takes only --wait and --json");
-        break;
-    case Verb::Send: {
-        if (positional.size() < 2) return refuse("send needs a unit and a message: send UNIT HEX");
-        if (line.hasUnit) return refuse("send takes its unit as its first argument, not as an option");
-        if (!ParseUnitName(positional[0], line.unit, error)) return false;
-        line.hasUnit = true;
-        std::string text;
-        for (std::size_t k = 1; k < positional.size(); ++k) {
-            if (k > 1) text += ' ';
-            text += positional[k];
+        case Verb::List:
+            if (!positional.empty()) return refuse("list takes no arguments");
+            if (line.hasUnit || line.reply || line.waitReply || line.reports ||
+                !line.textFile.empty())
+                return refuse("list takes only --wait and --json");
+            break;
+        case Verb::Send: {
+            if (positional.size() < 2)
+                return refuse("send needs a unit and a message: send UNIT HEX");
+            if (line.hasUnit)
+                return refuse("send takes its unit as its first argument, not as an option");
+            if (!ParseUnitName(positional[0], line.unit, error)) return false;
+            line.hasUnit = true;
+            std::string text;
+            for (std::size_t k = 1; k < positional.size(); ++k) {
+                if (k > 1) text += ' ';
+                text += positional[k];
+            }
+            if (!ParseMessage(text, line.message, error)) return false;
+            break;
         }
-        if (!ParseMessage(text, line.message, error)) return false;
-        break;
-    }
-    case Verb::Record:
-        if (positional.size() != 1) return refuse("record needs one file: record FILE.syx");
-        line.file = positional[0];
-        if (line.reply || line.waitReply || line.reports) return refuse("record takes --unit, --seconds and --text");
-        if (line.textFile == line.file) return refuse("record: the text log must not be the .syx itself");
-        break;
-    case Verb::Replay:
-        if (positional.size() != 1) return refuse("replay needs one file: replay FILE.syx --to UNIT");
-        line.file = positional[0];
-        if (!line.hasUnit) return refuse("replay needs the unit to send to: --to UNIT");
-        if (line.reply || line.reports || !line.textFile.empty())
-            return refuse("replay takes --to, --gap, --wait-reply and --timeout");
-        break;
-    case Verb::Monitor:
-        if (!positional.empty()) return refuse("monitor takes no arguments");
-        if (line.reply || line.waitReply || !line.textFile.empty()) return refuse("monitor takes --unit and --reports");
-        break;
-    case Verb::Help:
-        break;
+        case Verb::Record:
+            if (positional.size() != 1) return refuse("record needs one file: record FILE.syx");
+            line.file = positional[0];
+            if (line.reply || line.waitReply || line.reports)
+                return refuse("record takes --unit, --seconds and --text");
+            if (line.textFile == line.file)
+                return refuse("record: the text log must not be the .syx itself");
+            break;
+        case Verb::Replay:
+            if (positional.size() != 1)
+                return refuse("replay needs one file: replay FILE.syx --to UNIT");
+            line.file = positional[0];
+            if (!line.hasUnit) return refuse("replay needs the unit to send to: --to UNIT");
+            if (line.reply || line.reports || !line.textFile.empty())
+                return refuse("replay takes --to, --gap, --wait-reply and --timeout");
+            break;
+        case Verb::Monitor:
+            if (!positional.empty()) return refuse("monitor takes no arguments");
+            if (line.reply || line.waitReply || !line.textFile.empty())
+                return refuse("monitor takes --unit and --reports");
+            break;
+        case Verb::Help:
+            break;
     }
     return true;
 }

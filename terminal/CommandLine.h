@@ -22,8 +22,8 @@ struct CommandLine {
     std::string backend;  // alsa, jack or sim; empty: as the program chooses
     bool json = false;
 
-    uint32_t waitMs = 0;           // list --wait
-    uint32_t unit = 0;             // send UNIT, replay --to, record and monitor --unit
+    uint32_t waitMs = 0;  // list --wait
+    uint32_t unit = 0;    // send UNIT, replay --to, record and monitor --unit
     bool hasUnit = false;
     std::string message;           // send: the hex digits of command, value and payload
     std::optional<uint8_t> reply;  // send --reply

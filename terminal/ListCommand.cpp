@@ -12,7 +12,9 @@ namespace terminal {
 namespace {
 
 // Characters, not bytes: port names may be UTF-8.
-std::size_t Width(const std::string& text) { return static_cast<std::size_t>(g_utf8_strlen(text.c_str(), -1)); }
+std::size_t Width(const std::string& text) {
+    return static_cast<std::size_t>(g_utf8_strlen(text.c_str(), -1));
+}
 
 }  // namespace
 
@@ -58,10 +60,11 @@ void ListCommand::Show() {
         Print(JsonText(builder, true));
         g_object_unref(builder);
     } else if (!units.empty()) {
-        std::vector<std::vector<std::string>> rows = {{"TYPE", "ID", "SERIAL", "STATE", "INPUT PORT", "OUTPUT PORT"}};
+        std::vector<std::vector<std::string>> rows = {
+            {"TYPE", "ID", "SERIAL", "STATE", "INPUT PORT", "OUTPUT PORT"}};
         for (const TerminalUnit& unit : units)
-            rows.push_back({TypeName(unit.type), std::to_string(unit.id), unit.serial, unit.state, unit.inputPort,
-                            unit.outputPort});
+            rows.push_back({TypeName(unit.type), std::to_string(unit.id), unit.serial, unit.state,
+                            unit.inputPort, unit.outputPort});
         std::vector<std::size_t> widths(rows[0].size(), 0);
         for (const auto& row : rows)
             for (std::size_t c = 0; c < row.size(); ++c)

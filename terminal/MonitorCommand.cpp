@@ -9,7 +9,8 @@ namespace terminal {
 
 void MonitorCommand::OnReceive(const ReceivedMessage& message, int64_t realTimeUs) {
     if (finished) return;
-    const bool namesUnit = message.kind != MessageKind::Invalid && message.kind != MessageKind::List;
+    const bool namesUnit =
+        message.kind != MessageKind::Invalid && message.kind != MessageKind::List;
     if (line.hasUnit && (!namesUnit || message.id != line.unit)) return;
     if (message.kind == MessageKind::Report && !line.reports) return;
     const std::string time = ClockTime(realTimeUs);

@@ -13,8 +13,12 @@ constexpr std::size_t HeaderDigits = 14;
 constexpr std::size_t SerialBytes = 12;  // 11 characters and a zero byte
 constexpr std::size_t AnnouncementPayload = SerialBytes + 1;
 
-bool IsWide(uint8_t type) { return type == 0x11 || type == 0x12; }
-bool IsUnitType(uint8_t type) { return type == 0x0A || type == 0x0B || IsWide(type); }
+bool IsWide(uint8_t type) {
+    return type == 0x11 || type == 0x12;
+}
+bool IsUnitType(uint8_t type) {
+    return type == 0x0A || type == 0x0B || IsWide(type);
+}
 
 uint32_t HexField(const std::string& text, std::size_t at, std::size_t digits) {
     return static_cast<uint32_t>(std::stoul(text.substr(at, digits), nullptr, 16));
@@ -23,7 +27,8 @@ uint32_t HexField(const std::string& text, std::size_t at, std::size_t digits) {
 }  // namespace
 
 bool ReceivedMessage::OnWire() const {
-    return kind == MessageKind::Report || kind == MessageKind::Parameter || kind == MessageKind::Message;
+    return kind == MessageKind::Report || kind == MessageKind::Parameter ||
+           kind == MessageKind::Message;
 }
 
 std::vector<uint8_t> ReceivedMessage::WireBytes() const {
@@ -39,7 +44,8 @@ std::vector<uint8_t> ReceivedMessage::WireBytes() const {
 ReceivedMessage DecodeReceive(const std::string& text) {
     ReceivedMessage message;
     message.text = text;
-    const bool hex = std::all_of(text.begin(), text.end(), [](char c) { return g_ascii_isxdigit(c); });
+    const bool hex =
+        std::all_of(text.begin(), text.end(), [](char c) { return g_ascii_isxdigit(c); });
     if (text.size() < HeaderDigits || text.size() % 2 != 0 || !hex) return message;
 
     gchar* lower = g_ascii_strdown(text.c_str(), static_cast<gssize>(text.size()));
@@ -70,7 +76,9 @@ ReceivedMessage DecodeReceive(const std::string& text) {
     }
     if (IsStateReport(message.type, message.command)) {
         message.kind = MessageKind::Report;
-        message.state = message.command == 0x05 ? "changed" : message.command == 0x04 ? "steady" : "reporting";
+        message.state = message.command == 0x05   ? "changed"
+                        : message.command == 0x04 ? "steady"
+                                                  : "reporting";
         return message;
     }
     if ((message.command == 0x21 || message.command == 0x31) && !message.payload.empty()) {
@@ -83,45 +91,45 @@ ReceivedMessage DecodeReceive(const std::string& text) {
 
 const char* KindName(MessageKind kind) {
     switch (kind) {
-    case MessageKind::List:
-        return "list";
-    case MessageKind::Announcement:
-        return "announcement";
-    case MessageKind::Report:
-        return "report";
-    case MessageKind::Parameter:
-        return "parameter";
-    case MessageKind::Message:
-        return "message";
-    case MessageKind::Invalid:
-        break;
+        case MessageKind::List:
+            return "list";
+        case MessageKind::Announcement:
+            return "announcement";
+        case MessageKind::Report:
+            return "report";
+        case MessageKind::Parameter:
+            return "parameter";
+        case MessageKind::Message:
+            return "message";
+        case MessageKind::Invalid:
+            break;
     }
     return "invalid";
 }
 
 const char* DescribeCommand(uint8_t command) {
     switch (command) {
-    case 0x03:
-    case 0x22:
-        return "probe answer";
-    case 0x04:
-        return "report, unchanged";
-    case 0x05:
-        return "report, changed";
-    case 0x10:
-        return "poll";
-    case 0x20:
-        return "read parameter";
-    case 0x21:
-        return "parameter";
-    case 0x30:
-        return "write parameter";
-    case 0x31:
-        return "parameter written";
-    case 0x37:
-        return "report";
-    default:
-        return "";
+        case 0x03:
+        case 0x22:
+            return "probe answer";
+        case 0x04:
+            return "report, unchanged";
+        case 0x05:
+            return "report, changed";
+        case 0x10:
+            return "poll";
+        case 0x20:
+            return "read parameter";
+        case 0x21:
+            return "parameter";
+        case 0x30:
+            return "write parameter";
+        case 0x31:
+            return "parameter written";
+        case 0x37:
+            return "report";
+        default:
+            return "";
     }
 }
 

@@ -33,14 +33,18 @@ void RecordCommand::OnListed() {
         return;
     }
     const std::size_t count = line.hasUnit ? 1 : terminal->Units().size();
-    Complain(std::string("recording ") + std::to_string(count) + (count == 1 ? " unit" : " units") + " into " + line.file +
-             (line.seconds ? std::string(" for ") + std::to_string(line.seconds) + " s" : std::string("; Ctrl+C ends")) + ".");
+    Complain(std::string("recording ") + std::to_string(count) + (count == 1 ? " unit" : " units") +
+             " into " + line.file +
+             (line.seconds ? std::string(" for ") + std::to_string(line.seconds) + " s"
+                           : std::string("; Ctrl+C ends")) +
+             ".");
     if (line.seconds) terminal->SetTimer(RecordTimer, line.seconds * 1000);
 }
 
 void RecordCommand::OnReceive(const ReceivedMessage& message, int64_t realTimeUs) {
     if (!opened || finished) return;
-    const bool namesUnit = message.kind != MessageKind::Invalid && message.kind != MessageKind::List;
+    const bool namesUnit =
+        message.kind != MessageKind::Invalid && message.kind != MessageKind::List;
     if (line.hasUnit && (!namesUnit || message.id != line.unit)) return;
     bool written = writer.AppendLine(TextLogEntryOf(message, ClockTime(realTimeUs)));
     if (message.OnWire()) {
@@ -49,7 +53,8 @@ void RecordCommand::OnReceive(const ReceivedMessage& message, int64_t realTimeUs
     }
     if (!written) {
         Complain("cannot write the recording into " + line.file +
-                 (line.textFile.empty() ? std::string() : " or " + line.textFile) + ": " + g_strerror(errno));
+                 (line.textFile.empty() ? std::string() : " or " + line.textFile) + ": " +
+                 g_strerror(errno));
         Finish(ExitFailure);
     }
 }
@@ -64,8 +69,8 @@ void RecordCommand::OnTimer(unsigned id) {
 void RecordCommand::End() {
     if (!opened) return;
     writer.Close();
-    Complain(std::to_string(messages) + (messages == 1 ? " message" : " messages") + " recorded into " + line.file +
-             ".");
+    Complain(std::to_string(messages) + (messages == 1 ? " message" : " messages") +
+             " recorded into " + line.file + ".");
 }
 
 }  // namespace terminal

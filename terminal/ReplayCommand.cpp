@@ -55,7 +55,9 @@ void ReplayCommand::SendNext() {
 }
 
 void ReplayCommand::OnReceive(const ReceivedMessage& message, int64_t realTimeUs) {
-    if (!started || finished || !message.OnWire() || message.id != target.id || message.type != target.type) return;
+    if (!started || finished || !message.OnWire() || message.id != target.id ||
+        message.type != target.type)
+        return;
     if (awaiting && IsReplyFrom(target, message, sentPoll)) {
         awaiting = false;
         terminal->KillTimer(ReplyTimer);
@@ -73,7 +75,8 @@ void ReplayCommand::OnReceive(const ReceivedMessage& message, int64_t realTimeUs
             Finish(ExitDone);
         return;
     }
-    if (confirming && message.kind == MessageKind::Report && ++reportsSinceLast >= ReportsProvingDelivery)
+    if (confirming && message.kind == MessageKind::Report &&
+        ++reportsSinceLast >= ReportsProvingDelivery)
         Finish(ExitDone);
 }
 
@@ -87,15 +90,16 @@ void ReplayCommand::OnTimer(unsigned id) {
         return;
     }
     const capture::CapturedMessage& last = messages[next - 1];
-    const std::string where = std::string("message ") + std::to_string(next) + std::string(" of ") + std::to_string(messages.size()) +
-                              std::string(" (byte ") + std::to_string(last.offset) + " of the file: " + Describe(last) + ")";
+    const std::string where = std::string("message ") + std::to_string(next) + std::string(" of ") +
+                              std::to_string(messages.size()) + std::string(" (byte ") +
+                              std::to_string(last.offset) + " of the file: " + Describe(last) + ")";
     if (awaiting)
-        Complain("no reply to " + where + std::string(" from unit ") + std::to_string(target.id) + " within " +
-                 std::to_string(line.timeoutMs) + " ms; the replay stopped there.");
+        Complain("no reply to " + where + std::string(" from unit ") + std::to_string(target.id) +
+                 " within " + std::to_string(line.timeoutMs) + " ms; the replay stopped there.");
     else
-        Complain(std::string("unit ") + std::to_string(target.id) + " sent no state report within " +
-                 std::to_string(line.timeoutMs) + " ms after the last " + where +
-                 ", so whether it arrived is not known.");
+        Complain(std::string("unit ") + std::to_string(target.id) +
+                 " sent no state report within " + std::to_string(line.timeoutMs) +
+                 " ms after the last " + where + ", so whether it arrived is not known.");
     Finish(ExitNoReply);
 }
 

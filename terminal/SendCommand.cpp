@@ -21,8 +21,8 @@ void SendCommand::OnListed() {
 
 void SendCommand::OnReceive(const ReceivedMessage& message, int64_t realTimeUs) {
     if (!sent || finished) return;
-    const bool reply = line.reply ? message.OnWire() && message.id == unit.id && message.type == unit.type &&
-                                        message.command == *line.reply
+    const bool reply = line.reply ? message.OnWire() && message.id == unit.id &&
+                                        message.type == unit.type && message.command == *line.reply
                                   : IsReplyFrom(unit, message, sentPoll);
     if (!reply) return;
     if (line.json) {
@@ -41,8 +41,10 @@ void SendCommand::OnTimer(unsigned id) {
         UnitCommand::OnTimer(id);
         return;
     }
-    Complain("no reply" + (line.reply ? std::string(" with command ") + TypeName(*line.reply) : std::string()) + " from unit " +
-             std::to_string(unit.id) + std::string(" within ") + std::to_string(line.timeoutMs) + " ms.");
+    Complain("no reply" +
+             (line.reply ? std::string(" with command ") + TypeName(*line.reply) : std::string()) +
+             " from unit " + std::to_string(unit.id) + std::string(" within ") +
+             std::to_string(line.timeoutMs) + " ms.");
     Finish(ExitNoReply);
 }
 

@@ -23,7 +23,8 @@ constexpr const wchar_t* ProjectFileName = L"yonderpad-units.prj";
 // The terminal module among the modules of the loaded project.
 UnitTerminal* FindTerminal(KorvoModuleTreeItem* item) {
     if (item == nullptr) return nullptr;
-    if (item->module != nullptr && item->className == UnitTerminal::ClassName) return UnitTerminal::Of(item->module);
+    if (item->module != nullptr && item->className == UnitTerminal::ClassName)
+        return UnitTerminal::Of(item->module);
     for (KorvoModuleTreeItem* child : item->children)
         if (UnitTerminal* terminal = FindTerminal(child)) return terminal;
     return nullptr;
@@ -42,14 +43,18 @@ bool HasOtherModule(KorvoModuleTreeItem* item) {
 
 int RunInTerminal(UnitCommand& command) {
     const String folder(platform::ProgramFile::Directory().c_str());
-    KorvoModuleRegistry registry(folder, String(platform::VersionInfo::CompanyName().c_str()), HostProgramName);
-    if (registry.BuildIndex() != KorvoModuleRegistry::Success || registry.LoadIndex() != KorvoModuleRegistry::Success) {
-        std::fprintf(stderr, "yonderpad-units: the index of the installed modules (%s) cannot be built or read.\n",
-                     registry.IndexPath().ToUtf8().c_str());
+    KorvoModuleRegistry registry(folder, String(platform::VersionInfo::CompanyName().c_str()),
+                                 HostProgramName);
+    if (registry.BuildIndex() != KorvoModuleRegistry::Success ||
+        registry.LoadIndex() != KorvoModuleRegistry::Success) {
+        std::fprintf(
+            stderr,
+            "yonderpad-units: the index of the installed modules (%s) cannot be built or read.\n",
+            registry.IndexPath().ToUtf8().c_str());
         return ExitFailure;
     }
-    registry.AddProgramModule(UnitTerminal::ModuleName, UnitTerminal::ClassName, UnitTerminal::Create,
-                              UnitTerminal::Delete);
+    registry.AddProgramModule(UnitTerminal::ModuleName, UnitTerminal::ClassName,
+                              UnitTerminal::Create, UnitTerminal::Delete);
 
     String projectPath;
     int code = ExitFailure;
@@ -59,13 +64,14 @@ int RunInTerminal(UnitCommand& command) {
         const String file = folder + ProjectFileName;
         const bool read = project.LoadProject(file.Text());
         UnitTerminal* terminal = FindTerminal(project.root);
-        if (!read || project.WalkResult() != 0 || terminal == nullptr || !HasOtherModule(project.root) ||
-            !terminal->Exists()) {
-            std::fprintf(stderr,
-                         "yonderpad-units: the project %s could not be loaded whole: the device module "
-                         "(libTannevaleMidi.so and its description in Repository/) must be installed beside "
-                         "the program.\n",
-                         file.ToUtf8().c_str());
+        if (!read || project.WalkResult() != 0 || terminal == nullptr ||
+            !HasOtherModule(project.root) || !terminal->Exists()) {
+            std::fprintf(
+                stderr,
+                "yonderpad-units: the project %s could not be loaded whole: the device module "
+                "(libTannevaleMidi.so and its description in Repository/) must be installed beside "
+                "the program.\n",
+                file.ToUtf8().c_str());
             return ExitFailure;
         }
         terminal->SetListener(&command);

@@ -17,15 +17,15 @@ std::string Hex2(uint8_t byte) {
 // The page's note for a text that stands for no message on the wire, or "".
 std::string NoteOf(const ReceivedMessage& message) {
     switch (message.kind) {
-    case MessageKind::List:
-        return "discovery: new list of units";
-    case MessageKind::Announcement:
-        return std::string("announces ") + TypeName(message.type) + std::string(":") + std::to_string(message.id) + ", serial " +
-               message.serial;
-    case MessageKind::Invalid:
-        return "not understood: " + message.text;
-    default:
-        return "";
+        case MessageKind::List:
+            return "discovery: new list of units";
+        case MessageKind::Announcement:
+            return std::string("announces ") + TypeName(message.type) + std::string(":") +
+                   std::to_string(message.id) + ", serial " + message.serial;
+        case MessageKind::Invalid:
+            return "not understood: " + message.text;
+        default:
+            return "";
     }
 }
 
@@ -46,7 +46,8 @@ std::string ClockTime(int64_t realTimeUs) {
     if (moment == nullptr) return "--:--:--.---";
     gchar* clock = g_date_time_format(moment, "%H:%M:%S");
     char text[16];
-    std::snprintf(text, sizeof text, "%s.%03d", clock, static_cast<int>(realTimeUs % G_USEC_PER_SEC / 1000));
+    std::snprintf(text, sizeof text, "%s.%03d", clock,
+                  static_cast<int>(realTimeUs % G_USEC_PER_SEC / 1000));
     g_free(clock);
     g_date_time_unref(moment);
     return text;
@@ -69,7 +70,8 @@ std::string TrafficLine(const ReceivedMessage& message, const std::string& time)
     return line + "  " + RawBytes(message);
 }
 
-void AddTrafficObject(JsonBuilder* builder, const ReceivedMessage& message, const std::string& time) {
+void AddTrafficObject(JsonBuilder* builder, const ReceivedMessage& message,
+                      const std::string& time) {
     json_builder_begin_object(builder);
     json_builder_set_member_name(builder, "time");
     json_builder_add_string_value(builder, time.c_str());
@@ -123,7 +125,7 @@ capture::TextLogEntry TextLogEntryOf(const ReceivedMessage& message, const std::
         entry.payload = HexBytes(message.payload, " ");
     } else {
         entry.command = message.kind == MessageKind::Announcement ? "announced " + message.serial
-                                                                   : KindName(message.kind);
+                                                                  : KindName(message.kind);
     }
     return entry;
 }

@@ -25,7 +25,8 @@ std::string TypeName(uint8_t type);
 
 std::string TrafficLine(const ReceivedMessage& message, const std::string& time);
 // Adds the message as an object to builder (at a place for a value).
-void AddTrafficObject(JsonBuilder* builder, const ReceivedMessage& message, const std::string& time);
+void AddTrafficObject(JsonBuilder* builder, const ReceivedMessage& message,
+                      const std::string& time);
 // A received text as a line of the page's text log.
 capture::TextLogEntry TextLogEntryOf(const ReceivedMessage& message, const std::string& time);
 

@@ -28,14 +28,17 @@ void UnitCommand::Finish(int code) {
 const TerminalUnit* UnitCommand::RequireUnit(uint32_t id) {
     if (const TerminalUnit* unit = terminal->FindUnit(id)) return unit;
     std::string found;
-    for (const TerminalUnit& unit : terminal->Units()) found += (found.empty() ? "" : ", ") + std::to_string(unit.id);
+    for (const TerminalUnit& unit : terminal->Units())
+        found += (found.empty() ? "" : ", ") + std::to_string(unit.id);
     Complain(std::string("no unit ") + std::to_string(id) + " was found; " +
-             (found.empty() ? "no unit answered (\"" + terminal->Status() + "\")." : "the units found are " + found + "."));
+             (found.empty() ? "no unit answered (\"" + terminal->Status() + "\")."
+                            : "the units found are " + found + "."));
     Finish(ExitNoSuchUnit);
     return nullptr;
 }
 
-bool UnitCommand::IsReplyFrom(const TerminalUnit& unit, const ReceivedMessage& message, bool sentPoll) const {
+bool UnitCommand::IsReplyFrom(const TerminalUnit& unit, const ReceivedMessage& message,
+                              bool sentPoll) const {
     if (!message.OnWire() || message.id != unit.id || message.type != unit.type) return false;
     return sentPoll || message.kind != MessageKind::Report;
 }
@@ -52,6 +55,8 @@ void UnitCommand::Print(const std::string& text) {
     std::fflush(stdout);
 }
 
-void UnitCommand::Complain(const std::string& text) { std::fprintf(stderr, "yonderpad-units: %s\n", text.c_str()); }
+void UnitCommand::Complain(const std::string& text) {
+    std::fprintf(stderr, "yonderpad-units: %s\n", text.c_str());
+}
 
 }  // namespace terminal

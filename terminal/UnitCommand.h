@@ -42,7 +42,7 @@ enum ExitCode : int {
 };
 
 class UnitCommand : public TerminalListener {
-public:
+  public:
     explicit UnitCommand(const CommandLine& line) : line(line) {}
 
     // The terminal runs and discovery is under way. The base arms the bound
@@ -58,7 +58,7 @@ public:
     // The discovery bound; commands with timers of their own pass other ids on.
     void OnTimer(unsigned id) override;
 
-protected:
+  protected:
     // Ends the loop with this exit code; later calls change nothing.
     void Finish(int code);
     // The unit of this id among those found, or null after saying so on
@@ -86,31 +86,31 @@ protected:
 };
 
 class ListCommand : public UnitCommand {
-public:
+  public:
     using UnitCommand::UnitCommand;
     void OnListed() override;
     void OnTimer(unsigned id) override;
 
-private:
+  private:
     void Show();
     bool waiting = false;
 };
 
 class SendCommand : public UnitCommand {
-public:
+  public:
     using UnitCommand::UnitCommand;
     void OnListed() override;
     void OnReceive(const ReceivedMessage& message, int64_t realTimeUs) override;
     void OnTimer(unsigned id) override;
 
-private:
+  private:
     TerminalUnit unit;
     bool sent = false;
     bool sentPoll = false;
 };
 
 class RecordCommand : public UnitCommand {
-public:
+  public:
     using UnitCommand::UnitCommand;
     void Begin(UnitTerminal& terminal) override;
     int OnSignal() override { return ExitDone; }
@@ -119,7 +119,7 @@ public:
     void OnReceive(const ReceivedMessage& message, int64_t realTimeUs) override;
     void OnTimer(unsigned id) override;
 
-private:
+  private:
     capture::CaptureWriter writer;
     bool opened = false;
     bool started = false;
@@ -127,28 +127,28 @@ private:
 };
 
 class ReplayCommand : public UnitCommand {
-public:
+  public:
     ReplayCommand(const CommandLine& line, std::vector<capture::CapturedMessage> messages)
         : UnitCommand(line), messages(std::move(messages)) {}
     void OnListed() override;
     void OnReceive(const ReceivedMessage& message, int64_t realTimeUs) override;
     void OnTimer(unsigned id) override;
 
-private:
+  private:
     void SendNext();
 
     std::vector<capture::CapturedMessage> messages;
     TerminalUnit target;
     bool started = false;
-    std::size_t next = 0;        // the message to send next
-    bool sentPoll = false;       // the message sent last was the target's poll
-    bool awaiting = false;       // --wait-reply: the reply to the last message is due
-    bool confirming = false;     // all sent: waiting for proof that the last left
+    std::size_t next = 0;     // the message to send next
+    bool sentPoll = false;    // the message sent last was the target's poll
+    bool awaiting = false;    // --wait-reply: the reply to the last message is due
+    bool confirming = false;  // all sent: waiting for proof that the last left
     int reportsSinceLast = 0;
 };
 
 class MonitorCommand : public UnitCommand {
-public:
+  public:
     using UnitCommand::UnitCommand;
     int OnSignal() override { return ExitDone; }
     void OnReceive(const ReceivedMessage& message, int64_t realTimeUs) override;

@@ -21,7 +21,9 @@ KorvoModule* UnitTerminal::Create() {
     return module ? static_cast<UnitTerminalHandlers*>(module) : nullptr;
 }
 
-void UnitTerminal::Delete(KorvoModule* module) { delete module; }
+void UnitTerminal::Delete(KorvoModule* module) {
+    delete module;
+}
 
 UnitTerminal* UnitTerminal::Of(KorvoModule* module) {
     return static_cast<UnitTerminal*>(static_cast<UnitTerminalHandlers*>(module));
@@ -30,10 +32,13 @@ UnitTerminal* UnitTerminal::Of(KorvoModule* module) {
 UnitTerminal::UnitTerminal() {
     send = new KorvoTextConnector(L"Send", nullptr, 0, this);
     connectors.Add(send);
-    connectors.Add(new KorvoTextConnector(L"Receive", MakeHandler(&UnitTerminalHandlers::OnReceive), 0, this));
-    connectors.Add(new KorvoTextConnector(L"Status", MakeHandler(&UnitTerminalHandlers::OnStatus), 0, this));
+    connectors.Add(
+        new KorvoTextConnector(L"Receive", MakeHandler(&UnitTerminalHandlers::OnReceive), 0, this));
+    connectors.Add(
+        new KorvoTextConnector(L"Status", MakeHandler(&UnitTerminalHandlers::OnStatus), 0, this));
     connectors.Add(new KorvoLongConnector(L"Reset", nullptr, 0, this));
-    connectors.Add(new KorvoTextConnector(L"Ports", MakeHandler(&UnitTerminalHandlers::OnPorts), 0, this));
+    connectors.Add(
+        new KorvoTextConnector(L"Ports", MakeHandler(&UnitTerminalHandlers::OnPorts), 0, this));
 }
 
 // The device module is deleted first (later siblings first) and says
@@ -48,7 +53,9 @@ void UnitTerminal::Start() {
     platform::Application::Instance().SetMainWindow(this);
 }
 
-void UnitTerminal::Send(const std::string& text) { send->SetText(String::FromUtf8(text).Text(), true); }
+void UnitTerminal::Send(const std::string& text) {
+    send->SetText(String::FromUtf8(text).Text(), true);
+}
 
 const TerminalUnit* UnitTerminal::FindUnit(uint32_t id) const {
     for (const TerminalUnit& unit : units)
@@ -56,34 +63,39 @@ const TerminalUnit* UnitTerminal::FindUnit(uint32_t id) const {
     return nullptr;
 }
 
-TerminalUnit* UnitTerminal::Find(uint32_t id) { return const_cast<TerminalUnit*>(FindUnit(id)); }
+TerminalUnit* UnitTerminal::Find(uint32_t id) {
+    return const_cast<TerminalUnit*>(FindUnit(id));
+}
 
 void UnitTerminal::OnReceive(KorvoConnector* connector) {
     const ReceivedMessage message = DecodeReceive(connector->GetText().ToUtf8());
     switch (message.kind) {
-    case MessageKind::List:
-        units.clear();
-        Post(WM_LISTED, 0, 0);
-        break;
-    case MessageKind::Announcement: {
-        const TerminalUnit unit{message.type, message.id, message.serial, "", "", "announced"};
-        if (TerminalUnit* known = Find(message.id))
-            *known = unit;
-        else
-            units.push_back(unit);
-        break;
-    }
-    case MessageKind::Report:
-        // As the page does: only a unit announced with this type takes it.
-        if (TerminalUnit* unit = Find(message.id); unit && unit->type == message.type) unit->state = message.state;
-        break;
-    default:
-        break;
+        case MessageKind::List:
+            units.clear();
+            Post(WM_LISTED, 0, 0);
+            break;
+        case MessageKind::Announcement: {
+            const TerminalUnit unit{message.type, message.id, message.serial, "", "", "announced"};
+            if (TerminalUnit* known = Find(message.id))
+                *known = unit;
+            else
+                units.push_back(unit);
+            break;
+        }
+        case MessageKind::Report:
+            // As the page does: only a unit announced with this type takes it.
+            if (TerminalUnit* unit = Find(message.id); unit && unit->type == message.type)
+                unit->state = message.state;
+            break;
+        default:
+            break;
     }
     if (listener) listener->OnReceive(message, g_get_real_time());
 }
 
-void UnitTerminal::OnStatus(KorvoConnector* connector) { status = connector->GetText().ToUtf8(); }
+void UnitTerminal::OnStatus(KorvoConnector* connector) {
+    status = connector->GetText().ToUtf8();
+}
 
 void UnitTerminal::OnPorts(KorvoConnector* connector) {
     const std::string text = connector->GetText().ToUtf8();

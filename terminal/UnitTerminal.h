@@ -37,15 +37,15 @@ struct TerminalUnit {
     uint8_t type = 0;
     uint32_t id = 0;
     std::string serial;
-    std::string inputPort;   // where its messages come in
-    std::string outputPort;  // where messages to it go out
+    std::string inputPort;            // where its messages come in
+    std::string outputPort;           // where messages to it go out
     std::string state = "announced";  // or the state word of its latest report
 };
 
 // What the command running in the terminal is told. Everything arrives on the
 // user-interface thread.
 class TerminalListener {
-public:
+  public:
     virtual ~TerminalListener() = default;
     // A "Receive" text, decoded; realTimeUs is the wall clock at arrival.
     virtual void OnReceive(const ReceivedMessage& message, int64_t realTimeUs) = 0;
@@ -59,14 +59,14 @@ public:
 // sits at offset zero, so that the framework's handler pointers need no this
 // adjustment (the same arrangement as the device module's).
 class UnitTerminalHandlers : public KorvoModule {
-public:
+  public:
     virtual void OnReceive(KorvoConnector* connector) = 0;
     virtual void OnStatus(KorvoConnector* connector) = 0;
     virtual void OnPorts(KorvoConnector* connector) = 0;
 };
 
 class UnitTerminal : public platform::Window, public UnitTerminalHandlers {
-public:
+  public:
     // The class by which the terminal's project asks for the module.
     static constexpr const wchar_t* ClassName = L"6aa7acd4-cbc1-426a-94a5-259e8c070196";
     static constexpr const wchar_t* ModuleName = L"UnitTerminal";
@@ -93,11 +93,11 @@ public:
 
     static constexpr unsigned WM_LISTED = 0x0400;
 
-protected:
+  protected:
     void OnTimer(unsigned id) override;
     void OnMessage(unsigned message, uintptr_t wparam, uintptr_t lparam) override;
 
-private:
+  private:
     void OnReceive(KorvoConnector* connector) override;
     void OnStatus(KorvoConnector* connector) override;
     void OnPorts(KorvoConnector* connector) override;

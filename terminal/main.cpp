@@ -28,7 +28,8 @@ int BadInput(const std::string& reason) {
 }
 
 // The messages of the .syx to replay, every one checked before the first goes.
-bool LoadReplay(const std::string& file, std::vector<capture::CapturedMessage>& messages, std::string& error) {
+bool LoadReplay(const std::string& file, std::vector<capture::CapturedMessage>& messages,
+                std::string& error) {
     gchar* content = nullptr;
     gsize length = 0;
     GError* failure = nullptr;
@@ -49,9 +50,11 @@ bool LoadReplay(const std::string& file, std::vector<capture::CapturedMessage>& 
     }
     for (std::size_t i = 0; i < messages.size(); ++i) {
         if (messages[i].bytes.size() <= midi::SysexAssembler::MaxMessage) continue;
-        error = file + std::string(": message ") + std::to_string(i + 1) + std::string(" at byte ") + std::to_string(messages[i].offset) +
-                std::string(" is ") + std::to_string(messages[i].bytes.size()) + " bytes long, more than the " +
-                std::to_string(midi::SysexAssembler::MaxMessage) + " a message may have";
+        error = file + std::string(": message ") + std::to_string(i + 1) +
+                std::string(" at byte ") + std::to_string(messages[i].offset) +
+                std::string(" is ") + std::to_string(messages[i].bytes.size()) +
+                " bytes long, more than the " + std::to_string(midi::SysexAssembler::MaxMessage) +
+                " a message may have";
         return false;
     }
     return true;
@@ -73,26 +76,26 @@ int main(int argc, char** argv) {
 
     std::unique_ptr<UnitCommand> command;
     switch (line.verb) {
-    case Verb::List:
-        command = std::make_unique<ListCommand>(line);
-        break;
-    case Verb::Send:
-        command = std::make_unique<SendCommand>(line);
-        break;
-    case Verb::Record:
-        command = std::make_unique<RecordCommand>(line);
-        break;
-    case Verb::Replay: {
-        std::vector<capture::CapturedMessage> messages;
-        if (!LoadReplay(line.file, messages, error)) return BadInput(error);
-        command = std::make_unique<ReplayCommand>(line, std::move(messages));
-        break;
-    }
-    case Verb::Monitor:
-        command = std::make_unique<MonitorCommand>(line);
-        break;
-    case Verb::Help:
-        break;
+        case Verb::List:
+            command = std::make_unique<ListCommand>(line);
+            break;
+        case Verb::Send:
+            command = std::make_unique<SendCommand>(line);
+            break;
+        case Verb::Record:
+            command = std::make_unique<RecordCommand>(line);
+            break;
+        case Verb::Replay: {
+            std::vector<capture::CapturedMessage> messages;
+            if (!LoadReplay(line.file, messages, error)) return BadInput(error);
+            command = std::make_unique<ReplayCommand>(line, std::move(messages));
+            break;
+        }
+        case Verb::Monitor:
+            command = std::make_unique<MonitorCommand>(line);
+            break;
+        case Verb::Help:
+            break;
     }
     return RunInTerminal(*command);
 }

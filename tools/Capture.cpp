@@ -17,8 +17,12 @@ constexpr std::size_t TypeAt = 4, IdAt = 5, CommandAt = 9, ValueAt = 10, Payload
 // The seven fields of a text log line.
 constexpr std::size_t TextLogFields = 7;
 
-bool IsUnitType(uint8_t type) { return type == 0x0A || type == 0x0B || type == 0x11 || type == 0x12; }
-bool IsWide(uint8_t type) { return type == 0x11 || type == 0x12; }
+bool IsUnitType(uint8_t type) {
+    return type == 0x0A || type == 0x0B || type == 0x11 || type == 0x12;
+}
+bool IsWide(uint8_t type) {
+    return type == 0x11 || type == 0x12;
+}
 
 std::string Printf(const char* format, ...) G_GNUC_PRINTF(1, 2);
 std::string Printf(const char* format, ...) {
@@ -50,7 +54,8 @@ std::vector<std::string> Split(const std::string& text, char separator) {
     std::size_t start = 0;
     for (;;) {
         std::size_t end = text.find(separator, start);
-        parts.push_back(text.substr(start, end == std::string::npos ? std::string::npos : end - start));
+        parts.push_back(
+            text.substr(start, end == std::string::npos ? std::string::npos : end - start));
         if (end == std::string::npos) return parts;
         start = end + 1;
     }
@@ -58,7 +63,9 @@ std::vector<std::string> Split(const std::string& text, char separator) {
 
 // One or two hexadecimal digits and nothing else.
 bool ParseHexByte(const std::string& text, uint8_t& byte) {
-    if (text.empty() || text.size() > 2 || !std::all_of(text.begin(), text.end(), [](char c) { return g_ascii_isxdigit(c); })) return false;
+    if (text.empty() || text.size() > 2 ||
+        !std::all_of(text.begin(), text.end(), [](char c) { return g_ascii_isxdigit(c); }))
+        return false;
     byte = static_cast<uint8_t>(std::stoul(text, nullptr, 16));
     return true;
 }
@@ -79,30 +86,37 @@ bool ParseHexBytes(const std::string& text, std::vector<uint8_t>& bytes) {
 }
 
 bool ParseUnit(const std::string& text, int32_t& id) {
-    if (text.empty() || text.size() > 9 || !std::all_of(text.begin(), text.end(), [](char c) { return g_ascii_isdigit(c); })) return false;
+    if (text.empty() || text.size() > 9 ||
+        !std::all_of(text.begin(), text.end(), [](char c) { return g_ascii_isdigit(c); }))
+        return false;
     id = static_cast<int32_t>(std::stol(text));
     return true;
 }
 
 std::string Clean(const std::string& field) {
     std::string clean = field;
-    std::replace_if(clean.begin(), clean.end(), [](char c) { return c == '\t' || c == '\n' || c == '\r'; }, ' ');
+    std::replace_if(
+        clean.begin(), clean.end(), [](char c) { return c == '\t' || c == '\n' || c == '\r'; },
+        ' ');
     return clean;
 }
 
 bool Write(std::FILE* file, const void* bytes, std::size_t length) {
-    return file != nullptr && std::fwrite(bytes, 1, length, file) == length && std::fflush(file) == 0;
+    return file != nullptr && std::fwrite(bytes, 1, length, file) == length &&
+           std::fflush(file) == 0;
 }
 
 }  // namespace
 
-bool ParseSyx(const std::vector<uint8_t>& bytes, std::vector<CapturedMessage>& messages, std::string& error) {
+bool ParseSyx(const std::vector<uint8_t>& bytes, std::vector<CapturedMessage>& messages,
+              std::string& error) {
     messages.clear();
     std::size_t at = 0;
     while (at < bytes.size()) {
         const std::size_t number = messages.size() + 1;
         if (bytes[at] != SysexStart) {
-            error = Printf("byte %zu (%02X) lies outside any message: each message starts with F0", at, bytes[at]);
+            error = Printf("byte %zu (%02X) lies outside any message: each message starts with F0",
+                           at, bytes[at]);
             return false;
         }
         const std::size_t start = at++;
@@ -112,8 +126,9 @@ bool ParseSyx(const std::vector<uint8_t>& bytes, std::vector<CapturedMessage>& m
             return false;
         }
         if (bytes[at] != SysexEnd) {
-            error = Printf("message %zu at byte %zu is cut short by the status byte %02X at byte %zu", number, start,
-                           bytes[at], at);
+            error =
+                Printf("message %zu at byte %zu is cut short by the status byte %02X at byte %zu",
+                       number, start, bytes[at], at);
             return false;
         }
         CapturedMessage message;
@@ -122,21 +137,24 @@ bool ParseSyx(const std::vector<uint8_t>& bytes, std::vector<CapturedMessage>& m
         message.offset = start;
         const std::vector<uint8_t>& m = message.bytes;
         if (m.size() < MessageOverhead) {
-            error = Printf("message %zu at byte %zu is %zu bytes long, too short for a unit message (at least %zu)",
-                           number, start, m.size(), MessageOverhead);
+            error = Printf(
+                "message %zu at byte %zu is %zu bytes long, too short for a unit message (at least "
+                "%zu)",
+                number, start, m.size(), MessageOverhead);
             return false;
         }
         if (!std::equal(std::begin(MakerPrefix), std::end(MakerPrefix), m.begin() + 1)) {
-            error = Printf("message %zu at byte %zu is not a unit message: it does not start with F0 00 11 22",
-                           number, start);
+            error = Printf(
+                "message %zu at byte %zu is not a unit message: it does not start with F0 00 11 22",
+                number, start);
             return false;
         }
         message.type = m[TypeAt];
         message.id = int32_t(m[IdAt]) | int32_t(m[IdAt + 1]) << 7 | int32_t(m[IdAt + 2]) << 14 |
                      int32_t(m[IdAt + 3]) << 21;
         if (!IsUnitType(message.type) || message.id == 0) {
-            error = Printf("message %zu at byte %zu names no unit (type %02X, id %d)", number, start, message.type,
-                           message.id);
+            error = Printf("message %zu at byte %zu names no unit (type %02X, id %d)", number,
+                           start, message.type, message.id);
             return false;
         }
         message.command = m[CommandAt];
@@ -147,11 +165,15 @@ bool ParseSyx(const std::vector<uint8_t>& bytes, std::vector<CapturedMessage>& m
     return true;
 }
 
-std::string TextLogHeader() { return "# time\tdirection\tunit\tcommand\tvalue\tpayload\ttext\n"; }
+std::string TextLogHeader() {
+    return "# time\tdirection\tunit\tcommand\tvalue\tpayload\ttext\n";
+}
 
 std::string TextLogLine(const TextLogEntry& entry) {
-    const std::string fields[TextLogFields] = {entry.time,  entry.sent ? "sent" : "received", entry.unit,
-                                               entry.command, entry.value, entry.payload, entry.text};
+    const std::string fields[TextLogFields] = {entry.time,  entry.sent ? "sent" : "received",
+                                               entry.unit,  entry.command,
+                                               entry.value, entry.payload,
+                                               entry.text};
     std::string line;
     for (std::size_t i = 0; i < TextLogFields; ++i) {
         if (i > 0) line += '\t';
@@ -161,7 +183,8 @@ std::string TextLogLine(const TextLogEntry& entry) {
     return line;
 }
 
-bool ApplyTextLog(const std::string& log, std::vector<CapturedMessage>& messages, std::string& error) {
+bool ApplyTextLog(const std::string& log, std::vector<CapturedMessage>& messages,
+                  std::string& error) {
     std::size_t next = 0;  // the message the next wire line must match
     std::size_t lineNumber = 0;
     for (std::string line : Split(log, '\n')) {
@@ -179,7 +202,8 @@ bool ApplyTextLog(const std::string& log, std::vector<CapturedMessage>& messages
         std::vector<uint8_t> payload;
         // Only the lines of messages on the wire have a command in hex.
         if (!ParseHexByte(fields[3], command)) continue;
-        if (!ParseUnit(fields[2], id) || !ParseHexByte(fields[4], value) || !ParseHexBytes(fields[5], payload)) {
+        if (!ParseUnit(fields[2], id) || !ParseHexByte(fields[4], value) ||
+            !ParseHexBytes(fields[5], payload)) {
             error = Printf("line %zu of the text log is not a line of a traffic log", lineNumber);
             return false;
         }
@@ -189,20 +213,25 @@ bool ApplyTextLog(const std::string& log, std::vector<CapturedMessage>& messages
         if (matches) {
             messages[next++].direction = sent ? Direction::ToUnit : Direction::FromUnit;
         } else if (!sent) {
-            error = next < messages.size()
-                        ? Printf("line %zu of the text log does not match message %zu of the .syx (at byte %zu): "
-                                 "the two files do not belong together",
-                                 lineNumber, next + 1, messages[next].offset)
-                        : Printf("line %zu of the text log has no message left in the .syx: the two files do not "
-                                 "belong together",
-                                 lineNumber);
+            error = next < messages.size() ? Printf(
+                                                 "line %zu of the text log does not match message "
+                                                 "%zu of the .syx (at byte %zu): "
+                                                 "the two files do not belong together",
+                                                 lineNumber, next + 1, messages[next].offset)
+                                           : Printf(
+                                                 "line %zu of the text log has no message left in "
+                                                 "the .syx: the two files do not "
+                                                 "belong together",
+                                                 lineNumber);
             return false;
         }
     }
     if (next != messages.size()) {
-        error = Printf("the .syx holds %zu messages, of which the text log lists %zu: the two files do not belong "
-                       "together",
-                       messages.size(), next);
+        error = Printf(
+            "the .syx holds %zu messages, of which the text log lists %zu: the two files do not "
+            "belong "
+            "together",
+            messages.size(), next);
         return false;
     }
     return true;
@@ -210,7 +239,8 @@ bool ApplyTextLog(const std::string& log, std::vector<CapturedMessage>& messages
 
 void GuessDirections(std::vector<CapturedMessage>& messages) {
     for (CapturedMessage& m : messages) {
-        const bool poll = IsWide(m.type) ? m.command == 0x10 && m.value == 0x01 : m.command == 0x02 && m.value == 0x04;
+        const bool poll = IsWide(m.type) ? m.command == 0x10 && m.value == 0x01
+                                         : m.command == 0x02 && m.value == 0x04;
         const bool request = poll || m.command == 0x20 || m.command == 0x30;
         m.direction = request ? Direction::ToUnit : Direction::FromUnit;
     }
@@ -224,7 +254,8 @@ std::string TextLogBeside(const std::string& syxPath) {
     return syxPath + ".txt";
 }
 
-bool LoadCapture(const std::string& syxPath, std::vector<CapturedMessage>& messages, std::string& error) {
+bool LoadCapture(const std::string& syxPath, std::vector<CapturedMessage>& messages,
+                 std::string& error) {
     std::string bytes, reason;
     if (!ReadFile(syxPath, bytes, reason)) {
         error = reason;
@@ -255,9 +286,12 @@ bool LoadCapture(const std::string& syxPath, std::vector<CapturedMessage>& messa
     return true;
 }
 
-CaptureWriter::~CaptureWriter() { Close(); }
+CaptureWriter::~CaptureWriter() {
+    Close();
+}
 
-bool CaptureWriter::Open(const std::string& syxPath, const std::string& textPath, std::string& error) {
+bool CaptureWriter::Open(const std::string& syxPath, const std::string& textPath,
+                         std::string& error) {
     Close();
     syx = std::fopen(syxPath.c_str(), "wb");
     if (syx == nullptr) {
@@ -275,7 +309,9 @@ bool CaptureWriter::Open(const std::string& syxPath, const std::string& textPath
     return true;
 }
 
-bool CaptureWriter::AppendMessage(const std::vector<uint8_t>& bytes) { return Write(syx, bytes.data(), bytes.size()); }
+bool CaptureWriter::AppendMessage(const std::vector<uint8_t>& bytes) {
+    return Write(syx, bytes.data(), bytes.size());
+}
 
 bool CaptureWriter::AppendLine(const TextLogEntry& entry) {
     if (text == nullptr) return true;

@@ -50,7 +50,8 @@ constexpr std::size_t MessageOverhead = 12;
 // names the message and its byte offset, when anything else is found: bytes
 // outside a message, a message cut short or without F7, a status byte inside
 // one, another maker's message, one too short for command and value.
-bool ParseSyx(const std::vector<uint8_t>& bytes, std::vector<CapturedMessage>& messages, std::string& error);
+bool ParseSyx(const std::vector<uint8_t>& bytes, std::vector<CapturedMessage>& messages,
+              std::string& error);
 
 // One line of the text log, its fields as written.
 struct TextLogEntry {
@@ -68,7 +69,8 @@ std::string TextLogHeader();
 std::string TextLogLine(const TextLogEntry& entry);
 // Sets the direction of every message from the text log (see the pairing
 // above). False with the reason when the two do not belong together.
-bool ApplyTextLog(const std::string& log, std::vector<CapturedMessage>& messages, std::string& error);
+bool ApplyTextLog(const std::string& log, std::vector<CapturedMessage>& messages,
+                  std::string& error);
 // Sets the directions by the device protocol, for a capture without a log.
 void GuessDirections(std::vector<CapturedMessage>& messages);
 // The text log that goes with a .syx: the same name with .txt for .syx.
@@ -76,13 +78,14 @@ std::string TextLogBeside(const std::string& syxPath);
 
 // Reads a .syx and, when it exists, the text log beside it. False with the
 // reason when either cannot be read or they do not belong together.
-bool LoadCapture(const std::string& syxPath, std::vector<CapturedMessage>& messages, std::string& error);
+bool LoadCapture(const std::string& syxPath, std::vector<CapturedMessage>& messages,
+                 std::string& error);
 
 // Writes a capture as messages arrive: every message and every line is
 // flushed to the system at once, so that ending the writer in any way keeps
 // everything written before.
 class CaptureWriter {
-public:
+  public:
     CaptureWriter() = default;
     ~CaptureWriter();
     CaptureWriter(const CaptureWriter&) = delete;
@@ -96,7 +99,7 @@ public:
     bool AppendLine(const TextLogEntry& entry);
     void Close();
 
-private:
+  private:
     std::FILE* syx = nullptr;
     std::FILE* text = nullptr;
 };

@@ -14,7 +14,9 @@ constexpr uint8_t ProbeCommand = 0x02;
 constexpr uint8_t IdentityCommand = 0x03;
 constexpr uint8_t IdentityCommandAlt = 0x22;  // types 0x11 and 0x12 only
 
-bool IsWide(uint8_t type) { return type == 0x11 || type == 0x12; }
+bool IsWide(uint8_t type) {
+    return type == 0x11 || type == 0x12;
+}
 
 bool IsPoll(uint8_t type, uint8_t command, uint8_t value) {
     return IsWide(type) ? command == 0x10 && value == 0x01 : command == 0x02 && value == 0x04;
@@ -67,7 +69,8 @@ void ReplayUnit::Handle(const uint8_t* bytes, std::size_t length, std::vector<By
     if (bytes == nullptr || length < capture::MessageOverhead || bytes[length - 1] != 0xF7) return;
     if (!std::equal(std::begin(Header), std::end(Header), bytes)) return;
     const uint8_t toType = bytes[4];
-    const int32_t toId = int32_t(bytes[5]) | int32_t(bytes[6]) << 7 | int32_t(bytes[7]) << 14 | int32_t(bytes[8]) << 21;
+    const int32_t toId = int32_t(bytes[5]) | int32_t(bytes[6]) << 7 | int32_t(bytes[7]) << 14 |
+                         int32_t(bytes[8]) << 21;
     const uint8_t command = bytes[9];
     const uint8_t value = bytes[10];
 
@@ -83,7 +86,8 @@ void ReplayUnit::Handle(const uint8_t* bytes, std::size_t length, std::vector<By
     const Request request(bytes + 9, bytes + length - 1);
     if (auto recorded = recordings.find(request); recorded != recordings.end()) {
         std::size_t& used = recordingsUsed[request];
-        const std::vector<Bytes>& recording = recorded->second[std::min(used, recorded->second.size() - 1)];
+        const std::vector<Bytes>& recording =
+            recorded->second[std::min(used, recorded->second.size() - 1)];
         ++used;
         answers.insert(answers.end(), recording.begin(), recording.end());
         return;
@@ -95,8 +99,9 @@ void ReplayUnit::Handle(const uint8_t* bytes, std::size_t length, std::vector<By
 std::vector<midi::UnitConfig> UnitsOf(const std::vector<CapturedMessage>& capture) {
     std::vector<midi::UnitConfig> units;
     for (const CapturedMessage& m : capture) {
-        const bool known = std::any_of(units.begin(), units.end(),
-                                       [&m](const midi::UnitConfig& u) { return u.type == m.type && u.id == m.id; });
+        const bool known = std::any_of(units.begin(), units.end(), [&m](const midi::UnitConfig& u) {
+            return u.type == m.type && u.id == m.id;
+        });
         if (!known) units.push_back({m.type, m.id});
     }
     return units;

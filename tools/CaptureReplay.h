@@ -39,7 +39,7 @@ namespace tools {
 using Bytes = std::vector<uint8_t>;
 
 class ReplayUnit {
-public:
+  public:
     // The unit of this type and id, with its messages from capture.
     ReplayUnit(uint8_t type, int32_t id, const std::vector<capture::CapturedMessage>& capture);
 
@@ -49,7 +49,7 @@ public:
     // Handles one complete message sent to the unit and appends its answers.
     void Handle(const uint8_t* bytes, std::size_t length, std::vector<Bytes>& answers);
 
-private:
+  private:
     // A request as recorded: command, value, then the payload. (A string
     // rather than Bytes as the map key: GCC 12 warns falsely on comparing
     // byte vectors there.)

@@ -58,7 +58,8 @@ double TimedRun(const std::vector<std::string>& arguments) {
     if (spawned != 0) return -1;
     int status = 0;
     waitpid(pid, &status, 0);
-    const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    const double ms =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? ms : -1;
 }
 
@@ -101,8 +102,8 @@ int main(int argc, char** argv) {
             jack = MedianMs({"--backend", "jack", "list"}, runs);
     }
     const int wait = ScanDelayMs + ProbeDelayMs * OutputPorts;
-    std::printf("cli: start_ms=%.0f runs=%d load_average_before=%s after=%s\n", start, runs, before.c_str(),
-                LoadAverage().c_str());
+    std::printf("cli: start_ms=%.0f runs=%d load_average_before=%s after=%s\n", start, runs,
+                before.c_str(), LoadAverage().c_str());
     std::printf("cli: list_sim_ms=%.0f list_jack_ms=%.0f discovery_wait_ms=%d\n", sim, jack, wait);
     return sim > 0 && jack > 0 && start > 0 ? 0 : 1;
 }

@@ -3,8 +3,8 @@
 // capture is made a ReplayUnit, and each message of the .syx is handed to
 // each unit as a request.
 #include <cstddef>
-#include <cstring>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -15,7 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     const uint8_t* zero = static_cast<const uint8_t*>(memchr(data, 0, size));
     const std::size_t syxLength = zero ? static_cast<std::size_t>(zero - data) : size;
     const std::vector<uint8_t> syx(data, data + syxLength);
-    const std::string log = zero ? std::string(reinterpret_cast<const char*>(zero + 1), size - syxLength - 1) : "";
+    const std::string log =
+        zero ? std::string(reinterpret_cast<const char*>(zero + 1), size - syxLength - 1) : "";
 
     std::vector<capture::CapturedMessage> messages;
     std::string error;

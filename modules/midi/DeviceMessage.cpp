@@ -94,7 +94,8 @@ String PortsText(int32_t id, const String& input, const String& output) {
     std::vector<wchar_t> text;
     AppendHex(text, static_cast<uint32_t>(id), 8);
     auto appendName = [&text](const String& name) {
-        for (const wchar_t* c = name.Text(); *c != L'\0'; ++c) text.push_back(*c == L'\t' ? L' ' : *c);
+        for (const wchar_t* c = name.Text(); *c != L'\0'; ++c)
+            text.push_back(*c == L'\t' ? L' ' : *c);
     };
     appendName(input);
     text.push_back(L'\t');

@@ -158,7 +158,8 @@ void TannevaleMidi::FinishDiscovery() {
             // A peer that restarts the module from its handler has closed
             // these ports: stop announcing them.
             if (RestartedSince(restartCount)) return;
-            ports->SetText(devicemessage::PortsText(unit.id, port->name, OutputNameOf(unit.id)), true);
+            ports->SetText(devicemessage::PortsText(unit.id, port->name, OutputNameOf(unit.id)),
+                           true);
             if (RestartedSince(restartCount)) return;
         }
     }

@@ -45,9 +45,14 @@ TEST(Capture, ASyxIsSplitIntoUnitMessagesOrRefusedWithThePlace) {
         {"no end", Join({read, noEnd}), 0, "message 2 at byte 12 has no end"},
         {"status byte inside", statusInside, 0, "cut short by the status byte 90 at byte 10"},
         {"another maker", {0xF0, 0x7E, 0x00, 0x06, 0x01, 0xF7}, 0, "too short"},
-        {"another maker, long", {0xF0, 0x00, 0x20, 0x33, 0x11, 0x07, 0x2D, 0x4B, 0x00, 0x20, 0x05, 0xF7}, 0,
+        {"another maker, long",
+         {0xF0, 0x00, 0x20, 0x33, 0x11, 0x07, 0x2D, 0x4B, 0x00, 0x20, 0x05, 0xF7},
+         0,
          "not a unit message"},
-        {"no command and value", {0xF0, 0x00, 0x11, 0x22, 0x11, 0x07, 0x2D, 0x4B, 0x00, 0x20, 0xF7}, 0, "too short"},
+        {"no command and value",
+         {0xF0, 0x00, 0x11, 0x22, 0x11, 0x07, 0x2D, 0x4B, 0x00, 0x20, 0xF7},
+         0,
+         "too short"},
         {"type of no unit", Message(0x10, 1234567, 0x20, 0x05), 0, "names no unit (type 10"},
         {"id 0", Message(0x11, 0, 0x20, 0x05), 0, "names no unit"},
     };
@@ -81,15 +86,17 @@ TEST(Capture, ASyxIsSplitIntoUnitMessagesOrRefusedWithThePlace) {
 const char* const PageLog =
     "# time\tdirection\tunit\tcommand\tvalue\tpayload\ttext\n"
     "10:00:00.000\treceived\t-\tlist\t\t\t00000000000001\n"
-    "10:00:00.000\treceived\t1234567\tannounced 363-414-522\t\t\t110012d68700013336332d3431342d3532320011\n"
+    "10:00:00.000\treceived\t1234567\tannounced "
+    "363-414-522\t\t\t110012d68700013336332d3431342d3532320011\n"
     "10:00:00.100\tsent\t1234567\t20\t05\t\t0012d6872005\n"
     "10:00:00.110\treceived\t1234567\t21\t05\t28\t110012d687210528\n"
     "10:00:00.200\tsent\t99\t20\t01\t\t000000632001\n"
     "10:00:00.300\treceived\t1234567\t37\t02\t01 02\t110012d68737020102\n";
 
 TEST(Capture, TheTextLogGivesEachMessageItsDirection) {
-    const Bytes syx = Join({Message(0x11, 1234567, 0x20, 0x05), Message(0x11, 1234567, 0x21, 0x05, {0x28}),
-                            Message(0x11, 1234567, 0x37, 0x02, {0x01, 0x02})});
+    const Bytes syx =
+        Join({Message(0x11, 1234567, 0x20, 0x05), Message(0x11, 1234567, 0x21, 0x05, {0x28}),
+              Message(0x11, 1234567, 0x37, 0x02, {0x01, 0x02})});
     struct Case {
         const char* name;
         std::string log;
@@ -98,19 +105,24 @@ TEST(Capture, TheTextLogGivesEachMessageItsDirection) {
     const std::string page = PageLog;
     const Case cases[] = {
         {"as the page saves them", page, nullptr},
-        {"windows line ends", [&] {
+        {"windows line ends",
+         [&] {
              std::string crlf;
              for (char c : page) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
              return crlf;
-         }(), nullptr},
-        {"a received line the .syx lacks", page + "10:00:01.000\treceived\t1234567\t21\t06\t00\tx\n",
-         "has no message left"},
-        {"a message the log lacks", page.substr(0, page.rfind("10:00:00.300")), "of which the text log lists 2"},
-        {"another value", [&] {
+         }(),
+         nullptr},
+        {"a received line the .syx lacks",
+         page + "10:00:01.000\treceived\t1234567\t21\t06\t00\tx\n", "has no message left"},
+        {"a message the log lacks", page.substr(0, page.rfind("10:00:00.300")),
+         "of which the text log lists 2"},
+        {"another value",
+         [&] {
              std::string other = page;
              other.replace(other.find("\t21\t05\t28"), 9, "\t21\t05\t29");
              return other;
-         }(), "line 5 of the text log does not match message 2"},
+         }(),
+         "line 5 of the text log does not match message 2"},
         {"not a traffic log", "hello\n", "line 1 of the text log is not a line"},
     };
     for (const Case& c : cases) {
@@ -233,30 +245,41 @@ TEST(CaptureReplay, RequestsAreAnsweredAsTheCaptureShows) {
         std::vector<Bytes> answers;
     };
     const Step steps[] = {
-        {"probe: identity made from type and id", Message(0, 0, 0x02, 0x00), {Message(0x11, 1234567, 0x03, 0x00)}},
-        {"first poll: first report", Message(0x11, 1234567, 0x10, 0x01),
+        {"probe: identity made from type and id",
+         Message(0, 0, 0x02, 0x00),
+         {Message(0x11, 1234567, 0x03, 0x00)}},
+        {"first poll: first report",
+         Message(0x11, 1234567, 0x10, 0x01),
          {Message(0x11, 1234567, 0x37, 0x02, {0x01, 0x02})}},
-        {"second poll: second report", Message(0x11, 1234567, 0x10, 0x01),
+        {"second poll: second report",
+         Message(0x11, 1234567, 0x10, 0x01),
          {Message(0x11, 1234567, 0x37, 0x02, {0x03, 0x04})}},
-        {"third poll: the last report again", Message(0x11, 1234567, 0x10, 0x01),
+        {"third poll: the last report again",
+         Message(0x11, 1234567, 0x10, 0x01),
          {Message(0x11, 1234567, 0x37, 0x02, {0x03, 0x04})}},
-        {"first read of 5: its first recording", Message(0x11, 1234567, 0x20, 0x05),
+        {"first read of 5: its first recording",
+         Message(0x11, 1234567, 0x20, 0x05),
          {Message(0x11, 1234567, 0x21, 0x05, {0x28})}},
-        {"second read of 5: its second recording", Message(0x11, 1234567, 0x20, 0x05),
+        {"second read of 5: its second recording",
+         Message(0x11, 1234567, 0x20, 0x05),
          {Message(0x11, 1234567, 0x21, 0x05, {0x29})}},
-        {"third read of 5: the last recording again", Message(0x11, 1234567, 0x20, 0x05),
+        {"third read of 5: the last recording again",
+         Message(0x11, 1234567, 0x20, 0x05),
          {Message(0x11, 1234567, 0x21, 0x05, {0x29})}},
         {"read of 7: recorded without answer", Message(0x11, 1234567, 0x20, 0x07), {}},
-        {"write of 3: the recorded 31 of value 3", Message(0x11, 1234567, 0x30, 0x03, {0x01}),
+        {"write of 3: the recorded 31 of value 3",
+         Message(0x11, 1234567, 0x30, 0x03, {0x01}),
          {Message(0x11, 1234567, 0x31, 0x03, {0x55})}},
         {"write of 4: nothing recorded", Message(0x11, 1234567, 0x30, 0x04, {0x01}), {}},
         {"another unit's poll", Message(0x0A, 42, 0x02, 0x04), {}},
         {"another type, same id", Message(0x12, 1234567, 0x10, 0x01), {}},
-        {"without F7", [] {
+        {"without F7",
+         [] {
              Bytes m = Message(0x11, 1234567, 0x10, 0x01);
              m.pop_back();
              return m;
-         }(), {}},
+         }(),
+         {}},
     };
     for (const Step& step : steps) {
         SCOPED_TRACE(step.name);

@@ -55,7 +55,8 @@ TEST(CommandLine, EverySerialLeadsBackToItsId) {
         const UnitSerial serial = FormatSerial(static_cast<int32_t>(id));
         uint32_t back = 0;
         std::string error;
-        ASSERT_TRUE(terminal::ParseUnitName(serial.data(), back, error)) << serial.data() << ": " << error;
+        ASSERT_TRUE(terminal::ParseUnitName(serial.data(), back, error))
+            << serial.data() << ": " << error;
         EXPECT_EQ(back, id) << serial.data();
     }
 }
@@ -91,15 +92,16 @@ TEST(CommandLine, AMessageIsCheckedAsThePageChecksIt) {
     // The longest message the units take, and one byte more.
     const std::size_t payload = 64 * 1024 - 12;
     std::string digits, error;
-    EXPECT_TRUE(terminal::ParseMessage("2005" + std::string(2 * payload, '0'), digits, error)) << error;
+    EXPECT_TRUE(terminal::ParseMessage("2005" + std::string(2 * payload, '0'), digits, error))
+        << error;
     EXPECT_FALSE(terminal::ParseMessage("2005" + std::string(2 * payload + 2, '0'), digits, error));
     EXPECT_NE(error.find("65537 bytes on the wire"), std::string::npos) << error;
 }
 
 bool Parse(std::vector<const char*> arguments, CommandLine& line, std::string& error) {
     arguments.insert(arguments.begin(), "yonderpad-units");
-    return terminal::ParseCommandLine(static_cast<int>(arguments.size()), const_cast<char**>(arguments.data()), line,
-                                      error);
+    return terminal::ParseCommandLine(static_cast<int>(arguments.size()),
+                                      const_cast<char**>(arguments.data()), line, error);
 }
 
 TEST(CommandLine, EachCommandTakesItsOwnArgumentsAndOptions) {
@@ -111,7 +113,8 @@ TEST(CommandLine, EachCommandTakesItsOwnArgumentsAndOptions) {
         {{"--backend", "jack", "list", "--json", "--wait", "300"}, nullptr},
         {{"list", "--backend=sim"}, nullptr},
         {{"send", "1234567", "20", "05", "--reply", "21", "--timeout", "500"}, nullptr},
-        {{"record", "a.syx", "--unit", "363-414-522", "--seconds", "5", "--text", "a.txt"}, nullptr},
+        {{"record", "a.syx", "--unit", "363-414-522", "--seconds", "5", "--text", "a.txt"},
+         nullptr},
         {{"replay", "a.syx", "--to", "42", "--gap", "0", "--wait-reply"}, nullptr},
         {{"monitor", "--unit", "42", "--reports", "--json"}, nullptr},
         {{}, "no command given"},
@@ -147,7 +150,8 @@ TEST(CommandLine, EachCommandTakesItsOwnArgumentsAndOptions) {
 
     CommandLine line;
     std::string error;
-    ASSERT_TRUE(Parse({"send", "363-414-522", "30", "03 55", "--backend", "sim", "--reply", "0x31"}, line, error));
+    ASSERT_TRUE(Parse({"send", "363-414-522", "30", "03 55", "--backend", "sim", "--reply", "0x31"},
+                      line, error));
     EXPECT_EQ(line.verb, Verb::Send);
     EXPECT_EQ(line.unit, 1234567u);
     EXPECT_EQ(line.message, "300355");

@@ -20,7 +20,8 @@ namespace {
 
 std::string TemporaryFile(const char* what) {
     gchar* name = nullptr;
-    const int fd = g_file_open_tmp((std::string("korvo-cli-") + what + "-XXXXXX").c_str(), &name, nullptr);
+    const int fd =
+        g_file_open_tmp((std::string("korvo-cli-") + what + "-XXXXXX").c_str(), &name, nullptr);
     if (fd >= 0) close(fd);
     std::string path = name ? name : "";
     g_free(name);
@@ -48,9 +49,11 @@ ProgramRun::ProgramRun(const std::string& program, const std::vector<std::string
     // A sanitized build judges leaks as the test run does, also when the test
     // runs by hand.
     if (g_environ_getenv(env, "LSAN_OPTIONS") == nullptr)
-        env = g_environ_setenv(env, "LSAN_OPTIONS", "suppressions=" KORVO_LSAN_LIST ":print_suppressions=0", TRUE);
+        env = g_environ_setenv(env, "LSAN_OPTIONS",
+                               "suppressions=" KORVO_LSAN_LIST ":print_suppressions=0", TRUE);
     for (const auto& [name, value] : environment)
-        env = value.empty() ? g_environ_unsetenv(env, name.c_str()) : g_environ_setenv(env, name.c_str(), value.c_str(), TRUE);
+        env = value.empty() ? g_environ_unsetenv(env, name.c_str())
+                            : g_environ_setenv(env, name.c_str(), value.c_str(), TRUE);
     std::vector<char*> argv = {const_cast<char*>(program.c_str())};
     for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
@@ -77,12 +80,15 @@ ProgramRun::~ProgramRun() {
     unlink(errPath.c_str());
 }
 
-std::string ProgramRun::Output() const { return ReadFile(outPath) + ReadFile(errPath); }
+std::string ProgramRun::Output() const {
+    return ReadFile(outPath) + ReadFile(errPath);
+}
 
 bool ProgramRun::WaitFor(const std::string& text, int timeoutMs) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (Output().find(text) == std::string::npos) {
-        if (std::chrono::steady_clock::now() > end || waitpid(pid, nullptr, WNOHANG) != 0) return false;
+        if (std::chrono::steady_clock::now() > end || waitpid(pid, nullptr, WNOHANG) != 0)
+            return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     return true;

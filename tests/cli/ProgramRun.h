@@ -20,7 +20,7 @@ struct ProgramResult {
 };
 
 class ProgramRun {
-public:
+  public:
     // Starts program with arguments; environment adds to (or, with an empty
     // value, removes from) the test's own environment.
     ProgramRun(const std::string& program, const std::vector<std::string>& arguments,
@@ -41,7 +41,7 @@ public:
 
     static constexpr int BoundMs = 60000;
 
-private:
+  private:
     pid_t pid = -1;
     std::string outPath;
     std::string errPath;

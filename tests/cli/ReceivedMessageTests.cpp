@@ -74,11 +74,12 @@ std::vector<JsonObject*> PageReadings(int64_t timeMs, std::vector<JsonParser*>& 
     gchar* err = nullptr;
     gint status = 0;
     GError* error = nullptr;
-    const bool ran = g_spawn_sync(nullptr, const_cast<gchar**>(argv), environment, G_SPAWN_DEFAULT, nullptr, nullptr,
-                                  &out, &err, &status, &error);
+    const bool ran = g_spawn_sync(nullptr, const_cast<gchar**>(argv), environment, G_SPAWN_DEFAULT,
+                                  nullptr, nullptr, &out, &err, &status, &error);
     g_strfreev(environment);
     std::vector<JsonObject*> readings;
-    EXPECT_TRUE(ran && g_spawn_check_wait_status(status, nullptr)) << (error ? error->message : err);
+    EXPECT_TRUE(ran && g_spawn_check_wait_status(status, nullptr))
+        << (error ? error->message : err);
     gchar** lines = g_strsplit(ran ? out : "", "\n", -1);
     for (gchar** line = lines; *line; ++line) {
         if (**line == '\0') continue;
@@ -121,8 +122,8 @@ TEST(ReceivedMessage, TheTerminalReadsEveryTextAsThePageDoes) {
         if (m.kind == MessageKind::Report) {
             EXPECT_EQ(m.state, json_object_get_string_member(p, "state"));
         }
-        const std::string line = capture::TextLogLine(
-            terminal::TextLogEntryOf(m, terminal::ClockTime(timeMs * 1000)));
+        const std::string line =
+            capture::TextLogLine(terminal::TextLogEntryOf(m, terminal::ClockTime(timeMs * 1000)));
         EXPECT_EQ(line, std::string(json_object_get_string_member(p, "line")) + "\n");
     }
     for (JsonParser* parser : parsers) g_object_unref(parser);
@@ -134,10 +135,13 @@ TEST(ReceivedMessage, AMonitorLineShowsWhatThePagesTrafficRowShows) {
         const char* line;
     } cases[] = {
         {"00000000000001", "12:00:00.000  -  discovery: new list of units"},
-        {"110012d68700013336332d3431342d3532320011", "12:00:00.000  1234567  announces 11:1234567, serial 363-414-522"},
-        {"110012d687210528", "12:00:00.000  1234567  21 05 28  (parameter)  F0 00 11 22 11 07 2D 4B 00 21 05 28 F7"},
+        {"110012d68700013336332d3431342d3532320011",
+         "12:00:00.000  1234567  announces 11:1234567, serial 363-414-522"},
+        {"110012d687210528",
+         "12:00:00.000  1234567  21 05 28  (parameter)  F0 00 11 22 11 07 2D 4B 00 21 05 28 F7"},
         {"0a0000002a05020000",
-         "12:00:00.000  42  05 02 00 00  (report, changed)  F0 00 11 22 0A 2A 00 00 00 05 02 00 00 F7"},
+         "12:00:00.000  42  05 02 00 00  (report, changed)  F0 00 11 22 0A 2A 00 00 00 05 02 00 00 "
+         "F7"},
         {"110012d6874400", "12:00:00.000  1234567  44 00  F0 00 11 22 11 07 2D 4B 00 44 00 F7"},
         {"110012d6874", "12:00:00.000  -  not understood: 110012d6874"},
     };

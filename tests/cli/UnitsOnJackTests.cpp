@@ -36,7 +36,7 @@ ProgramResult Units(std::vector<std::string> arguments) {
 
 // The simulator program on the test's server, its log (--log) in its output.
 class Simulator {
-public:
+  public:
     Simulator(const std::string& client, const std::vector<std::string>& arguments) {
         std::vector<std::string> all = {"--client", client, "--log"};
         all.insert(all.end(), arguments.begin(), arguments.end());
@@ -68,7 +68,7 @@ public:
 
     bool ready = false;
 
-private:
+  private:
     std::unique_ptr<ProgramRun> run;
     int stopped = -1;
 };
@@ -102,7 +102,8 @@ TEST(UnitsOnJack, EachCommandWithTheSimulatorProgram) {
     const std::string syx = (folder.path / "write.syx").string();
     const Bytes write = Message(0x0A, 42, 0x30, 0x05, {0x44});
     const Bytes read = Message(0x0A, 42, 0x20, 0x05);
-    folder.Write("write.syx", std::string(write.begin(), write.end()) + std::string(read.begin(), read.end()));
+    folder.Write("write.syx",
+                 std::string(write.begin(), write.end()) + std::string(read.begin(), read.end()));
 
     struct Row {
         const char* name;
@@ -113,20 +114,40 @@ TEST(UnitsOnJack, EachCommandWithTheSimulatorProgram) {
         bool sendsNothing = false;
     };
     const Row rows[] = {
-        {"list", {"list"}, 0,
+        {"list",
+         {"list"},
+         0,
          "TYPE  ID       SERIAL       STATE      INPUT PORT                    OUTPUT PORT\n"
-         "11    1234567  363-414-522  announced  korvo-cli-sim:11-1234567-out  korvo-cli-sim:11-1234567-in\n"
-         "0A    42       040-000-020  announced  korvo-cli-sim:0a-42-out       korvo-cli-sim:0a-42-in\n",
+         "11    1234567  363-414-522  announced  korvo-cli-sim:11-1234567-out  "
+         "korvo-cli-sim:11-1234567-in\n"
+         "0A    42       040-000-020  announced  korvo-cli-sim:0a-42-out       "
+         "korvo-cli-sim:0a-42-in\n",
          nullptr},
         {"send: the reply", {"send", "1234567", "2005"}, 0, "110012d687210528\n", nullptr},
         {"send: a write", {"send", "42", "30 03 55"}, 0, "0a0000002a310355\n", nullptr},
-        {"send: the unit kept it", {"send", "040-000-020", "2003"}, 0, "0a0000002a210355\n", nullptr},
-        {"send: no reply", {"send", "42", "4400", "--timeout", "500"}, 3, "", "no reply from unit 42 within 500 ms"},
+        {"send: the unit kept it",
+         {"send", "040-000-020", "2003"},
+         0,
+         "0a0000002a210355\n",
+         nullptr},
+        {"send: no reply",
+         {"send", "42", "4400", "--timeout", "500"},
+         3,
+         "",
+         "no reply from unit 42 within 500 ms"},
         {"send: no such unit", {"send", "77", "2005"}, 4, "", "the units found are 1234567, 42."},
-        {"send: byte over 7F", {"send", "42", "2005 80"}, 2, "", "Payload: byte 1 (80) is over 7F", true},
+        {"send: byte over 7F",
+         {"send", "42", "2005 80"},
+         2,
+         "",
+         "Payload: byte 1 (80) is over 7F",
+         true},
         {"send: odd digits", {"send", "42", "200"}, 2, "", "odd number of hex digits (3)", true},
-        {"replay, each reply awaited", {"replay", syx, "--to", "42", "--wait-reply"}, 0,
-         "0a0000002a310544\n0a0000002a210544\n", nullptr},
+        {"replay, each reply awaited",
+         {"replay", syx, "--to", "42", "--wait-reply"},
+         0,
+         "0a0000002a310544\n0a0000002a210544\n",
+         nullptr},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -148,7 +169,8 @@ TEST(UnitsOnJack, EachCommandWithTheSimulatorProgram) {
     ProgramRun monitor(KORVO_UNITS_PROGRAM, {"--backend", "jack", "monitor", "--unit", "42"});
     ASSERT_TRUE(monitor.WaitFor("announces 0A:42")) << monitor.Output();
     EXPECT_EQ(Units({"send", "42", "2003"}).exit, 0);
-    EXPECT_TRUE(monitor.WaitFor("  42  21 03 55  (parameter)  F0 00 11 22 0A 2A 00 00 00 21 03 55 F7\n"))
+    EXPECT_TRUE(
+        monitor.WaitFor("  42  21 03 55  (parameter)  F0 00 11 22 0A 2A 00 00 00 21 03 55 F7\n"))
         << monitor.Output();
     monitor.SignalWhen(SIGINT, "");
     EXPECT_EQ(monitor.Finish().exit, 0);
@@ -177,7 +199,8 @@ TEST(UnitsOnJack, ARecordingReplayedIntoASecondUnitArrivesByteForByte) {
     std::string error;
     ASSERT_TRUE(capture::LoadCapture(syx, messages, error)) << error;
     auto has = [&](const Bytes& bytes) {
-        return std::any_of(messages.begin(), messages.end(), [&](const auto& m) { return m.bytes == bytes; });
+        return std::any_of(messages.begin(), messages.end(),
+                           [&](const auto& m) { return m.bytes == bytes; });
     };
     EXPECT_TRUE(has(Message(0x11, 1234567, 0x31, 0x03, {0x55})));
     EXPECT_TRUE(has(Message(0x11, 1234567, 0x21, 0x03, {0x55})));
@@ -206,8 +229,10 @@ TEST(UnitsOnJack, TheSimulatorReplaysACaptureAsRecorded) {
     // report with a table of its own, a write answer whose request came before
     // the recording began.
     const Bytes parts[] = {
-        Message(0x11, 1234567, 0x31, 0x03, {0x66}), Message(0x11, 1234567, 0x20, 0x05),
-        Message(0x11, 1234567, 0x21, 0x05, {0x77}), Message(0x11, 1234567, 0x37, 0x02, {0x11, 0x22}),
+        Message(0x11, 1234567, 0x31, 0x03, {0x66}),
+        Message(0x11, 1234567, 0x20, 0x05),
+        Message(0x11, 1234567, 0x21, 0x05, {0x77}),
+        Message(0x11, 1234567, 0x37, 0x02, {0x11, 0x22}),
     };
     std::string bytes;
     for (const Bytes& part : parts) bytes.append(part.begin(), part.end());
@@ -222,10 +247,11 @@ TEST(UnitsOnJack, TheSimulatorReplaysACaptureAsRecorded) {
 
     // A capture that does not hold unit messages is refused with the reason.
     folder.Write("broken.syx", "hello");
-    const ProgramResult refused =
-        clitest::RunProgram(KORVO_UNIT_SIMULATOR, {"--replay", (folder.path / "broken.syx").string()});
+    const ProgramResult refused = clitest::RunProgram(
+        KORVO_UNIT_SIMULATOR, {"--replay", (folder.path / "broken.syx").string()});
     EXPECT_EQ(refused.exit, 2);
-    EXPECT_NE(refused.err.find("byte 0 (68) lies outside any message"), std::string::npos) << refused.err;
+    EXPECT_NE(refused.err.find("byte 0 (68) lies outside any message"), std::string::npos)
+        << refused.err;
 
     Simulator replay("korvo-cli-replay", {"--replay", syx});
     ASSERT_TRUE(replay.ready) << "the simulator did not start on the capture";

@@ -45,8 +45,9 @@ void RunRows(const std::vector<Row>& rows) {
     for (const Row& row : rows) {
         std::vector<std::string> arguments = {"--backend", "sim"};
         arguments.insert(arguments.end(), row.arguments.begin(), row.arguments.end());
-        runs.push_back(std::make_unique<ProgramRun>(KORVO_UNITS_PROGRAM, arguments,
-                                                    std::map<std::string, std::string>{{"KORVO_SIM_UNITS", row.units}}));
+        runs.push_back(std::make_unique<ProgramRun>(
+            KORVO_UNITS_PROGRAM, arguments,
+            std::map<std::string, std::string>{{"KORVO_SIM_UNITS", row.units}}));
     }
     for (std::size_t i = 0; i < rows.size(); ++i) {
         bool interrupt = true;
@@ -56,7 +57,8 @@ void RunRows(const std::vector<Row>& rows) {
             interrupt = korvotest::PumpUntil(rows[i].interruptWhen);
         else
             continue;
-        EXPECT_TRUE(interrupt && runs[i]->SignalWhen(SIGINT, "")) << rows[i].name << ": " << runs[i]->Output();
+        EXPECT_TRUE(interrupt && runs[i]->SignalWhen(SIGINT, ""))
+            << rows[i].name << ": " << runs[i]->Output();
     }
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const Row& row = rows[i];
@@ -121,7 +123,8 @@ Bytes Message(uint8_t type, int32_t id, uint8_t command, uint8_t value, Bytes pa
     return m;
 }
 
-void WriteBytes(const korvotest::TemporaryFolder& folder, const std::string& name, std::initializer_list<Bytes> parts) {
+void WriteBytes(const korvotest::TemporaryFolder& folder, const std::string& name,
+                std::initializer_list<Bytes> parts) {
     std::string bytes;
     for (const Bytes& part : parts) bytes.append(part.begin(), part.end());
     folder.Write(name, bytes);
@@ -132,14 +135,25 @@ const char* const TwoUnits = "11:1234567,0a:42";
 
 TEST(UnitsOnSim, ListAndSend) {
     const std::vector<Row> rows = {
-        {"list: every unit with its ports", {"list"}, FourUnits, 0, "Sim 11:1234567", nullptr,
+        {"list: every unit with its ports",
+         {"list"},
+         FourUnits,
+         0,
+         "Sim 11:1234567",
+         nullptr,
          [](const ProgramResult& r) {
              const std::vector<std::string> lines = Lines(r.out);
              ASSERT_EQ(lines.size(), 5u) << r.out;
-             EXPECT_EQ(lines[0].rfind("TYPE  ID       SERIAL       STATE      INPUT PORT", 0), 0u) << lines[0];
-             EXPECT_EQ(lines[3], "11    1234567  363-414-522  announced  Sim 11:1234567  Sim 11:1234567");
+             EXPECT_EQ(lines[0].rfind("TYPE  ID       SERIAL       STATE      INPUT PORT", 0), 0u)
+                 << lines[0];
+             EXPECT_EQ(lines[3],
+                       "11    1234567  363-414-522  announced  Sim 11:1234567  Sim 11:1234567");
          }},
-        {"list --json --wait: the states of the reports", {"list", "--json", "--wait", "600"}, TwoUnits, 0, nullptr,
+        {"list --json --wait: the states of the reports",
+         {"list", "--json", "--wait", "600"},
+         TwoUnits,
+         0,
+         nullptr,
          nullptr,
          [](const ProgramResult& r) {
              Json json(r.out);
@@ -155,17 +169,37 @@ TEST(UnitsOnSim, ListAndSend) {
              EXPECT_EQ(Member(first, "outputPort"), "Sim 11:1234567");
              EXPECT_EQ(Member(json_array_get_element(units, 1), "state"), "steady");
          }},
-        {"list: no unit", {"list"}, "none", 1, nullptr, "no unit was found (\"No device available\")",
+        {"list: no unit",
+         {"list"},
+         "none",
+         1,
+         nullptr,
+         "no unit was found (\"No device available\")",
          [](const ProgramResult& r) { EXPECT_EQ(r.out, ""); }},
-        {"list --json: no unit", {"list", "--json"}, "none", 1, nullptr, nullptr,
+        {"list --json: no unit",
+         {"list", "--json"},
+         "none",
+         1,
+         nullptr,
+         nullptr,
          [](const ProgramResult& r) {
              Json json(r.out);
              ASSERT_TRUE(json.Root() && JSON_NODE_HOLDS_ARRAY(json.Root()));
              EXPECT_EQ(json_array_get_length(json_node_get_array(json.Root())), 0u);
          }},
-        {"send: the reply", {"send", "1234567", "2005"}, TwoUnits, 0, nullptr, nullptr,
+        {"send: the reply",
+         {"send", "1234567", "2005"},
+         TwoUnits,
+         0,
+         nullptr,
+         nullptr,
          [](const ProgramResult& r) { EXPECT_EQ(r.out, "110012d687210528\n"); }},
-        {"send by serial, as JSON", {"send", "363-414-522", "30 03 55", "--json"}, TwoUnits, 0, nullptr, nullptr,
+        {"send by serial, as JSON",
+         {"send", "363-414-522", "30 03 55", "--json"},
+         TwoUnits,
+         0,
+         nullptr,
+         nullptr,
          [](const ProgramResult& r) {
              Json json(r.out);
              ASSERT_TRUE(json.Root());
@@ -173,19 +207,51 @@ TEST(UnitsOnSim, ListAndSend) {
              EXPECT_EQ(Member(json.Root(), "text"), "110012d687310355");
              EXPECT_EQ(Member(json.Root(), "bytes"), "F0 00 11 22 11 07 2D 4B 00 31 03 55 F7");
          }},
-        {"send the poll: the report is its reply", {"send", "0x12d687", "1001"}, TwoUnits, 0,
-         "110012d687371000081018", nullptr},
-        {"send --reply 37: a report", {"send", "1234567", "2005", "--reply", "37"}, TwoUnits, 0, "110012d68737",
+        {"send the poll: the report is its reply",
+         {"send", "0x12d687", "1001"},
+         TwoUnits,
+         0,
+         "110012d687371000081018",
          nullptr},
-        {"send to a unit of type 0a", {"send", "42", "2003"}, TwoUnits, 0, nullptr, nullptr,
+        {"send --reply 37: a report",
+         {"send", "1234567", "2005", "--reply", "37"},
+         TwoUnits,
+         0,
+         "110012d68737",
+         nullptr},
+        {"send to a unit of type 0a",
+         {"send", "42", "2003"},
+         TwoUnits,
+         0,
+         nullptr,
+         nullptr,
          [](const ProgramResult& r) { EXPECT_EQ(r.out, "0a0000002a210318\n"); }},
-        {"send: no reply", {"send", "1234567", "4400", "--timeout", "300"}, TwoUnits, 3, nullptr,
-         "no reply from unit 1234567 within 300 ms", [](const ProgramResult& r) { EXPECT_EQ(r.out, ""); }},
-        {"send: no such unit", {"send", "99", "2005"}, TwoUnits, 4, nullptr,
+        {"send: no reply",
+         {"send", "1234567", "4400", "--timeout", "300"},
+         TwoUnits,
+         3,
+         nullptr,
+         "no reply from unit 1234567 within 300 ms",
+         [](const ProgramResult& r) { EXPECT_EQ(r.out, ""); }},
+        {"send: no such unit",
+         {"send", "99", "2005"},
+         TwoUnits,
+         4,
+         nullptr,
          "no unit 99 was found; the units found are 1234567, 42."},
         {"send: no unit at all", {"send", "99", "2005"}, "none", 4, nullptr, "no unit answered"},
-        {"send: byte over 7F", {"send", "1234567", "2080"}, TwoUnits, 2, nullptr, "Value: 80 is over 7F"},
-        {"send: odd digits", {"send", "1234567", "20 051"}, TwoUnits, 2, nullptr, "odd number of hex digits (5)"},
+        {"send: byte over 7F",
+         {"send", "1234567", "2080"},
+         TwoUnits,
+         2,
+         nullptr,
+         "Value: 80 is over 7F"},
+        {"send: odd digits",
+         {"send", "1234567", "20 051"},
+         TwoUnits,
+         2,
+         nullptr,
+         "odd number of hex digits (5)"},
         {"send: not hex", {"send", "1234567", "20xx"}, TwoUnits, 2, nullptr, "is not hexadecimal"},
         {"unknown command", {"lst"}, TwoUnits, 2, nullptr, "unknown command \"lst\""},
         {"help", {"--help"}, TwoUnits, 0, "usage: yonderpad-units", nullptr},
@@ -197,64 +263,127 @@ TEST(UnitsOnSim, RecordReplayAndMonitor) {
     korvotest::TemporaryFolder folder("korvo-cli-sim");
     auto at = [&](const char* name) { return (folder.path / name).string(); };
     // A write and a read back; a read and a command nobody answers; no message.
-    WriteBytes(folder, "write.syx", {Message(0x11, 1, 0x30, 0x03, {0x55}), Message(0x11, 1, 0x20, 0x03)});
-    WriteBytes(folder, "unanswered.syx", {Message(0x11, 1, 0x20, 0x03), Message(0x11, 1, 0x44, 0x00)});
+    WriteBytes(folder, "write.syx",
+               {Message(0x11, 1, 0x30, 0x03, {0x55}), Message(0x11, 1, 0x20, 0x03)});
+    WriteBytes(folder, "unanswered.syx",
+               {Message(0x11, 1, 0x20, 0x03), Message(0x11, 1, 0x44, 0x00)});
     WriteBytes(folder, "broken.syx", {Message(0x11, 1, 0x20, 0x03), {0x20, 0x05}});
 
     const std::vector<Row> rows = {
-        {"record with a text log", {"record", at("a.syx"), "--seconds", "1", "--text", at("a.txt")}, TwoUnits, 0,
-         nullptr, "recording 2 units into",
+        {"record with a text log",
+         {"record", at("a.syx"), "--seconds", "1", "--text", at("a.txt")},
+         TwoUnits,
+         0,
+         nullptr,
+         "recording 2 units into",
          [&](const ProgramResult& r) {
              const auto messages = LoadSyx(at("a.syx"));  // paired with a.txt beside it
              ASSERT_FALSE(messages.empty());
-             EXPECT_NE(r.err.find(std::to_string(messages.size()) + " messages recorded"), std::string::npos) << r.err;
+             EXPECT_NE(r.err.find(std::to_string(messages.size()) + " messages recorded"),
+                       std::string::npos)
+                 << r.err;
              for (const auto& m : messages) EXPECT_EQ(m.direction, capture::Direction::FromUnit);
              const std::string log = clitest::ReadFile(at("a.txt"));
-             EXPECT_NE(log.find("\treceived\t-\tlist\t\t\t00000000000001\n"), std::string::npos) << log;
-             EXPECT_NE(log.find("\treceived\t1234567\tannounced 363-414-522\t"), std::string::npos) << log;
+             EXPECT_NE(log.find("\treceived\t-\tlist\t\t\t00000000000001\n"), std::string::npos)
+                 << log;
+             EXPECT_NE(log.find("\treceived\t1234567\tannounced 363-414-522\t"), std::string::npos)
+                 << log;
          }},
-        {"record one unit until Ctrl+C", {"record", at("b.syx"), "--unit", "42"}, TwoUnits, 0, nullptr, nullptr,
+        {"record one unit until Ctrl+C",
+         {"record", at("b.syx"), "--unit", "42"},
+         TwoUnits,
+         0,
+         nullptr,
+         nullptr,
          [&](const ProgramResult& r) {
              const auto messages = LoadSyx(at("b.syx"));
              ASSERT_FALSE(messages.empty()) << r.err;
-             EXPECT_NE(r.err.find(std::to_string(messages.size()) + " message"), std::string::npos) << r.err;
+             EXPECT_NE(r.err.find(std::to_string(messages.size()) + " message"), std::string::npos)
+                 << r.err;
              for (const auto& m : messages) EXPECT_EQ(m.id, 42);
          },
-         nullptr, [&] { return !clitest::ReadFile(at("b.syx")).empty(); }},
-        {"record: no such unit", {"record", at("c.syx"), "--unit", "99", "--text", at("c.txt")}, TwoUnits, 4,
-         nullptr, "no unit 99 was found",
+         nullptr,
+         [&] { return !clitest::ReadFile(at("b.syx")).empty(); }},
+        {"record: no such unit",
+         {"record", at("c.syx"), "--unit", "99", "--text", at("c.txt")},
+         TwoUnits,
+         4,
+         nullptr,
+         "no unit 99 was found",
          [&](const ProgramResult&) {
              EXPECT_FALSE(folder.Exists("c.syx"));
              EXPECT_FALSE(folder.Exists("c.txt"));
          }},
-        {"record: the file cannot be made", {"record", at("missing/d.syx")}, TwoUnits, 5, nullptr,
+        {"record: the file cannot be made",
+         {"record", at("missing/d.syx")},
+         TwoUnits,
+         5,
+         nullptr,
          "cannot record: "},
-        {"replay, each reply awaited", {"replay", at("write.syx"), "--to", "1234567", "--wait-reply"}, TwoUnits, 0,
-         nullptr, nullptr,
+        {"replay, each reply awaited",
+         {"replay", at("write.syx"), "--to", "1234567", "--wait-reply"},
+         TwoUnits,
+         0,
+         nullptr,
+         nullptr,
          [](const ProgramResult& r) { EXPECT_EQ(r.out, "110012d687310355\n110012d687210355\n"); }},
-        {"replay to a unit of another type", {"replay", at("write.syx"), "--to", "42", "--gap", "0"}, TwoUnits, 0,
-         nullptr, nullptr, [](const ProgramResult& r) { EXPECT_EQ(r.out, ""); }},
-        {"replay: a reply missing", {"replay", at("unanswered.syx"), "--to", "1234567", "--wait-reply", "--timeout",
-         "300"}, TwoUnits, 3, "110012d687210318",
+        {"replay to a unit of another type",
+         {"replay", at("write.syx"), "--to", "42", "--gap", "0"},
+         TwoUnits,
+         0,
+         nullptr,
+         nullptr,
+         [](const ProgramResult& r) { EXPECT_EQ(r.out, ""); }},
+        {"replay: a reply missing",
+         {"replay", at("unanswered.syx"), "--to", "1234567", "--wait-reply", "--timeout", "300"},
+         TwoUnits,
+         3,
+         "110012d687210318",
          "no reply to message 2 of 2 (byte 12 of the file: 44 00) from unit 1234567 within 300 ms"},
-        {"replay: not a .syx of unit messages", {"replay", at("broken.syx"), "--to", "1234567"}, TwoUnits, 2,
-         nullptr, "byte 12 (20) lies outside any message"},
-        {"replay: no file", {"replay", at("none.syx"), "--to", "1234567"}, TwoUnits, 2, nullptr, "none.syx"},
-        {"replay: no such unit", {"replay", at("write.syx"), "--to", "7"}, TwoUnits, 4, nullptr, "no unit 7"},
-        {"monitor until Ctrl+C", {"monitor"}, TwoUnits, 0, "  -  discovery: new list of units\n", nullptr,
+        {"replay: not a .syx of unit messages",
+         {"replay", at("broken.syx"), "--to", "1234567"},
+         TwoUnits,
+         2,
+         nullptr,
+         "byte 12 (20) lies outside any message"},
+        {"replay: no file",
+         {"replay", at("none.syx"), "--to", "1234567"},
+         TwoUnits,
+         2,
+         nullptr,
+         "none.syx"},
+        {"replay: no such unit",
+         {"replay", at("write.syx"), "--to", "7"},
+         TwoUnits,
+         4,
+         nullptr,
+         "no unit 7"},
+        {"monitor until Ctrl+C",
+         {"monitor"},
+         TwoUnits,
+         0,
+         "  -  discovery: new list of units\n",
+         nullptr,
          [](const ProgramResult& r) {
-             EXPECT_NE(r.out.find("  1234567  announces 11:1234567, serial 363-414-522\n"), std::string::npos);
+             EXPECT_NE(r.out.find("  1234567  announces 11:1234567, serial 363-414-522\n"),
+                       std::string::npos);
              EXPECT_EQ(r.out.find("(report"), std::string::npos) << r.out;
          },
          "announces 0A:42"},
-        {"monitor one unit's reports, as JSON", {"monitor", "--unit", "42", "--reports", "--json"}, TwoUnits, 0,
-         nullptr, nullptr,
+        {"monitor one unit's reports, as JSON",
+         {"monitor", "--unit", "42", "--reports", "--json"},
+         TwoUnits,
+         0,
+         nullptr,
+         nullptr,
          [](const ProgramResult& r) {
              int reports = 0;
              for (const std::string& line : Lines(r.out)) {
                  Json json(line);
                  ASSERT_TRUE(json.Root());
-                 EXPECT_EQ(json_object_get_int_member(json_node_get_object(json.Root()), "unit"), 42) << line;
+                 EXPECT_EQ(json_object_get_int_member(json_node_get_object(json.Root()), "unit"),
+                           42)
+                     << line;
                  reports += Member(json.Root(), "kind") == "report";
              }
              EXPECT_GT(reports, 0) << r.out;
