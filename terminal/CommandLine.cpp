@@ -43,7 +43,8 @@ const char* const UsageText =
     "Exit codes: 0 done (send: replied), 1 list found no unit, 2 bad usage or input\n"
     "(nothing is sent), 3 no reply in time, 4 no such unit, 5 the device module or a\n"
     "file could not be used, 130 interrupted. Errors go to standard error.\n"
-    "Needs no display. Discovery takes 1.5 s and 0.2 s per MIDI output port.\n";
+    "Needs no display. Discovery takes 1.5 s and 0.2 s per MIDI output port; when it\n"
+    "finds no unit, or not the unit named, it is had once more.\n";
 
 namespace {
 

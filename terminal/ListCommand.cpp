@@ -20,6 +20,7 @@ std::size_t Width(const std::string& text) {
 
 void ListCommand::OnListed() {
     if (waiting || finished) return;
+    if (terminal->Units().empty() && RescanOnce()) return;
     if (line.waitMs == 0) {
         Show();
         return;

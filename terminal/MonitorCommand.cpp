@@ -1,11 +1,16 @@
 // monitor: every text on "Receive" as a line of the page's traffic view (or a
 // JSON object), until Ctrl+C. Like the page's traffic, state reports show
 // only when asked for, and a unit filter leaves out the texts naming no unit.
+// A first discovery that found nothing is had once more (UnitCommand.h).
 
 #include "terminal/TrafficText.h"
 #include "terminal/UnitCommand.h"
 
 namespace terminal {
+
+void MonitorCommand::OnListed() {
+    if (terminal->Units().empty()) RescanOnce();
+}
 
 void MonitorCommand::OnReceive(const ReceivedMessage& message, int64_t realTimeUs) {
     if (finished) return;

@@ -23,8 +23,8 @@ void RecordCommand::Begin(UnitTerminal& terminal) {
 
 void RecordCommand::OnListed() {
     if (started || finished) return;
-    started = true;
     if (line.hasUnit && RequireUnit(line.unit) == nullptr) {
+        if (!finished) return;  // discovering once more
         // Nothing was recorded: the files this run made go again.
         writer.Close();
         g_remove(line.file.c_str());
@@ -32,6 +32,7 @@ void RecordCommand::OnListed() {
         opened = false;
         return;
     }
+    started = true;
     const std::size_t count = line.hasUnit ? 1 : terminal->Units().size();
     Complain(std::string("recording ") + std::to_string(count) + (count == 1 ? " unit" : " units") +
              " into " + line.file +

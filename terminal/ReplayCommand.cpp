@@ -31,9 +31,9 @@ std::string Describe(const capture::CapturedMessage& message) {
 
 void ReplayCommand::OnListed() {
     if (started || finished) return;
-    started = true;
     const TerminalUnit* found = RequireUnit(line.unit);
     if (found == nullptr) return;
+    started = true;
     target = *found;
     SendNext();
 }

@@ -25,8 +25,16 @@ void UnitCommand::Finish(int code) {
     platform::Application::Instance().Quit(code);
 }
 
+bool UnitCommand::RescanOnce() {
+    if (rescanned) return false;
+    rescanned = true;
+    terminal->Rescan();
+    return true;
+}
+
 const TerminalUnit* UnitCommand::RequireUnit(uint32_t id) {
     if (const TerminalUnit* unit = terminal->FindUnit(id)) return unit;
+    if (RescanOnce()) return nullptr;
     std::string found;
     for (const TerminalUnit& unit : terminal->Units())
         found += (found.empty() ? "" : ", ") + std::to_string(unit.id);

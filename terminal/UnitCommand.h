@@ -10,6 +10,12 @@
 // device module's polls, which go on all the time. Only when the message sent
 // was the unit's poll itself does its state report count as the reply.
 //
+// A second discovery. MIDI messages get lost now and then, and on a loaded
+// machine a unit's answer may come after its port's probe window; either way
+// a unit is missing from that discovery. A command that finds no unit at all,
+// or not the unit it names, therefore has the device module discover once
+// more ("Reset", as the page's Rescan does) before it concludes.
+//
 // Delivery. A message handed to "Send" has not yet left when the program
 // could end: the MIDI services drop what is still queued when the device
 // module closes its ports. A command therefore ends only once it knows its
@@ -61,9 +67,12 @@ class UnitCommand : public TerminalListener {
   protected:
     // Ends the loop with this exit code; later calls change nothing.
     void Finish(int code);
-    // The unit of this id among those found, or null after saying so on
-    // standard error and finishing with ExitNoSuchUnit.
+    // The unit of this id among those found, or null: then either a second
+    // discovery is under way (OnListed comes again) or the command finished
+    // with ExitNoSuchUnit after saying so on standard error.
     const TerminalUnit* RequireUnit(uint32_t id);
+    // Starts the second discovery; false when it was had already.
+    bool RescanOnce();
     // Whether message is the reply (see above) from unit to a message that
     // was the unit's poll (sentPoll) or not.
     bool IsReplyFrom(const TerminalUnit& unit, const ReceivedMessage& message, bool sentPoll) const;
@@ -83,6 +92,7 @@ class UnitCommand : public TerminalListener {
     const CommandLine& line;
     UnitTerminal* terminal = nullptr;
     bool finished = false;
+    bool rescanned = false;
 };
 
 class ListCommand : public UnitCommand {
@@ -151,6 +161,7 @@ class MonitorCommand : public UnitCommand {
   public:
     using UnitCommand::UnitCommand;
     int OnSignal() override { return ExitDone; }
+    void OnListed() override;
     void OnReceive(const ReceivedMessage& message, int64_t realTimeUs) override;
 };
 

@@ -36,7 +36,8 @@ UnitTerminal::UnitTerminal() {
         new KorvoTextConnector(L"Receive", MakeHandler(&UnitTerminalHandlers::OnReceive), 0, this));
     connectors.Add(
         new KorvoTextConnector(L"Status", MakeHandler(&UnitTerminalHandlers::OnStatus), 0, this));
-    connectors.Add(new KorvoLongConnector(L"Reset", nullptr, 0, this));
+    reset = new KorvoLongConnector(L"Reset", nullptr, 0, this);
+    connectors.Add(reset);
     connectors.Add(
         new KorvoTextConnector(L"Ports", MakeHandler(&UnitTerminalHandlers::OnPorts), 0, this));
 }
@@ -55,6 +56,10 @@ void UnitTerminal::Start() {
 
 void UnitTerminal::Send(const std::string& text) {
     send->SetText(String::FromUtf8(text).Text(), true);
+}
+
+void UnitTerminal::Rescan() {
+    reset->SetLong(0, true);
 }
 
 const TerminalUnit* UnitTerminal::FindUnit(uint32_t id) const {

@@ -83,6 +83,9 @@ class UnitTerminal : public platform::Window, public UnitTerminalHandlers {
     void SetListener(TerminalListener* listener) { this->listener = listener; }
     // Sets "Send", forced, as the page sends a command.
     void Send(const std::string& text);
+    // Writes "Reset", forced, as the page's Rescan does: the device module
+    // closes its ports and discovers the units again.
+    void Rescan();
 
     const std::vector<TerminalUnit>& Units() const { return units; }
     const TerminalUnit* FindUnit(uint32_t id) const;
@@ -104,6 +107,7 @@ class UnitTerminal : public platform::Window, public UnitTerminalHandlers {
     TerminalUnit* Find(uint32_t id);
 
     KorvoTextConnector* send;
+    KorvoLongConnector* reset;
     TerminalListener* listener = nullptr;
     std::vector<TerminalUnit> units;
     std::string status;

@@ -6,6 +6,7 @@
 //   list_sim_ms        `yonderpad-units --backend sim list`, from the start of
 //                      the process to its end (median of RUNS, default 7)
 //   list_jack_ms       the same with --backend jack
+// Runs that fail are counted (failed=) and shown with their standard error.
 //   start_ms           `yonderpad-units --help`: starting the process and
 //                      loading its libraries, which every command pays too
 // A list that ends as soon as discovery has its answers takes
@@ -23,6 +24,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -42,34 +44,49 @@ constexpr int ScanDelayMs = 1500;
 constexpr int ProbeDelayMs = 200;
 constexpr int OutputPorts = 1;
 
-// Milliseconds from spawn to exit of one run; -1 when it did not end with 0.
+// Milliseconds from spawn to exit of one run; -1 when it did not end with 0,
+// after its standard error was shown.
 double TimedRun(const std::vector<std::string>& arguments) {
     std::vector<char*> argv = {const_cast<char*>(KORVO_UNITS_PROGRAM)};
     for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
+    char errors[] = "/tmp/korvo-bench-cli-XXXXXX";
+    const int errorsFd = mkstemp(errors);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    if (errorsFd >= 0) posix_spawn_file_actions_adddup2(&actions, errorsFd, 2);
     const auto start = std::chrono::steady_clock::now();
     pid_t pid = -1;
     const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) return -1;
     int status = 0;
-    waitpid(pid, &status, 0);
+    if (spawned == 0) waitpid(pid, &status, 0);
     const double ms =
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? ms : -1;
+    const bool ok = spawned == 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    if (!ok) {
+        std::ifstream text(errors);
+        std::fprintf(stderr, "bench_cli: yonderpad-units %s ended with %d: %s\n",
+                     arguments.back().c_str(), WIFEXITED(status) ? WEXITSTATUS(status) : -1,
+                     std::string(std::istreambuf_iterator<char>(text), {}).c_str());
+    }
+    if (errorsFd >= 0) close(errorsFd);
+    unlink(errors);
+    return ok ? ms : -1;
 }
 
-double MedianMs(const std::vector<std::string>& arguments, int runs) {
+// The median of the runs that ended well; failed counts the others.
+double MedianMs(const std::vector<std::string>& arguments, int runs, int& failed) {
     std::vector<double> times;
     for (int i = 0; i < runs; ++i) {
         const double ms = TimedRun(arguments);
-        if (ms < 0) return -1;
-        times.push_back(ms);
+        if (ms < 0)
+            ++failed;
+        else
+            times.push_back(ms);
     }
+    if (times.empty()) return -1;
     std::sort(times.begin(), times.end());
     return times[times.size() / 2];
 }
@@ -90,8 +107,9 @@ int main(int argc, char** argv) {
     setenv("KORVO_SIM_UNITS", "11:1234567", 1);
     const std::string before = LoadAverage();
 
-    const double start = MedianMs({"--help"}, runs);
-    const double sim = MedianMs({"--backend", "sim", "list"}, runs);
+    int failed = 0;
+    const double start = MedianMs({"--help"}, runs, failed);
+    const double sim = MedianMs({"--backend", "sim", "list"}, runs, failed);
     double jack = -1;
     {
         miditest::JackTestServer server("korvo-bench-cli");
@@ -99,11 +117,11 @@ int main(int argc, char** argv) {
         if (!server.Ready() || !simulator.Ready())
             std::fprintf(stderr, "bench_cli: private JACK server or simulator did not start\n");
         else
-            jack = MedianMs({"--backend", "jack", "list"}, runs);
+            jack = MedianMs({"--backend", "jack", "list"}, runs, failed);
     }
     const int wait = ScanDelayMs + ProbeDelayMs * OutputPorts;
-    std::printf("cli: start_ms=%.0f runs=%d load_average_before=%s after=%s\n", start, runs,
-                before.c_str(), LoadAverage().c_str());
+    std::printf("cli: start_ms=%.0f runs=%d failed=%d load_average_before=%s after=%s\n", start,
+                runs, failed, before.c_str(), LoadAverage().c_str());
     std::printf("cli: list_sim_ms=%.0f list_jack_ms=%.0f discovery_wait_ms=%d\n", sim, jack, wait);
-    return sim > 0 && jack > 0 && start > 0 ? 0 : 1;
+    return sim > 0 && jack > 0 && start > 0 && failed == 0 ? 0 : 1;
 }
