@@ -17,7 +17,7 @@ const char* const UsageText =
     "  send UNIT HEX [--reply CMD] [--timeout MS]\n"
     "                                         one message to a unit; prints its reply\n"
     "  record FILE.syx [--unit U] [--seconds N] [--text FILE.txt]\n"
-    "                                         the units' messages into a .syx (and a log)\n"
+    "                                         the units' messages into a .syx\n"
     "  replay FILE.syx --to UNIT [--gap MS] [--wait-reply] [--timeout MS]\n"
     "                                         the messages of a .syx to one unit\n"
     "  monitor [--unit U] [--reports]         the live traffic, one line per message\n"
