@@ -34,6 +34,15 @@ ProgramResult Units(std::vector<std::string> arguments) {
     return clitest::RunProgram(KORVO_UNITS_PROGRAM, arguments);
 }
 
+// A command that must be answered. Without realtime scheduling a loaded JACK
+// server loses an event now and then; as the device module's own JACK tests
+// send a request a second time, a command that got no reply (exit code 3)
+// runs once more. Only idempotent requests go through here.
+ProgramResult Answered(const std::vector<std::string>& arguments) {
+    ProgramResult result = Units(arguments);
+    return result.exit == 3 ? Units(arguments) : result;
+}
+
 // The simulator program on the test's server, its log (--log) in its output.
 class Simulator {
   public:
@@ -152,7 +161,7 @@ TEST(UnitsOnJack, EachCommandWithTheSimulatorProgram) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         const std::size_t before = simulator.Received().size();
-        const ProgramResult result = Units(row.arguments);
+        const ProgramResult result = row.exit == 0 ? Answered(row.arguments) : Units(row.arguments);
         EXPECT_EQ(result.exit, row.exit) << result.err;
         if (row.out) {
             EXPECT_EQ(result.out, row.out);
@@ -168,7 +177,7 @@ TEST(UnitsOnJack, EachCommandWithTheSimulatorProgram) {
     // The live traffic while another copy talks to the unit.
     ProgramRun monitor(KORVO_UNITS_PROGRAM, {"--backend", "jack", "monitor", "--unit", "42"});
     ASSERT_TRUE(monitor.WaitFor("announces 0A:42")) << monitor.Output();
-    EXPECT_EQ(Units({"send", "42", "2003"}).exit, 0);
+    EXPECT_EQ(Answered({"send", "42", "2003"}).exit, 0);
     EXPECT_TRUE(
         monitor.WaitFor("  42  21 03 55  (parameter)  F0 00 11 22 0A 2A 00 00 00 21 03 55 F7\n"))
         << monitor.Output();
@@ -190,8 +199,8 @@ TEST(UnitsOnJack, ARecordingReplayedIntoASecondUnitArrivesByteForByte) {
                           {"--backend", "jack", "record", syx, "--unit", "1234567", "--text",
                            (folder.path / "unit.txt").string()});
         ASSERT_TRUE(record.WaitFor("recording 1 unit")) << record.Output();
-        EXPECT_EQ(Units({"send", "1234567", "30 03 55"}).out, "110012d687310355\n");
-        EXPECT_EQ(Units({"send", "1234567", "2003"}).out, "110012d687210355\n");
+        EXPECT_EQ(Answered({"send", "1234567", "30 03 55"}).out, "110012d687310355\n");
+        EXPECT_EQ(Answered({"send", "1234567", "2003"}).out, "110012d687210355\n");
         ASSERT_TRUE(record.SignalWhen(SIGINT, ""));
         const ProgramResult recorded = record.Finish();
         EXPECT_EQ(recorded.exit, 0) << recorded.err;
@@ -206,19 +215,24 @@ TEST(UnitsOnJack, ARecordingReplayedIntoASecondUnitArrivesByteForByte) {
     EXPECT_TRUE(has(Message(0x11, 1234567, 0x31, 0x03, {0x55})));
     EXPECT_TRUE(has(Message(0x11, 1234567, 0x21, 0x03, {0x55})));
 
-    Simulator second("korvo-cli-second", {"11:1234567"});
-    ASSERT_TRUE(second.ready);
-    const ProgramResult replayed = Units({"replay", syx, "--to", "1234567", "--gap", "5"});
-    EXPECT_EQ(replayed.exit, 0) << replayed.err;
-    // What reached the second unit, without the probes and polls of the
-    // device module itself, is the recording, message for message.
-    std::vector<std::string> wire;
-    for (const std::string& line : second.Received())
-        if (line.find(" 22 00 00 00 00 00 02 00 F7") == std::string::npos &&
-            line.find(" 4B 00 10 01 F7") == std::string::npos)
-            wire.push_back(line);
     std::vector<std::string> expected;
     for (const auto& m : messages) expected.push_back("11:1234567 <" + Hex(m.bytes));
+    // What reached the second unit, without the probes and polls of the
+    // device module itself, is the recording, message for message. A loaded
+    // JACK server may lose one of them (see Answered): the replay into a new
+    // second unit is then tried once more.
+    std::vector<std::string> wire;
+    for (int attempt = 0; attempt < 2 && wire != expected; ++attempt) {
+        Simulator second("korvo-cli-second", {"11:1234567"});
+        ASSERT_TRUE(second.ready);
+        const ProgramResult replayed = Units({"replay", syx, "--to", "1234567", "--gap", "5"});
+        EXPECT_EQ(replayed.exit, 0) << replayed.err;
+        wire.clear();
+        for (const std::string& line : second.Received())
+            if (line.find(" 22 00 00 00 00 00 02 00 F7") == std::string::npos &&
+                line.find(" 4B 00 10 01 F7") == std::string::npos)
+                wire.push_back(line);
+    }
     EXPECT_EQ(wire, expected);
 }
 
@@ -271,7 +285,7 @@ TEST(UnitsOnJack, TheSimulatorReplaysACaptureAsRecorded) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        const ProgramResult result = Units(row.arguments);
+        const ProgramResult result = row.exit == 0 ? Answered(row.arguments) : Units(row.arguments);
         EXPECT_EQ(result.exit, row.exit) << result.err;
         EXPECT_NE(result.out.find(row.out), std::string::npos) << result.out;
     }
