@@ -15,6 +15,7 @@ pkg_check_modules(JACK REQUIRED IMPORTED_TARGET jack)
 pkg_check_modules(RTMIDI REQUIRED IMPORTED_TARGET rtmidi)
 pkg_check_modules(ALSA REQUIRED IMPORTED_TARGET alsa)
 pkg_check_modules(SIGCXX REQUIRED IMPORTED_TARGET sigc++-3.0)
+pkg_check_modules(JSON REQUIRED IMPORTED_TARGET json-glib-1.0)
 
 if(KORVO_SANITIZE)
   set(KORVO_SANITIZER_FLAGS -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)

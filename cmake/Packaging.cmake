@@ -1,9 +1,9 @@
-# Where `cmake --install` puts things. The program tree (the program, its
-# libraries, webext/, page/, Default.prj, App.ico and Repository/) stays one
-# folder, as in build/dist, because the program finds everything relative to
-# its own file; under a system prefix that folder is lib/yonderpad. Desktop
-# files, man pages, the command on the PATH and the module SDK go to their
-# usual places beside it.
+# Where `cmake --install` puts things. The program tree (the program,
+# yonderpad-units, their libraries, webext/, page/, the projects, App.ico and
+# Repository/) stays one folder, as in build/dist, because the programs find
+# everything relative to their own file; under a system prefix that folder is
+# lib/yonderpad. Desktop files, man pages, bash completion, the commands on the
+# PATH and the module SDK go to their usual places beside it.
 include(GNUInstallDirs)
 
 set(KORVO_INSTALL_TREE "lib/yonderpad" CACHE STRING

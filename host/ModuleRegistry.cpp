@@ -235,3 +235,17 @@ int KorvoModuleRegistry::CreateModule(const wchar_t* className, KorvoModule*& mo
     }
     return Success;
 }
+
+int KorvoModuleRegistry::AddProgramModule(const wchar_t* name, const wchar_t* className,
+                                          CreateKorvoModuleFunction create,
+                                          DeleteKorvoModuleFunction destroy) {
+    for (KorvoModuleRegistryItem* entry : entries)
+        if (entry->className == className) return Duplicate;
+    auto* entry = new KorvoModuleRegistryItem;
+    entry->name = name;
+    entry->className = className;
+    entry->createModule = create;
+    entry->deleteModule = destroy;
+    entries.Add(entry);
+    return Success;
+}

@@ -94,6 +94,12 @@ public:
     // 3 when there is none; otherwise 0, with module null when the library or
     // one of its two exports is missing (or the factory made nothing).
     int CreateModule(const wchar_t* className, KorvoModule*& module);
+    // Adds the entry of a module class that the running program carries
+    // itself, with no library: both functions are known from the start, so
+    // CreateModule never loads anything for it. 1 when an entry already has
+    // the class (compared exactly, as CreateModule looks it up).
+    int AddProgramModule(const wchar_t* name, const wchar_t* className,
+                         CreateKorvoModuleFunction create, DeleteKorvoModuleFunction destroy);
 
     // The file that BuildIndex writes and LoadIndex reads.
     const String& IndexPath() const { return indexPath; }

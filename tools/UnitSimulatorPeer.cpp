@@ -10,6 +10,8 @@
 //
 // With --log every message that reaches a unit is printed on standard output
 // as "<type>:<id> < F0 00 ...", so that a user sees the exact bytes sent.
+// With --replay FILE.syx the units are those of a capture and answer as they
+// did there (CaptureReplay.h), FILE.txt beside it telling the directions.
 // UNITS is a list such as 11:1234567,0a:42 (type in hexadecimal, id in decimal);
 // without it KORVO_SIM_UNITS is used, and without that one unit of each type.
 // The server is never started: it must run (JACK_DEFAULT_SERVER chooses it).
@@ -37,6 +39,7 @@
 #include <vector>
 
 #include "AlsaUnitPeer.h"
+#include "CaptureReplay.h"
 #include "JackRing.h"
 #include "UnitSimulator.h"
 
@@ -58,6 +61,7 @@ struct Record {
 
 struct PeerPair {
     std::vector<midi::UnitSimulator> units;
+    std::vector<tools::ReplayUnit> replayUnits;  // --replay: the units of a capture
     jack_port_t* in = nullptr;
     jack_port_t* out = nullptr;
 };
@@ -100,7 +104,8 @@ int Process(jack_nframes_t frames, void* arg) {
     return 0;
 }
 
-void LogMessage(const midi::UnitSimulator& unit, const std::vector<uint8_t>& bytes) {
+template <typename Unit>
+void LogMessage(const Unit& unit, const std::vector<uint8_t>& bytes) {
     std::string line;
     char part[16];
     std::snprintf(part, sizeof part, "%02x:%d <", unsigned(unit.Type()), int(unit.Id()));
@@ -127,6 +132,10 @@ void Work(Peer& peer) {
                 if (peer.log) LogMessage(unit, bytes);
                 unit.Handle(bytes.data(), bytes.size(), answers);
             }
+            for (tools::ReplayUnit& unit : peer.pairs[r.pair].replayUnits) {
+                if (peer.log) LogMessage(unit, bytes);
+                unit.Handle(bytes.data(), bytes.size(), answers);
+            }
             if (!answers.empty() && peer.delayMs > 0)
                 std::this_thread::sleep_for(std::chrono::milliseconds(peer.delayMs));
             for (const auto& answer : answers)
@@ -137,7 +146,9 @@ void Work(Peer& peer) {
 
 void Quiet(const char*) {}
 
-const char* const Synopsis = "usage: yonderpad-unit-simulator [--alsa] [--client NAME] [--delay-ms N] [--pairs N] [--log] [type:id,...]\n";
+const char* const Synopsis =
+    "usage: yonderpad-unit-simulator [--alsa] [--client NAME] [--delay-ms N] [--pairs N] [--log] [type:id,...]\n"
+    "       yonderpad-unit-simulator --replay FILE.syx [--client NAME] [--delay-ms N] [--pairs N] [--log]\n";
 
 int Usage() {
     std::fputs(Synopsis, stderr);
@@ -158,6 +169,16 @@ int Help() {
                "  --delay-ms N   wait N ms before each answer\n"
                "  --pairs N      put the units on N shared port pairs (JACK only)\n"
                "  --log          print every message a unit receives, in hex (JACK only)\n"
+               "  --replay FILE.syx\n"
+               "                 play the units of a capture instead, answering as they did\n"
+               "                 there (JACK only). FILE.txt beside it, the traffic log saved\n"
+               "                 with it, tells which messages went to a unit and which came\n"
+               "                 from it; its wire lines must match the .syx message for\n"
+               "                 message. Without it, probe, polls, 20 and 30 count as sent to\n"
+               "                 a unit, the rest as its answers. A poll gets the recorded\n"
+               "                 state reports in turn, a recorded request what followed it,\n"
+               "                 20 and 30 the recorded 21 and 31 of the same value; the last\n"
+               "                 answer repeats once used up\n"
                "  --help         this text\n"
                "\n"
                "JACK_DEFAULT_SERVER chooses the server; it is never started by this program.\n",
@@ -174,6 +195,7 @@ int main(int argc, char** argv) {
     bool alsa = false;
     bool log = false;
     uint32_t pairCount = 0;  // 0: one pair per unit
+    std::string replay;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
@@ -182,6 +204,8 @@ int main(int argc, char** argv) {
             alsa = true;
         } else if (arg == "--log") {
             log = true;
+        } else if (arg == "--replay" && i + 1 < argc) {
+            replay = argv[++i];
         } else if (arg == "--client" && i + 1 < argc) {
             client = argv[++i];
         } else if (arg == "--delay-ms" && i + 1 < argc) {
@@ -200,8 +224,19 @@ int main(int argc, char** argv) {
             return Usage();
         }
     }
+    std::vector<capture::CapturedMessage> capture;
+    if (!replay.empty()) {
+        std::string error;
+        if (alsa || !list.empty()) return Usage();
+        if (!capture::LoadCapture(replay, capture, error)) {
+            std::fprintf(stderr, "yonderpad-unit-simulator: %s\n", error.c_str());
+            return 2;
+        }
+    }
     if (list.empty() && std::getenv("KORVO_SIM_UNITS")) list = std::getenv("KORVO_SIM_UNITS");
-    std::vector<midi::UnitConfig> configs = list.empty() ? midi::DefaultUnits() : midi::ParseUnitList(list);
+    std::vector<midi::UnitConfig> configs = !replay.empty() ? tools::UnitsOf(capture)
+                                            : list.empty()  ? midi::DefaultUnits()
+                                                            : midi::ParseUnitList(list);
     if (configs.empty()) {
         std::fprintf(stderr, "korvo-unit-simulator: no unit to simulate\n");
         return 2;
@@ -232,8 +267,12 @@ int main(int argc, char** argv) {
     peer.answers = jack_ringbuffer_create(RingBytes);
     const size_t pairs = pairCount == 0 ? configs.size() : std::min<size_t>(pairCount, configs.size());
     peer.pairs.resize(pairs);
-    for (size_t i = 0; i < configs.size(); ++i)
-        peer.pairs[i % pairs].units.emplace_back(configs[i].type, configs[i].id);
+    for (size_t i = 0; i < configs.size(); ++i) {
+        if (replay.empty())
+            peer.pairs[i % pairs].units.emplace_back(configs[i].type, configs[i].id);
+        else
+            peer.pairs[i % pairs].replayUnits.emplace_back(configs[i].type, configs[i].id, capture);
+    }
     for (size_t k = 0; k < pairs; ++k) {
         PeerPair& pair = peer.pairs[k];
         char base[40];

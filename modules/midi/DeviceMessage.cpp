@@ -90,4 +90,17 @@ String Announcement(const MidiDevice::Unit& unit) {
 
 String ListStart() { return ReceiveText(0, 0, 0, 1, nullptr, 0); }
 
+String PortsText(int32_t id, const String& input, const String& output) {
+    std::vector<wchar_t> text;
+    AppendHex(text, static_cast<uint32_t>(id), 8);
+    auto appendName = [&text](const String& name) {
+        for (const wchar_t* c = name.Text(); *c != L'\0'; ++c)
+            text.push_back(*c == L'\t' ? L' ' : *c);
+    };
+    appendName(input);
+    text.push_back(L'\t');
+    appendName(output);
+    return String(text.data(), text.size());
+}
+
 }  // namespace devicemessage

@@ -86,5 +86,10 @@ String ReceiveText(uint8_t type, int32_t id, uint8_t command, uint8_t value,
 String Announcement(const MidiDevice::Unit& unit);
 // The header that opens a new list of units: type 0, id 0, command 0, value 1.
 String ListStart();
+// The "Ports" text of an announced unit: its id in 8 hexadecimal digits, the
+// name of the input port its messages come in on, a tab, and the name of the
+// output port it is sent to (empty when it has none). A tab inside a name
+// becomes a blank, so that the one tab always separates the two.
+String PortsText(int32_t id, const String& input, const String& output);
 
 }  // namespace devicemessage

@@ -7,7 +7,8 @@
 // is handled, so a late answer is credited to the next port) and on the input
 // port it came in on. Within each direction an id is held by at most one unit,
 // so a unit heard on two inputs or answering two outputs stays on the first.
-// Finishing closes every port where nothing answered and announces the units.
+// Finishing closes every port where nothing answered and announces the units,
+// each followed by the names of its ports on "Ports".
 
 #include <glib.h>
 
@@ -132,6 +133,13 @@ bool TannevaleMidi::AddUnit(int32_t id, uint8_t type, Array<MidiDevice*>& list, 
     return false;
 }
 
+String TannevaleMidi::OutputNameOf(int32_t id) const {
+    for (MidiDevice* port : outputs)
+        for (MidiDevice::Unit* unit : port->units)
+            if (unit->id == id) return port->name;
+    return String();
+}
+
 void TannevaleMidi::FinishDiscovery() {
     const uint32_t restartCount = restarts;
     CloseDevices(false);
@@ -145,9 +153,13 @@ void TannevaleMidi::FinishDiscovery() {
     for (int i = 0; i < inputs.Count(); ++i) {
         MidiDevice* port = inputs[i];
         for (int j = 0; j < port->units.Count(); ++j) {
-            receive->SetText(devicemessage::Announcement(*port->units[j]), true);
+            const MidiDevice::Unit unit = *port->units[j];
+            receive->SetText(devicemessage::Announcement(unit), true);
             // A peer that restarts the module from its handler has closed
             // these ports: stop announcing them.
+            if (RestartedSince(restartCount)) return;
+            ports->SetText(devicemessage::PortsText(unit.id, port->name, OutputNameOf(unit.id)),
+                           true);
             if (RestartedSince(restartCount)) return;
         }
     }

@@ -67,6 +67,9 @@ TannevaleMidi::TannevaleMidi() {
     connectors.Add(status);
     reset = new KorvoLongConnector(L"Reset", MakeHandler(&TannevaleMidiHandlers::OnReset), 0, this);
     connectors.Add(reset);
+    // After the four of the device protocol, so that their places stay.
+    ports = new KorvoTextConnector(L"Ports", nullptr, 0, this);
+    connectors.Add(ports);
 }
 
 // Teardown: the ports close (and "Status" says "Initializing...") while the

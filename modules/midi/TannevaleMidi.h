@@ -1,7 +1,8 @@
 #pragma once
 // TannevaleMidi: the device module. It finds the units that answer on the
 // computer's MIDI ports and moves messages between them and its connectors
-// "Send", "Receive", "Status" and "Reset". Everything runs on the
+// "Send", "Receive", "Status" and "Reset"; a fifth, "Ports", names the ports
+// each announced unit was found on. Everything runs on the
 // user-interface thread, driven by timer 1 and by messages posted to a hidden
 // child window; the MIDI callbacks only hand their data to that window.
 
@@ -104,6 +105,8 @@ private:
     bool AddUnit(int32_t id, uint8_t type, Array<MidiDevice*>& list, midi::MidiHandle input,
                  midi::MidiHandle output);
     void FinishDiscovery();
+    // The name of the output port holding the unit with this id ("" if none).
+    String OutputNameOf(int32_t id) const;
     void QueueInputBuffer(midi::MidiHandle input);
 
     // Transfer (Transfer.cpp).
@@ -123,6 +126,7 @@ private:
     KorvoTextConnector* receive;
     KorvoTextConnector* status;
     KorvoLongConnector* reset;
+    KorvoTextConnector* ports;
     int32_t state = ScanPending;
     uint32_t inDeviceCount = 0;
     uint32_t outDeviceCount = 0;

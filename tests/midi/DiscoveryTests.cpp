@@ -76,6 +76,40 @@ TEST_F(Discovery, UnitsAreAnnouncedByInputPortThenDiscoveryOrder) {
     for (const std::wstring& text : panel.received) EXPECT_EQ(text.size(), text == ListStart ? 14u : 40u);
 }
 
+// Records the module's "Ports" texts into the same sequence as the panel's
+// "Receive" texts, so that a test sees which announcement each one follows.
+class PortsRecorder : public KorvoModule {
+  public:
+    PortsRecorder(KorvoModule& module, std::vector<std::wstring>& sequence) : sequence(sequence) {
+        auto* ports =
+            new KorvoTextConnector(L"Ports", MakeHandler(&PortsRecorder::OnPorts), 0, this);
+        connectors.Add(ports);
+        ports->Connect(module.FindConnector(L"Ports"));
+    }
+
+  private:
+    void OnPorts(KorvoConnector* connector) {
+        sequence.push_back(L"ports " + std::wstring(connector->GetText().Text()));
+    }
+    std::vector<std::wstring>& sequence;
+};
+
+TEST_F(Discovery, EachAnnouncementIsFollowedByTheNamesOfItsPorts) {
+    // Unit 7 listens on out0 and answers on in0; unit 1234567 listens on the
+    // output named with a tab and answers on in1.
+    midi::SimLayout layout =
+        Layout(2, 2, {UnitOn(0x0A, 7, {0}, {0}), UnitOn(0x11, 1234567, {1}, {1})});
+    layout.outputs[1] = L"out\t1";
+    Boot(layout);
+    std::vector<std::wstring> sequence;
+    panel.onReceive = [&](const std::wstring& text) { sequence.push_back(text.substr(0, 14)); };
+    PortsRecorder recorder(*module, sequence);
+    Discover(2);
+    EXPECT_EQ(sequence,
+              (std::vector<std::wstring>{ListStart, L"0a000000070001", L"ports 00000007in0\tout0",
+                                         L"110012d6870001", L"ports 0012d687in1\tout 1"}));
+}
+
 struct SharedUnitCase {
     const char* name;
     midi::SimLayout layout;

@@ -70,7 +70,8 @@ TEST(Library, ExportsTheModuleAndNeedsTheDnsSdStandIn) {
         auto destroy = reinterpret_cast<DeleteKorvoModuleFunction>(dlsym(library, "DeleteKorvoModule"));
         if (!create || !destroy) return 5;
         KorvoModule* module = create();
-        if (!module || module->connectors.Count() != 4 || !module->FindConnector(L"Receive")) return 6;
+        if (!module || module->connectors.Count() != 5 || !module->FindConnector(L"Receive"))
+            return 6;
         destroy(module);
         destroy(nullptr);
         return 0;

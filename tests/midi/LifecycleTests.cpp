@@ -18,11 +18,12 @@ protected:
 
 TEST_F(Lifecycle, ConnectorsInTheirOrder) {
     Boot(Layout(0, 0));
-    const wchar_t* names[] = {L"Send", L"Receive", L"Status", L"Reset"};
-    const uint32_t kinds[] = {KorvoConnector::KindText, KorvoConnector::KindText, KorvoConnector::KindText,
-                              KorvoConnector::KindLong};
-    ASSERT_EQ(module->connectors.Count(), 4);
-    for (int i = 0; i < 4; ++i) {
+    const wchar_t* names[] = {L"Send", L"Receive", L"Status", L"Reset", L"Ports"};
+    const uint32_t kinds[] = {KorvoConnector::KindText, KorvoConnector::KindText,
+                              KorvoConnector::KindText, KorvoConnector::KindLong,
+                              KorvoConnector::KindText};
+    ASSERT_EQ(module->connectors.Count(), 5);
+    for (int i = 0; i < 5; ++i) {
         EXPECT_EQ(module->connectors[i]->Name(), names[i]);
         EXPECT_EQ(module->connectors[i]->Kind(), kinds[i]);
     }

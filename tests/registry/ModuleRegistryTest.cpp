@@ -487,4 +487,30 @@ TEST_F(ModuleRegistryTest, MissingExportsMakeNoModule) {
     EXPECT_EQ(ProbeLogTake(), (Events{"unload libProbeWithoutDelete.so", "unload libProbeModules.so"}));
 }
 
+// A module class of the program itself: made and deleted through its own
+// functions, no library loaded; a class that is taken already is refused.
+KorvoModule* MakeProgramModule() {
+    return new KorvoModule;
+}
+void DeleteProgramModule(KorvoModule* module) {
+    delete module;
+}
+
+TEST_F(ModuleRegistryTest, AProgramModuleIsMadeWithoutALibrary) {
+    install.Describe("a.scm", "Alpha", "alpha", PROBE_MODULES_PATH);
+    KorvoModuleRegistry registry(install.ProgramFolder(), L"Company", L"Program");
+    Ready(registry);
+    EXPECT_EQ(registry.AddProgramModule(L"Own", L"own", MakeProgramModule, DeleteProgramModule), 0);
+    EXPECT_EQ(registry.AddProgramModule(L"Other", L"alpha", MakeProgramModule, DeleteProgramModule),
+              1);
+    EXPECT_EQ(registry.AddProgramModule(L"Own", L"own", MakeProgramModule, DeleteProgramModule), 1);
+    ASSERT_EQ(registry.entries.Count(), 2);
+    KorvoModule* own = Make(registry, L"own");
+    ASSERT_NE(own, nullptr);
+    EXPECT_EQ(own->registryEntry, registry.entries[1]);
+    Delete(own);
+    EXPECT_EQ(registry.handles.Count(), 0);
+    EXPECT_EQ(ProbeLogTake(), Events{});
+}
+
 }  // namespace

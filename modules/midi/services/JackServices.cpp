@@ -26,6 +26,9 @@ namespace {
 // Ports this program can have open at once; a unit rack of a few dozen ports
 // fits many times.
 constexpr size_t MaxSlots = 256;
+// The program's two JACK clients: one carries every input port, the other
+// every output port.
+constexpr const char* ClientNames[2] = {"Yonderpad-in", "Yonderpad-out"};
 // Input bytes in flight from the realtime thread to the worker: far more than
 // a period can carry.
 constexpr size_t InRingBytes = 1 << 18;
@@ -158,6 +161,20 @@ struct JackServices::State {
         return name.rfind(ownPrefixes[0], 0) == 0 || name.rfind(ownPrefixes[1], 0) == 0;
     }
 
+    // A port of another copy of the program (the window or yonderpad-units
+    // beside it): JACK names its clients "Yonderpad-in-01" and so on. Such a
+    // port is never a unit, and were it counted, each copy's opening and
+    // closing of ports would look like a hot-plug to the other and the two
+    // would restart each other's discovery without end.
+    static bool IsOtherCopy(const std::string& name) {
+        const std::string client = name.substr(0, name.find(':'));
+        for (const char* own : ClientNames) {
+            const std::string base = own;
+            if (client == base || client.rfind(base + "-", 0) == 0) return true;
+        }
+        return false;
+    }
+
     void Refresh() {
         if (dead) Reconnect();
         if (!stale.exchange(false)) return;
@@ -171,7 +188,7 @@ struct JackServices::State {
             if (!names) continue;
             for (const char** n = names; *n; ++n) {
                 std::string name = *n;
-                if (IsOwn(name)) continue;
+                if (IsOwn(name) || IsOtherCopy(name)) continue;
                 (direction == 0 ? inNames : outNames).push_back(name);
             }
             jack_free(names);
@@ -293,7 +310,6 @@ int JackServices::State::ProcessOutputs(jack_nframes_t frames, void* arg) {
 }
 
 bool JackServices::State::Connect(bool report) {
-    const char* names[2] = {"Yonderpad-in", "Yonderpad-out"};
     auto closeAll = [this] {
         for (jack_client_t*& c : clients) {
             if (c) jack_client_close(c);
@@ -302,7 +318,7 @@ bool JackServices::State::Connect(bool report) {
     };
     for (int c = 0; c < 2; ++c) {
         jack_status_t status;
-        clients[c] = jack_client_open(names[c], JackNoStartServer, &status);
+        clients[c] = jack_client_open(ClientNames[c], JackNoStartServer, &status);
         if (!clients[c]) {
             if (report) g_debug("No JACK server running (status 0x%x)", unsigned(status));
             closeAll();

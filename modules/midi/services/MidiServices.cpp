@@ -91,16 +91,23 @@ MidiServices& Services() {
 }
 
 void ShutdownServices() {
-    MidiServices* ending = nullptr;
-    {
-        std::lock_guard<std::mutex> guard(servicesLock);
-        ending = chosen;
-        chosen = nullptr;
-        shutDown = true;
+    // Closing hands back what the backend still held (a message not yet
+    // sent comes back with its done notice), and the callbacks that take it
+    // look the services up again: that lookup makes the stand-in without
+    // ports, which goes too.
+    for (;;) {
+        MidiServices* ending = nullptr;
+        {
+            std::lock_guard<std::mutex> guard(servicesLock);
+            ending = chosen;
+            chosen = nullptr;
+            shutDown = true;
+        }
+        if (ending == nullptr) return;
+        // Closes what is still open (handing every buffer back), stops the
+        // backend's threads and leaves its server.
+        delete ending;
     }
-    // Closes what is still open (handing every buffer back), stops the
-    // backend's threads and leaves its server.
-    delete ending;
 }
 
 void InstallServices(MidiServices* services) {
