@@ -62,8 +62,11 @@ TEST(DeviceMessage, RecognisesUnitMessagesOnly) {
     };
     const Case cases[] = {
         {"no payload", {0xF0, 0x00, 0x11, 0x22, 0x11, 0x07, 0x2D, 0x4B, 0x00, 0x37, 0x05, 0xF7}, true, 1234567, 0},
-        {"11 bytes", {0xF0, 0x00, 0x11, 0x22, 0x0B, 0x01, 0x00, 0x00, 0x00, 0x37, 0x05}, true, 1, 0},
-        {"payload, end byte not checked", {0xF0, 0x00, 0x11, 0x22, 0x0A, 0x01, 0, 0, 0, 1, 2, 3, 4, 0x00}, true, 1, 2},
+        {"11 bytes: F7 where the value would be", {0xF0, 0x00, 0x11, 0x22, 0x0B, 0x01, 0x00, 0x00, 0x00, 0x03, 0xF7},
+         true, 1, 0},
+        {"payload", {0xF0, 0x00, 0x11, 0x22, 0x0A, 0x01, 0, 0, 0, 1, 2, 3, 4, 0xF7}, true, 1, 2},
+        // The services hand over whole messages: one without its F7 is a part.
+        {"no F7 at the end", {0xF0, 0x00, 0x11, 0x22, 0x0A, 0x01, 0, 0, 0, 1, 2, 3, 4, 0x00}, false, 0, 0},
         // Id bytes are taken whole: 8 bits each.
         {"whole id bytes", {0xF0, 0x00, 0x11, 0x22, 0x12, 0x80, 0x00, 0x00, 0xFF, 1, 2, 0xF7}, true,
          static_cast<int32_t>(0x80u | 0xFFu << 21), 0},
@@ -78,7 +81,10 @@ TEST(DeviceMessage, RecognisesUnitMessagesOnly) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         devicemessage::UnitMessage message;
-        ASSERT_EQ(devicemessage::RecogniseUnitMessage(c.bytes.data(), c.bytes.size(), &message), c.unit);
+        const char* fault = nullptr;
+        ASSERT_EQ(devicemessage::RecogniseUnitMessage(c.bytes.data(), c.bytes.size(), &message, &fault), c.unit);
+        // A refusal always says why.
+        EXPECT_EQ(fault != nullptr, !c.unit);
         if (!c.unit) continue;
         EXPECT_EQ(message.id, c.id);
         EXPECT_EQ(message.type, c.bytes[4]);
