@@ -102,7 +102,7 @@ int Process(jack_nframes_t frames, void* arg) {
         }
         void* out = jack_port_get_buffer(pair.out, frames);
         jack_midi_clear_buffer(out);
-        if (emptyRoom == 0) emptyRoom = jack_midi_max_event_size(out);
+        if (emptyRoom == 0) emptyRoom = midi::UsableRoom(jack_midi_max_event_size(out));
     }
     midi::PeriodRoom room{0, emptyRoom, midi::PeriodBudgetBytes, midi::PeriodBudgetBytes};
     for (;;) {
@@ -112,8 +112,10 @@ int Process(jack_nframes_t frames, void* arg) {
             peer.answered = 0;
         }
         void* out = jack_port_get_buffer(peer.pairs[peer.answer.pair].out, frames);
-        room.portRoom = jack_midi_max_event_size(out);
-        const size_t part = midi::NextPartLength(peer.answer.length, peer.answered, room);
+        room.portRoom = midi::UsableRoom(jack_midi_max_event_size(out));
+        const size_t part = jack_midi_get_event_count(out) < midi::MaxEventsPerPortPeriod
+                                ? midi::NextPartLength(peer.answer.length, peer.answered, room)
+                                : 0;
         jack_midi_data_t* place = part > 0 ? jack_midi_event_reserve(out, 0, part) : nullptr;
         if (place == nullptr) break;  // the rest in the next period
         jack_ringbuffer_read(peer.answers, reinterpret_cast<char*>(place), part);

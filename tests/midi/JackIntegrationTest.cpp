@@ -1,6 +1,7 @@
-// The device module on the JACK backend against a private server, with the
-// unit simulator program as the units: the story of UnitStory.h, and the
-// device library unloading while its ports are open.
+// The device module on the JACK backend against a private server (jackd, or
+// PipeWire's under the pipewire label), with the unit simulator program as the
+// units: the story of UnitStory.h, the long-message table, and the device
+// library unloading while its ports are open.
 
 #include <dlfcn.h>
 #include <gtest/gtest.h>
@@ -26,8 +27,14 @@ using namespace miditest;
 
 TEST(JackIntegration, UnitsFoundAnsweredLostAndFoundAgain) {
     JackTestServer server("korvo-midi-module-test");
-    ASSERT_TRUE(server.Ready()) << "jackd did not start";
+    ASSERT_TRUE(server.Ready()) << server.Why();
     TellUnitStory<SimulatorProcess>("jack");
+}
+
+TEST(JackIntegration, LongMessagesArriveAndLeaveWhole) {
+    JackTestServer server("korvo-midi-module-test");
+    ASSERT_TRUE(server.Ready()) << server.Why();
+    WalkLongMessages<SimulatorProcess>("jack");
 }
 
 // Whether any port of our JACK clients is still registered on the server.
@@ -52,7 +59,7 @@ KorvoModule* keptModule = nullptr;
 // before the code is unmapped: the process goes on and ends with status 0.
 TEST(JackIntegration, TheDeviceLibraryUnloadsWhileItsJackPortsAreOpen) {
     miditest::JackTestServer server("korvo-midi-module-test");
-    ASSERT_TRUE(server.Ready()) << "jackd did not start";
+    ASSERT_TRUE(server.Ready()) << server.Why();
     miditest::SimulatorProcess simulator("11:1234567");
     ASSERT_TRUE(simulator.Ready()) << "the simulator program did not start";
 

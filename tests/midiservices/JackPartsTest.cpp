@@ -6,8 +6,11 @@
 namespace {
 
 TEST(JackParts, NextPartByTable) {
-    // An empty port buffer takes one event of 32720 bytes; a period carries 32768.
-    const size_t Empty = 32720, Period = 32768;
+    // An empty jackd port buffer reports room for one event of 32720 bytes, of
+    // which the reserve stays free; a period carries 32768.
+    const size_t Empty = midi::UsableRoom(32720), Period = 32768;
+    EXPECT_EQ(Empty, 32720u - midi::PortReserveBytes);
+    EXPECT_EQ(midi::UsableRoom(100), 0u);
     struct Row {
         const char* what;
         size_t length, offset, portRoom, budget;

@@ -49,7 +49,7 @@ class JackServicesTest : public testing::Test {
 protected:
     void SetUp() override {
         server = std::make_unique<miditest::JackTestServer>("korvo-midiservices-test");
-        ASSERT_TRUE(server->Ready()) << "jackd did not start";
+        ASSERT_TRUE(server->Ready()) << server->Why();
     }
     void TearDown() override {
         jack.reset();
@@ -351,8 +351,11 @@ TEST_F(JackRawInputTest, AnInputClosedWhileItsEventsAreInFlightDeliversNothingMo
 TEST(JackServicesWithoutServer, CreateSaysNo) {
     setenv("JACK_NO_START_SERVER", "1", 1);
     setenv("JACK_DEFAULT_SERVER", "korvo-no-such-server", 1);
+    // PipeWire's JACK library takes the daemon's socket name instead.
+    setenv("PIPEWIRE_REMOTE", "korvo-no-such-server", 1);
     EXPECT_EQ(JackServices::Create(), nullptr);
     unsetenv("JACK_DEFAULT_SERVER");
+    unsetenv("PIPEWIRE_REMOTE");
 }
 
 }  // namespace

@@ -115,9 +115,14 @@ struct JackServices::State {
     std::atomic<bool> stale{true};
     std::atomic<bool> stop{false};
     std::atomic<uint64_t> lost{0};
-    // Realtime thread only: the inputs that lost an event since their last
-    // record, and how far the long message at the head of outRing has gone out.
+    // Counted by the server's xrun notices: a period the server could not
+    // run in time may have lost events.
+    std::atomic<uint64_t> xruns{0};
+    // Realtime thread only: the inputs that lost an event (or went through an
+    // xrun) since their last record, the xruns seen so far, and how far the
+    // long message at the head of outRing has gone out.
     bool inputGap[MaxSlots] = {};
+    uint64_t xrunsSeen = 0;
     uint64_t partSerial = 0;
     size_t partOffset = 0;
     uint64_t nextSerial = 0;  // under outLock
@@ -240,6 +245,12 @@ int JackServices::State::ProcessInputs(jack_nframes_t frames, void* arg) {
     State& s = *static_cast<State*>(arg);
     s.cycleEnter[Inputs].fetch_add(1);
     bool wakeWorker = false;
+    // After an xrun a message in parts may miss one: every input gives up the
+    // message it has open rather than join its parts across the gap.
+    if (const uint64_t xruns = s.xruns.load(); xruns != s.xrunsSeen) {
+        s.xrunsSeen = xruns;
+        for (bool& gap : s.inputGap) gap = true;
+    }
     for (size_t i = 0; i < MaxSlots; ++i) {
         jack_port_t* port = s.slots[i].port.load();
         if (!port || !s.slots[i].input.load()) continue;
@@ -276,7 +287,7 @@ int JackServices::State::ProcessOutputs(jack_nframes_t frames, void* arg) {
         buffers[i] = port && !s.slots[i].input.load() ? jack_port_get_buffer(port, frames) : nullptr;
         if (!buffers[i]) continue;
         jack_midi_clear_buffer(buffers[i]);
-        if (emptyRoom == 0) emptyRoom = jack_midi_max_event_size(buffers[i]);
+        if (emptyRoom == 0) emptyRoom = UsableRoom(jack_midi_max_event_size(buffers[i]));
     }
     PeriodRoom room{0, emptyRoom, PeriodBudgetBytes, PeriodBudgetBytes};
     OutRecord record;
@@ -285,8 +296,10 @@ int JackServices::State::ProcessOutputs(jack_nframes_t frames, void* arg) {
         if (buffer && s.slots[record.slot].handle.load() == record.handle) {
             const size_t length = record.header->bufferLength;
             const size_t offset = record.serial == s.partSerial ? s.partOffset : 0;
-            room.portRoom = jack_midi_max_event_size(buffer);
-            const size_t part = NextPartLength(length, offset, room);
+            room.portRoom = UsableRoom(jack_midi_max_event_size(buffer));
+            const size_t part = jack_midi_get_event_count(buffer) < MaxEventsPerPortPeriod
+                                    ? NextPartLength(length, offset, room)
+                                    : 0;
             // Nothing more this period: the message goes on in the next one.
             if (part == 0 || jack_midi_event_write(buffer, 0, record.header->data + offset, part) != 0) break;
             room.budget -= part;
@@ -330,6 +343,13 @@ bool JackServices::State::Connect(bool report) {
     jack_set_process_callback(clients[Outputs], ProcessOutputs, this);
     jack_set_port_registration_callback(
         clients[Inputs], [](jack_port_id_t, int, void* arg) { static_cast<State*>(arg)->stale = true; }, this);
+    jack_set_xrun_callback(
+        clients[Inputs],
+        [](void* arg) {
+            static_cast<State*>(arg)->xruns.fetch_add(1);
+            return 0;
+        },
+        this);
     for (jack_client_t* c : clients)
         jack_on_shutdown(
             c,

@@ -23,8 +23,9 @@
 // waits: it copies each input event into a lock-free ring buffer for the worker
 // thread, which hands the events to the port (PortServices assembles whole
 // messages, joining the parts of a long one); an event lost because the ring was
-// full makes the worker drop the message then open on that input, so that no
-// message is joined across a gap. It takes long messages queued by OutLongMsg
+// full makes the worker drop the message then open on that input, and an xrun
+// (a period the server could not run in time, which may lose events) every
+// input's, so that no message is joined across a gap. It takes long messages queued by OutLongMsg
 // from a second ring buffer and writes each one (JackParts.h): whole as one event
 // when it fits one period's buffer, otherwise as consecutive events across
 // periods, as JACK bridges split long messages; at most PeriodBudgetBytes go
