@@ -69,11 +69,22 @@ void ReportLostEvents(uint64_t lost, uint64_t& reported) {
     dlopen("libjack.so.0", RTLD_LAZY | RTLD_NOLOAD | RTLD_NODELETE) != nullptr;
 
 // libjack's message functions are process-wide and outlive this library:
-// they point here only while services exist, and go back to libjack's own
-// (null) when the last ones end or could not be made.
+// they point here only while services exist (a process may hold more than
+// one, as tests and benchmarks do), and go back to libjack's own (null) when
+// the last ones end or could not be made.
+std::mutex quietLock;
+int quietHolders = 0;
+
 void QuietJack(bool quiet) {
-    jack_set_error_function(quiet ? Quiet : nullptr);
-    jack_set_info_function(quiet ? Quiet : nullptr);
+    std::lock_guard<std::mutex> guard(quietLock);
+    quietHolders += quiet ? 1 : -1;
+    if (quiet && quietHolders == 1) {
+        jack_set_error_function(Quiet);
+        jack_set_info_function(Quiet);
+    } else if (!quiet && quietHolders == 0) {
+        jack_set_error_function(nullptr);
+        jack_set_info_function(nullptr);
+    }
 }
 
 }  // namespace
