@@ -98,16 +98,19 @@ TEST_F(Transfer, OnlyStateReportsDeferThePoll) {
         uint8_t type;
         uint8_t command;
         bool defers;
+        size_t payload = 0;
     };
     const Case cases[] = {
         {0x11, 0x37, true}, {0x12, 0x37, true}, {0x0A, 0x04, true},  {0x0B, 0x05, true},
         {0x11, 0x04, false}, {0x0A, 0x37, false}, {0x12, 0x21, false},
+        // A long report defers like a short one.
+        {0x11, 0x37, true, 20000},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << int(c.type) << "/" << int(c.command));
+        SCOPED_TRACE(testing::Message() << int(c.type) << "/" << int(c.command) << " with " << c.payload);
         Advance(1);
         const uint64_t before = module->LastPollTime();
-        Inject(0, UnitSimulator::Message(c.type, 777, c.command, 0));
+        Inject(0, UnitSimulator::Message(c.type, 777, c.command, 0, Bytes(c.payload, 0x01)));
         EXPECT_EQ(module->LastPollTime(), c.defers ? loop.NowMs() : before);
     }
 }
