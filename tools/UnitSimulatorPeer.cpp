@@ -208,7 +208,7 @@ int Help() {
                "00, 01, ... 7F, 00, ...; L from 12 to %zu is answered, beyond Yonderpad's bound\n"
                "of %u bytes too. Command 42 with the same payload answers that dump cut short\n"
                "by a note-off in place of its F7. For example Yonderpad's \"Send\" text\n"
-               "0012d687400000 7d00 (without the space) asks unit 11:1234567 for 16000 bytes.\n"
+               "0012d6874000007d00 asks unit 11:1234567 for 16000 bytes.\n"
                "\n"
                "JACK_DEFAULT_SERVER chooses the server; it is never started by this program.\n"
                "Under PipeWire, run it as: pw-jack yonderpad-unit-simulator ...\n",

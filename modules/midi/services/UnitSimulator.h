@@ -17,7 +17,7 @@
 //     on the wire (F0 through F7): command 0x41, value 0x00 and L - 12 payload
 //     bytes counting 00, 01, ... 7F, 00, ... L from 12 to MaxDumpLength is
 //     answered, beyond the program's own bound too, so that a test can send one
-//     over it; other lengths get no answer. Example: 0012d687400000 7d00 on
+//     over it; other lengths get no answer. Example: 0012d6874000007d00 on
 //     "Send" asks unit 1234567 for 16000 bytes;
 //   - answers command 0x42 (same value and payload) with that dump cut short: its
 //     F7 replaced by a note-off (80 00 00), which ends the message early, as a
