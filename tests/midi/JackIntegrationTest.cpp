@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 
 #include "JackTestServer.h"
@@ -81,7 +82,12 @@ TEST(JackIntegration, TheDeviceLibraryUnloadsWhileItsJackPortsAreOpen) {
             KorvoModule* module = create();
             panel.Wire(*module);
             module->Start();
-            if (!korvotest::PumpUntil([&] { return Received(panel.received, 0, UnitA); }, DiscoveryWaitMs)) _exit(13);
+            if (!FoundWithOneRescan(panel, [&](size_t from) { return Received(panel.received, from, UnitA); })) {
+                // What the module saw instead, for the failure's message.
+                for (const std::wstring& status : panel.statuses) std::fprintf(stderr, "Status: %ls\n", status.c_str());
+                for (const std::wstring& text : panel.received) std::fprintf(stderr, "Receive: %ls\n", text.c_str());
+                _exit(13);
+            }
             if (!OwnPortsRegistered()) _exit(14);
             if (deleteFirst) {
                 destroy(module);

@@ -378,11 +378,14 @@ void PortServices::Deliver(Port& port, const uint8_t* bytes, size_t length, uint
     }
     MidiHeader* h = port.queue.front();
     if (length > h->bufferLength) {
-        uint8_t* grown = h->flags & MHDR_GROWABLE ? new (std::nothrow) uint8_t[length] : nullptr;
-        if (grown == nullptr) {
+        if (!(h->flags & MHDR_GROWABLE)) {
             warnings.push_back(DropWarning(
-                port, length,
-                "longer than the queued buffer of " + std::to_string(h->bufferLength) + " bytes"));
+                port, length, "longer than the queued buffer of " + std::to_string(h->bufferLength) + " bytes"));
+            return;
+        }
+        auto* grown = new (std::nothrow) uint8_t[length];
+        if (grown == nullptr) {
+            warnings.push_back(DropWarning(port, length, "no memory to hand it over"));
             return;
         }
         delete[] h->data;
