@@ -62,7 +62,8 @@ void Answer(snd_seq_t* seq, int port, const std::vector<uint8_t>& bytes) {
             break;
         }
     for (size_t done = 0; done < end; done += Chunk) {
-        snd_seq_ev_set_sysex(&ev, std::min(Chunk, end - done), const_cast<uint8_t*>(bytes.data() + done));
+        snd_seq_ev_set_sysex(&ev, std::min(Chunk, end - done),
+                             const_cast<uint8_t*>(bytes.data() + done));
         Output(seq, ev);
         if ((done + Chunk) % PaceBytes == 0) std::this_thread::sleep_for(PacePause);
     }
@@ -105,7 +106,8 @@ void Work(snd_seq_t* seq, std::vector<AlsaUnit>& units, uint32_t delayMs, Messag
                     unit.simulator.Handle(bytes, length, answers);
                 },
                 [&](const midi::SysexAssembler::Dropped& dropped) {
-                    std::fprintf(stderr, "korvo-unit-simulator: a message of %zu bytes dropped: %s\n",
+                    std::fprintf(stderr,
+                                 "korvo-unit-simulator: a message of %zu bytes dropped: %s\n",
                                  dropped.length, unit.assembler.Describe(dropped).c_str());
                 });
             if (!answers.empty() && delayMs > 0)

@@ -96,7 +96,8 @@ int Process(jack_nframes_t frames, void* arg) {
         for (uint32_t e = 0; e < count; ++e) {
             jack_midi_event_t event;
             if (jack_midi_event_get(&event, in, e) != 0 || event.size == 0) continue;
-            const Record record{uint32_t(&pair - peer.pairs.data()), uint32_t(event.size), pair.gap ? 1u : 0u};
+            const Record record{uint32_t(&pair - peer.pairs.data()), uint32_t(event.size),
+                                pair.gap ? 1u : 0u};
             pair.gap = !midi::PutRecord(peer.requests, record, event.buffer);
             any = any || !pair.gap;
         }
@@ -164,7 +165,8 @@ void Work(Peer& peer) {
                     }
                 },
                 [&](const midi::SysexAssembler::Dropped& dropped) {
-                    std::fprintf(stderr, "korvo-unit-simulator: a message of %zu bytes dropped: %s\n",
+                    std::fprintf(stderr,
+                                 "korvo-unit-simulator: a message of %zu bytes dropped: %s\n",
                                  dropped.length, pair.assembler.Describe(dropped).c_str());
                 });
             if (!answers.empty() && peer.delayMs > 0)
@@ -186,33 +188,34 @@ int Usage() {
 
 int Help() {
     std::fputs(Synopsis, stdout);
-    std::printf("\n"
-               "Plays units of the device protocol on a running JACK server, each on its own pair\n"
-               "of MIDI ports (<type>-<id>-in, <type>-<id>-out), until Ctrl+C. Start Yonderpad\n"
-               "with KORVO_MIDI=jack beside it and it finds the units.\n"
-               "\n"
-               "  type:id,...    units to play: type 0a, 0b, 11 or 12 (hex), id 1 to 268435455\n"
-               "                 (decimal); default $KORVO_SIM_UNITS, else 0a:10,0b:11,11:1234567,12:18\n"
-               "  --alsa         play the units on the ALSA sequencer instead (KORVO_MIDI=alsa)\n"
-               "  --client NAME  JACK or sequencer client name (default korvo-unit-simulator)\n"
-               "  --delay-ms N   wait N ms before each answer\n"
-               "  --pairs N      put the units on N shared port pairs (JACK only)\n"
-               "  --log          print every message a unit receives, in hex\n"
-               "  --help         this text\n"
-               "\n"
-               "The units answer the probe, their poll (with a state report), parameter reads\n"
-               "(command 20, value = index) and writes (command 30, value = index, payload = the\n"
-               "value), and dump requests: command 40, value 00 and three 7-bit payload bytes\n"
-               "L0 L1 L2 ask for a dump of L = L0 + 128 * L1 + 16384 * L2 bytes on the wire (F0\n"
-               "to F7), answered with command 41, value 00 and L - 12 payload bytes counting\n"
-               "00, 01, ... 7F, 00, ...; L from 12 to %zu is answered, beyond Yonderpad's bound\n"
-               "of %u bytes too. Command 42 with the same payload answers that dump cut short\n"
-               "by a note-off in place of its F7. For example Yonderpad's \"Send\" text\n"
-               "0012d6874000007d00 asks unit 11:1234567 for 16000 bytes.\n"
-               "\n"
-               "JACK_DEFAULT_SERVER chooses the server; it is never started by this program.\n"
-               "Under PipeWire, run it as: pw-jack yonderpad-unit-simulator ...\n",
-               midi::UnitSimulator::MaxDumpLength, unsigned(midi::MaxLongMessage));
+    std::printf(
+        "\n"
+        "Plays units of the device protocol on a running JACK server, each on its own pair\n"
+        "of MIDI ports (<type>-<id>-in, <type>-<id>-out), until Ctrl+C. Start Yonderpad\n"
+        "with KORVO_MIDI=jack beside it and it finds the units.\n"
+        "\n"
+        "  type:id,...    units to play: type 0a, 0b, 11 or 12 (hex), id 1 to 268435455\n"
+        "                 (decimal); default $KORVO_SIM_UNITS, else 0a:10,0b:11,11:1234567,12:18\n"
+        "  --alsa         play the units on the ALSA sequencer instead (KORVO_MIDI=alsa)\n"
+        "  --client NAME  JACK or sequencer client name (default korvo-unit-simulator)\n"
+        "  --delay-ms N   wait N ms before each answer\n"
+        "  --pairs N      put the units on N shared port pairs (JACK only)\n"
+        "  --log          print every message a unit receives, in hex\n"
+        "  --help         this text\n"
+        "\n"
+        "The units answer the probe, their poll (with a state report), parameter reads\n"
+        "(command 20, value = index) and writes (command 30, value = index, payload = the\n"
+        "value), and dump requests: command 40, value 00 and three 7-bit payload bytes\n"
+        "L0 L1 L2 ask for a dump of L = L0 + 128 * L1 + 16384 * L2 bytes on the wire (F0\n"
+        "to F7), answered with command 41, value 00 and L - 12 payload bytes counting\n"
+        "00, 01, ... 7F, 00, ...; L from 12 to %zu is answered, beyond Yonderpad's bound\n"
+        "of %u bytes too. Command 42 with the same payload answers that dump cut short\n"
+        "by a note-off in place of its F7. For example Yonderpad's \"Send\" text\n"
+        "0012d6874000007d00 asks unit 11:1234567 for 16000 bytes.\n"
+        "\n"
+        "JACK_DEFAULT_SERVER chooses the server; it is never started by this program.\n"
+        "Under PipeWire, run it as: pw-jack yonderpad-unit-simulator ...\n",
+        midi::UnitSimulator::MaxDumpLength, unsigned(midi::MaxLongMessage));
     return 0;
 }
 
@@ -264,7 +267,8 @@ int main(int argc, char** argv) {
     sigaddset(&signals, SIGTERM);
     sigaddset(&signals, SIGINT);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-    if (alsa) return tools::RunAlsaPeer(client, configs, delayMs, log ? LogMessage : nullptr, signals);
+    if (alsa)
+        return tools::RunAlsaPeer(client, configs, delayMs, log ? LogMessage : nullptr, signals);
 
     jack_set_error_function(Quiet);
     jack_set_info_function(Quiet);

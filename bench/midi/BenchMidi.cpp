@@ -28,9 +28,13 @@
 #include "RoundTrip.h"
 
 int main(int argc, char** argv) {
-    const int simTrips = 5000, jackTrips = 300, alsaTrips = 1000, longTrips = 20, alsaLongTrips = 10;
+    const int simTrips = 5000, jackTrips = 300, alsaTrips = 1000, longTrips = 20,
+              alsaLongTrips = 10;
     if (argc > 1 && std::strcmp(argv[1], "alsa") == 0)
-        return benchmidi::ReportAlsaRoundTrips(alsaTrips) && benchmidi::ReportAlsaLongMessages(alsaLongTrips) ? 0 : 1;
+        return benchmidi::ReportAlsaRoundTrips(alsaTrips) &&
+                       benchmidi::ReportAlsaLongMessages(alsaLongTrips)
+                   ? 0
+                   : 1;
     double poll = PollTick256UnitsUs();
     std::printf("poll_tick_256_units_us=%.2f\n", poll);
     double sim = benchmidi::SendReceiveSimUs(simTrips);
@@ -49,7 +53,8 @@ int main(int argc, char** argv) {
             std::printf("send_receive_jack_us=%.2f (%d round trips, %d lost)\n", jack, jackTrips, lostJack);
             rtmidi = benchmidi::RtMidiJackRoundTripUs(jackTrips, &lostRt);
             std::printf("rtmidi_jack_roundtrip_us=%.2f (%d round trips, %d lost)\n", rtmidi, jackTrips, lostRt);
-            jackLong = benchmidi::ReportLongMessages(RtMidi::UNIX_JACK, "jack", "midi_long", longTrips);
+            jackLong =
+                benchmidi::ReportLongMessages(RtMidi::UNIX_JACK, "jack", "midi_long", longTrips);
             simulator.Stop();
             pollJack = PollTick256UnitsJackUs();
             std::printf("poll_tick_256_units_jack_us=%.2f\n", pollJack);
@@ -57,10 +62,14 @@ int main(int argc, char** argv) {
     }
     double gap = PollGapMeanMs();
     std::printf("poll_gap_mean_ms=%.2f\n", gap);
-    bool alsa = benchmidi::ReportAlsaRoundTrips(alsaTrips) && benchmidi::ReportAlsaLongMessages(alsaLongTrips);
+    bool alsa = benchmidi::ReportAlsaRoundTrips(alsaTrips) &&
+                benchmidi::ReportAlsaLongMessages(alsaLongTrips);
     double ratio = jack > 0 && rtmidi > 0 ? jack / rtmidi : -1;
     std::printf("midi: poll_tick_256_units_us=%.2f send_receive_sim_us=%.2f send_receive_jack_us=%.2f "
                 "rtmidi_jack_roundtrip_us=%.2f ratio=%.3f poll_tick_256_units_jack_us=%.2f poll_gap_mean_ms=%.2f\n",
                 poll, sim, jack, rtmidi, ratio, pollJack, gap);
-    return alsa && jackLong && jack > 0 && rtmidi > 0 && sim > 0 && poll > 0 && pollJack > 0 && gap > 0 ? 0 : 1;
+    return alsa && jackLong && jack > 0 && rtmidi > 0 && sim > 0 && poll > 0 && pollJack > 0 &&
+                   gap > 0
+               ? 0
+               : 1;
 }

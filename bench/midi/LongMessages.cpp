@@ -1,20 +1,18 @@
 #include "LongMessages.h"
 
 #include <glib.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
-#include <cwchar>
+#include <cstdio>
 #include <cstdlib>
+#include <cwchar>
 #include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
-
-#include <unistd.h>
-
-#include <cstdio>
 
 #include "AlsaPeers.h"
 #include "PollTick.h"
@@ -43,7 +41,9 @@ constexpr int DiscoveryLimitMs = 15000;
 // Trips before the measured ones, of each kind.
 constexpr int WarmUpTrips = 2;
 
-double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+double Ms(Clock::duration d) {
+    return std::chrono::duration<double, std::milli>(d).count();
+}
 
 double Median(std::vector<double> values) {
     if (values.empty()) return -1;
@@ -75,9 +75,12 @@ std::wstring SendText(const Bytes& message) {
     return text;
 }
 
-bool IsWriteAnswer(const wchar_t* text) { return std::wcsncmp(text, L"110012d6873100", 14) == 0; }
+bool IsWriteAnswer(const wchar_t* text) {
+    return std::wcsncmp(text, L"110012d6873100", 14) == 0;
+}
 bool IsDump(const wchar_t* text, size_t length) {
-    return std::wcsncmp(text, L"110012d6874100", 14) == 0 && std::wcslen(text) == 14 + 2 * (length - 12);
+    return std::wcsncmp(text, L"110012d6874100", 14) == 0 &&
+           std::wcslen(text) == 14 + 2 * (length - 12);
 }
 
 using TextCheck = std::function<bool(const wchar_t*)>;
@@ -87,11 +90,12 @@ using TextCheck = std::function<bool(const wchar_t*)>;
 // the text in place, so that the figure is the module's and not the copies a
 // test panel would make of a 32000-character text.
 class Receiver : public KorvoModule {
-public:
+  public:
     Receiver() {
         send = new KorvoTextConnector(L"Send", nullptr, 0, this);
         connectors.Add(send);
-        connectors.Add(new KorvoTextConnector(L"Receive", MakeHandler(&Receiver::OnReceive), 0, this));
+        connectors.Add(
+            new KorvoTextConnector(L"Receive", MakeHandler(&Receiver::OnReceive), 0, this));
     }
     void Wire(KorvoModule& module) {
         for (KorvoConnector* mine : connectors) mine->Connect(module.FindConnector(mine->Name()));
@@ -103,7 +107,7 @@ public:
     TextCheck seen;  // a text that arrived since the last Expect, for Drain
     bool sawIt = false;
 
-private:
+  private:
     void OnReceive(KorvoConnector* connector) {
         const wchar_t* text = static_cast<KorvoTextConnector*>(connector)->Text();
         if (waitingFor && waitingFor(text)) arrived = Clock::now();
@@ -114,7 +118,7 @@ private:
 
 // The module on the GLib loop, as the program runs it.
 class ModuleRoute {
-public:
+  public:
     explicit ModuleRoute(const char* backend) {
         setenv("KORVO_MIDI", backend, 1);
         midi::InstallServices(nullptr);
@@ -132,7 +136,9 @@ public:
     }
 
     bool Discovered() {
-        receiver.seen = [](const wchar_t* text) { return std::wcsncmp(text, L"110012d6870001", 14) == 0; };
+        receiver.seen = [](const wchar_t* text) {
+            return std::wcsncmp(text, L"110012d6870001", 14) == 0;
+        };
         receiver.sawIt = false;
         return module && korvotest::PumpUntil([&] { return receiver.sawIt; }, DiscoveryLimitMs);
     }
@@ -144,8 +150,8 @@ public:
         receiver.waitingFor = std::move(answer);
         const auto start = Clock::now();
         receiver.Send(send);
-        const bool came =
-            korvotest::PumpUntil([&] { return receiver.arrived != Clock::time_point{}; }, TripLimitMs);
+        const bool came = korvotest::PumpUntil(
+            [&] { return receiver.arrived != Clock::time_point{}; }, TripLimitMs);
         receiver.waitingFor = nullptr;
         return came ? Ms(receiver.arrived - start) : -1;
     }
@@ -161,7 +167,7 @@ public:
         receiver.seen = nullptr;
     }
 
-private:
+  private:
     platform::Window mainWindow;
     Receiver receiver;
     TannevaleMidi* module = nullptr;
@@ -169,7 +175,7 @@ private:
 
 // Bare RtMidi objects on the unit's ports.
 class RtMidiRoute {
-public:
+  public:
     explicit RtMidiRoute(RtMidi::Api api) : in(api, "bench-long-in"), out(api, "bench-long-out") {}
 
     bool Open() {
@@ -185,7 +191,8 @@ public:
             [](double, std::vector<unsigned char>* message, void* data) {
                 auto* self = static_cast<RtMidiRoute*>(data);
                 std::lock_guard<std::mutex> guard(self->lock);
-                if (message && self->waitingFor && self->waitingFor(*message)) self->arrived = Clock::now();
+                if (message && self->waitingFor && self->waitingFor(*message))
+                    self->arrived = Clock::now();
                 if (message && self->seen && self->seen(*message)) self->sawIt = true;
                 self->changed.notify_all();
             },
@@ -225,7 +232,7 @@ public:
         seen = nullptr;
     }
 
-private:
+  private:
     std::mutex lock;
     std::condition_variable changed;
     std::function<bool(const Bytes&)> waitingFor;
@@ -272,8 +279,8 @@ LongFigures MeasureLongMessages(RtMidi::Api api, const char* backend, int trips)
             keep(into, module.Trip(SendText(send), std::move(answer)));
             rtmidi.AwaitExpected();
         };
-        auto rtmidiTrip = [&](std::vector<double>& into, const Bytes& send, std::function<bool(const Bytes&)> answer,
-                              TextCheck ours) {
+        auto rtmidiTrip = [&](std::vector<double>& into, const Bytes& send,
+                              std::function<bool(const Bytes&)> answer, TextCheck ours) {
             module.Expect(std::move(ours));
             keep(into, rtmidi.Trip(send, std::move(answer)));
             module.AwaitExpected();
@@ -304,19 +311,23 @@ LongFigures MeasureLongMessages(RtMidi::Api api, const char* backend, int trips)
 
 bool ReportLongMessages(RtMidi::Api api, const char* backend, const char* label, int trips) {
     const LongFigures f = MeasureLongMessages(api, backend, trips);
-    auto ratio = [](double ours, double theirs) { return ours > 0 && theirs > 0 ? ours / theirs : -1.0; };
-    std::printf("%s: %s_16k_out_ms=%.2f rtmidi_16k_out_ms=%.2f %s_16k_in_ms=%.2f rtmidi_16k_in_ms=%.2f ratio_out=%.3f "
-                "ratio_in=%.3f %s_64k_out_ms=%.2f %s_64k_in_ms=%.2f (medians of %d trips)\n",
-                label, backend, f.moduleOut16, f.rtmidiOut16, backend, f.moduleIn16, f.rtmidiIn16,
-                ratio(f.moduleOut16, f.rtmidiOut16), ratio(f.moduleIn16, f.rtmidiIn16), backend, f.moduleOut64,
-                backend, f.moduleIn64, trips);
+    auto ratio = [](double ours, double theirs) {
+        return ours > 0 && theirs > 0 ? ours / theirs : -1.0;
+    };
+    std::printf(
+        "%s: %s_16k_out_ms=%.2f rtmidi_16k_out_ms=%.2f %s_16k_in_ms=%.2f rtmidi_16k_in_ms=%.2f "
+        "ratio_out=%.3f ratio_in=%.3f %s_64k_out_ms=%.2f %s_64k_in_ms=%.2f (medians of %d trips)\n",
+        label, backend, f.moduleOut16, f.rtmidiOut16, backend, f.moduleIn16, f.rtmidiIn16,
+        ratio(f.moduleOut16, f.rtmidiOut16), ratio(f.moduleIn16, f.rtmidiIn16), backend,
+        f.moduleOut64, backend, f.moduleIn64, trips);
     std::fflush(stdout);
     return f.moduleOut16 > 0 && f.moduleIn16 > 0 && f.moduleOut64 > 0 && f.moduleIn64 > 0;
 }
 
 bool ReportAlsaLongMessages(int trips) {
     if (access("/dev/snd/seq", R_OK | W_OK) != 0) {
-        std::printf("midi_long_alsa: no ALSA sequencer here (run bench_midi through tools/vm/run-in-vm)\n");
+        std::printf(
+            "midi_long_alsa: no ALSA sequencer here (run bench_midi through tools/vm/run-in-vm)\n");
         return true;
     }
     alsatest::AlsaSimulator simulator("11:1234567", "korvo-bench-long-unit");
@@ -328,4 +339,3 @@ bool ReportAlsaLongMessages(int trips) {
 }
 
 }  // namespace benchmidi
-

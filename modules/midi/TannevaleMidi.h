@@ -113,7 +113,8 @@ private:
     // A whole message from an input: reported, used for discovery, or dropped.
     void HandleUnitBytes(midi::MidiHandle input, const uint8_t* bytes, std::size_t recorded);
     // The one warning for bytes from an input that are dropped.
-    void WarnDropped(midi::MidiHandle input, const uint8_t* bytes, std::size_t recorded, const char* reason) const;
+    void WarnDropped(midi::MidiHandle input, const uint8_t* bytes, std::size_t recorded,
+                     const char* reason) const;
     void ReportMessage(uint8_t type, int32_t id, uint8_t command, uint8_t value, const uint8_t* payload,
                        std::size_t count);
     void Poll();

@@ -151,7 +151,8 @@ bool DefersPoll(uint8_t type, uint8_t command) {
 bool FitsTheBound(int32_t id, std::size_t count) {
     if (count <= midi::MaxLongMessage - devicemessage::Overhead) return true;
     g_warning("MIDI: message to unit %08x not sent: %zu bytes, longer than the bound of %u bytes",
-              static_cast<unsigned>(id), count + devicemessage::Overhead, unsigned(midi::MaxLongMessage));
+              static_cast<unsigned>(id), count + devicemessage::Overhead,
+              unsigned(midi::MaxLongMessage));
     return false;
 }
 
@@ -170,7 +171,8 @@ void TannevaleMidi::OnSend(KorvoConnector*) {
     const std::size_t count = length > SendPayloadAt ? (length - SendPayloadAt) / ByteDigits : 0;
     if (!FitsTheBound(id, count)) return;
     std::vector<uint8_t> payload(count);
-    for (std::size_t i = 0; i < count; ++i) payload[i] = ParsePayloadByte(text + SendPayloadAt + ByteDigits * i);
+    for (std::size_t i = 0; i < count; ++i)
+        payload[i] = ParsePayloadByte(text + SendPayloadAt + ByteDigits * i);
 
     SendToUnit(id, command, value, payload.data(), count);
 }
@@ -264,19 +266,22 @@ intptr_t TannevaleMidi::OnMidiInput(unsigned code, uintptr_t lparam) {
     return 0;
 }
 
-void TannevaleMidi::HandleUnitBytes(midi::MidiHandle input, const uint8_t* bytes, std::size_t recorded) {
+void TannevaleMidi::HandleUnitBytes(midi::MidiHandle input, const uint8_t* bytes,
+                                    std::size_t recorded) {
     devicemessage::UnitMessage message;
     const char* fault = nullptr;
     if (!devicemessage::RecogniseUnitMessage(bytes, recorded, &message, &fault)) {
         // The probe echoed by a loopback port comes with every discovery.
-        if (!devicemessage::IsToEveryUnit(bytes, recorded)) WarnDropped(input, bytes, recorded, fault);
+        if (!devicemessage::IsToEveryUnit(bytes, recorded))
+            WarnDropped(input, bytes, recorded, fault);
         return;
     }
     if (state == Running) {
         if (recorded == devicemessage::MinimumLength)
             WarnDropped(input, bytes, recorded, "it carries no value");
         else
-            ReportMessage(message.type, message.id, message.command, message.value, message.payload, message.count);
+            ReportMessage(message.type, message.id, message.command, message.value, message.payload,
+                          message.count);
     } else if (state >= 0) {
         Register(message, input);
     }
@@ -289,10 +294,13 @@ void TannevaleMidi::WarnDropped(midi::MidiHandle input, const uint8_t* bytes, st
         if (device->inHandle == input) port = "input \"" + device->name.ToUtf8() + "\"";
     // The unit, when the bytes name one.
     char unit[32] = "";
-    if (recorded > devicemessage::CommandAt && bytes[0] == devicemessage::SysexStart && bytes[1] == 0x00 &&
-        bytes[2] == 0x11 && bytes[3] == 0x22 && bytes[devicemessage::IdAt] != 0xFF)
-        std::snprintf(unit, sizeof unit, " from unit %08x", static_cast<unsigned>(devicemessage::DecodeId(bytes)));
-    g_warning("MIDI: a message of %zu bytes%s on %s dropped: %s", recorded, unit, port.c_str(), reason);
+    if (recorded > devicemessage::CommandAt && bytes[0] == devicemessage::SysexStart &&
+        bytes[1] == 0x00 && bytes[2] == 0x11 && bytes[3] == 0x22 &&
+        bytes[devicemessage::IdAt] != 0xFF)
+        std::snprintf(unit, sizeof unit, " from unit %08x",
+                      static_cast<unsigned>(devicemessage::DecodeId(bytes)));
+    g_warning("MIDI: a message of %zu bytes%s on %s dropped: %s", recorded, unit, port.c_str(),
+              reason);
 }
 
 void TannevaleMidi::ReportMessage(uint8_t type, int32_t id, uint8_t command, uint8_t value, const uint8_t* payload,

@@ -20,7 +20,8 @@ namespace alsatest {
 // The simulator program playing units on the sequencer (--alsa).
 class AlsaSimulator : public miditest::SimulatorProcess {
   public:
-    explicit AlsaSimulator(const std::string& units, const std::string& client = "korvo-unit-simulator",
+    explicit AlsaSimulator(const std::string& units,
+                           const std::string& client = "korvo-unit-simulator",
                            std::vector<std::string> options = {})
         : SimulatorProcess(units, client, WithAlsa(std::move(options))) {}
 

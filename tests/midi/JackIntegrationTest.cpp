@@ -82,10 +82,13 @@ TEST(JackIntegration, TheDeviceLibraryUnloadsWhileItsJackPortsAreOpen) {
             KorvoModule* module = create();
             panel.Wire(*module);
             module->Start();
-            if (!FoundWithOneRescan(panel, [&](size_t from) { return Received(panel.received, from, UnitA); })) {
+            if (!FoundWithOneRescan(
+                    panel, [&](size_t from) { return Received(panel.received, from, UnitA); })) {
                 // What the module saw instead, for the failure's message.
-                for (const std::wstring& status : panel.statuses) std::fprintf(stderr, "Status: %ls\n", status.c_str());
-                for (const std::wstring& text : panel.received) std::fprintf(stderr, "Receive: %ls\n", text.c_str());
+                for (const std::wstring& status : panel.statuses)
+                    std::fprintf(stderr, "Status: %ls\n", status.c_str());
+                for (const std::wstring& text : panel.received)
+                    std::fprintf(stderr, "Receive: %ls\n", text.c_str());
                 _exit(13);
             }
             if (!OwnPortsRegistered()) _exit(14);

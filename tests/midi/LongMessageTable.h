@@ -111,7 +111,8 @@ inline std::vector<std::string> DropWarnings(korvotest::WarningLog& log) {
     return drops;
 }
 
-inline bool ReceivedSince(const std::vector<std::wstring>& received, size_t mark, const std::wstring& text) {
+inline bool ReceivedSince(const std::vector<std::wstring>& received, size_t mark,
+                          const std::wstring& text) {
     for (size_t i = mark; i < received.size(); ++i)
         if (received[i] == text) return true;
     return false;
@@ -139,7 +140,8 @@ void WalkLongMessagesIn(Rig& rig) {
     for (const LongCase& row : LongCases) {
         SCOPED_TRACE(row.what);
         korvotest::WarningLog warnings;
-        const std::wstring request = DumpRequestText(row.length, row.outcome == LongOutcome::CutShort);
+        const std::wstring request =
+            DumpRequestText(row.length, row.outcome == LongOutcome::CutShort);
         if (row.outcome == LongOutcome::Whole) {
             const std::wstring expected = DumpReceiveText(row.length);
             bool arrived = false;
@@ -154,9 +156,11 @@ void WalkLongMessagesIn(Rig& rig) {
             const std::string reason = row.outcome == LongOutcome::OverBound
                                            ? "longer than the bound of 65536 bytes"
                                            : "cut short by status byte 0x80 before its F7";
-            const std::string length = "of " + std::to_string(row.outcome == LongOutcome::OverBound
-                                                                   ? row.length
-                                                                   : row.length - 1) + " bytes dropped";
+            const std::string length =
+                "of " +
+                std::to_string(row.outcome == LongOutcome::OverBound ? row.length
+                                                                     : row.length - 1) +
+                " bytes dropped";
             const size_t mark = rig.Received().size();
             bool warned = false;
             for (int attempt = 0; attempt < rig.Attempts() && !warned; ++attempt) {
@@ -170,7 +174,8 @@ void WalkLongMessagesIn(Rig& rig) {
             EXPECT_NE(drops[0].find(reason), std::string::npos) << drops[0];
             // Not a part of it reached "Receive".
             for (size_t i = mark; i < rig.Received().size(); ++i)
-                EXPECT_NE(rig.Received()[i].compare(0, 14, L"110012d6874100"), 0) << "a part was delivered";
+                EXPECT_NE(rig.Received()[i].compare(0, 14, L"110012d6874100"), 0)
+                    << "a part was delivered";
         }
         EXPECT_TRUE(NextMessageArrives(rig)) << "the message after it did not arrive";
     }
@@ -190,14 +195,16 @@ void WalkLongMessagesOut(Rig& rig) {
                 rig.Send(LongOutgoingText(row.length));
                 reached = rig.Await([&] { return rig.ReachedUnit(message); });
             }
-            EXPECT_TRUE(reached) << "the unit did not get the " << row.length << "-byte message exactly";
+            EXPECT_TRUE(reached) << "the unit did not get the " << row.length
+                                 << "-byte message exactly";
             EXPECT_EQ(warnings.All(), std::vector<std::string>{});
             continue;
         }
         rig.Send(LongOutgoingText(row.length));
         ASSERT_EQ(warnings.All().size(), 1u);
-        EXPECT_NE(warnings.All()[0].find("message to unit 0012d687 not sent: 65537 bytes, longer than the bound "
-                                         "of 65536 bytes"),
+        EXPECT_NE(warnings.All()[0].find(
+                      "message to unit 0012d687 not sent: 65537 bytes, longer than the bound "
+                      "of 65536 bytes"),
                   std::string::npos)
             << warnings.All()[0];
         // Whatever went out after it arrives, and it never did.

@@ -101,13 +101,19 @@ TEST_F(Transfer, OnlyStateReportsDeferThePoll) {
         size_t payload = 0;
     };
     const Case cases[] = {
-        {0x11, 0x37, true}, {0x12, 0x37, true}, {0x0A, 0x04, true},  {0x0B, 0x05, true},
-        {0x11, 0x04, false}, {0x0A, 0x37, false}, {0x12, 0x21, false},
+        {0x11, 0x37, true},
+        {0x12, 0x37, true},
+        {0x0A, 0x04, true},
+        {0x0B, 0x05, true},
+        {0x11, 0x04, false},
+        {0x0A, 0x37, false},
+        {0x12, 0x21, false},
         // A long report defers like a short one.
         {0x11, 0x37, true, 20000},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << int(c.type) << "/" << int(c.command) << " with " << c.payload);
+        SCOPED_TRACE(testing::Message()
+                     << int(c.type) << "/" << int(c.command) << " with " << c.payload);
         Advance(1);
         const uint64_t before = module->LastPollTime();
         Inject(0, UnitSimulator::Message(c.type, 777, c.command, 0, Bytes(c.payload, 0x01)));
@@ -152,7 +158,8 @@ TEST_F(Transfer, WhatIsNotAUnitMessageIsIgnoredAndItsBufferReplaced) {
         {"note on", {0x90, 0x40, 0x7F}},
         {"clock", {0xF8}},
         {"other maker", {0xF0, 0x7E, 0x7F, 0x06, 0x02, 0xF7}},
-        {"prefix differs in byte 3", {0xF0, 0x00, 0x11, 0x23, 0x11, 0x07, 0x2D, 0x4B, 0x00, 0x37, 0x05, 0xF7}},
+        {"prefix differs in byte 3",
+         {0xF0, 0x00, 0x11, 0x23, 0x11, 0x07, 0x2D, 0x4B, 0x00, 0x37, 0x05, 0xF7}},
         // Exactly 11 recorded bytes are a unit message but carry nothing to report.
         {"11 bytes", {0xF0, 0x00, 0x11, 0x22, 0x11, 0x07, 0x2D, 0x4B, 0x00, 0x37, 0xF7}},
         {"10 bytes", {0xF0, 0x00, 0x11, 0x22, 0x11, 0x07, 0x2D, 0x4B, 0x00, 0xF7}},
@@ -173,7 +180,7 @@ TEST_F(Transfer, WhatIsNotAUnitMessageIsIgnoredAndItsBufferReplaced) {
 
 // The long-message table (LongMessageTable.h) on the simulated units.
 class LongMessagesOnSim : public Transfer {
-public:
+  public:
     void Send(const std::wstring& text) {
         panel.Send(text);
         loop.RunPending();
@@ -192,9 +199,13 @@ public:
     int Attempts() { return 1; }
 };
 
-TEST_F(LongMessagesOnSim, ArriveWholeOrAreDroppedWithAWarning) { miditest::WalkLongMessagesIn(*this); }
+TEST_F(LongMessagesOnSim, ArriveWholeOrAreDroppedWithAWarning) {
+    miditest::WalkLongMessagesIn(*this);
+}
 
-TEST_F(LongMessagesOnSim, GoOutWholeUpToTheBound) { miditest::WalkLongMessagesOut(*this); }
+TEST_F(LongMessagesOnSim, GoOutWholeUpToTheBound) {
+    miditest::WalkLongMessagesOut(*this);
+}
 
 TEST_F(Transfer, BytesThatAreNoUnitMessageAreDroppedWithAWarning) {
     struct Case {
@@ -203,18 +214,25 @@ TEST_F(Transfer, BytesThatAreNoUnitMessageAreDroppedWithAWarning) {
         const char* warning;  // null: no warning
     };
     const Case cases[] = {
-        {"other maker", {0xF0, 0x7E, 0x7F, 0x06, 0x02, 0xF7}, "of 6 bytes on input \"in0\" dropped: too short"},
+        {"other maker",
+         {0xF0, 0x7E, 0x7F, 0x06, 0x02, 0xF7},
+         "of 6 bytes on input \"in0\" dropped: too short"},
         {"other maker, long enough",
          {0xF0, 0x00, 0x11, 0x23, 0x11, 0x07, 0x2D, 0x4B, 0x00, 0x37, 0x05, 0xF7},
          "of 12 bytes on input \"in0\" dropped: not of this maker"},
-        {"no id", {0xF0, 0x00, 0x11, 0x22, 0x11, 0xFF, 0x2D, 0x4B, 0x00, 0x37, 0x05, 0xF7},
+        {"no id",
+         {0xF0, 0x00, 0x11, 0x22, 0x11, 0xFF, 0x2D, 0x4B, 0x00, 0x37, 0x05, 0xF7},
          "of 12 bytes on input \"in0\" dropped: it carries no id"},
-        {"unknown type", {0xF0, 0x00, 0x11, 0x22, 0x10, 0x07, 0x2D, 0x4B, 0x00, 0x37, 0x05, 0xF7},
+        {"unknown type",
+         {0xF0, 0x00, 0x11, 0x22, 0x10, 0x07, 0x2D, 0x4B, 0x00, 0x37, 0x05, 0xF7},
          "of 12 bytes from unit 0012d687 on input \"in0\" dropped: no unit has its type"},
-        {"no value", {0xF0, 0x00, 0x11, 0x22, 0x11, 0x07, 0x2D, 0x4B, 0x00, 0x37, 0xF7},
+        {"no value",
+         {0xF0, 0x00, 0x11, 0x22, 0x11, 0x07, 0x2D, 0x4B, 0x00, 0x37, 0xF7},
          "of 11 bytes from unit 0012d687 on input \"in0\" dropped: it carries no value"},
         // The probe, as a loopback port echoes it: not worth a warning.
-        {"to every unit", {0xF0, 0x00, 0x11, 0x22, 0x00, 0x00, 0x00, 0x00, 0x00, 0x02, 0x00, 0xF7}, nullptr},
+        {"to every unit",
+         {0xF0, 0x00, 0x11, 0x22, 0x00, 0x00, 0x00, 0x00, 0x00, 0x02, 0x00, 0xF7},
+         nullptr},
         // Short messages are no system-exclusive input at all.
         {"note on", {0x90, 0x40, 0x7F}, nullptr},
     };
@@ -248,8 +266,9 @@ TEST_F(Transfer, AnIncompleteBufferIsDroppedWithAWarningAndReplaced) {
     loop.RunPending();
     EXPECT_TRUE(panel.received.empty());
     ASSERT_EQ(warnings.All().size(), 1u);
-    EXPECT_NE(warnings.All()[0].find("of 6 bytes on input \"in0\" dropped: it came back incomplete"),
-              std::string::npos)
+    EXPECT_NE(
+        warnings.All()[0].find("of 6 bytes on input \"in0\" dropped: it came back incomplete"),
+        std::string::npos)
         << warnings.All()[0];
     // It was released and a new buffer queued in its place.
     EXPECT_EQ(sim->addAttempts, attempts + 1);

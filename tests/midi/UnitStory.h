@@ -63,7 +63,8 @@ constexpr int ReplyWaitMs = 2000;
 // than the probe's 200 ms (a lost event, or a machine so loaded that a server
 // without realtime scheduling falls behind) finds no unit, and nothing scans
 // again by itself; a person would ask for a rescan, and so does the test, once.
-inline bool FoundWithOneRescan(korvotest::ConnectorPanel& panel, const std::function<bool(size_t)>& found) {
+inline bool FoundWithOneRescan(korvotest::ConnectorPanel& panel,
+                               const std::function<bool(size_t)>& found) {
     if (korvotest::PumpUntil([&] { return found(0); }, DiscoveryWaitMs)) return true;
     const size_t mark = panel.received.size();
     panel.Reset(0);
@@ -114,7 +115,8 @@ void TellUnitStory(const char* backend) {
     korvotest::ConnectorPanel& panel = rig->panel;
 
     // Discovery: both units announced.
-    EXPECT_TRUE(FoundWithOneRescan(panel, [&](size_t from) { return BothAnnouncedSince(panel.received, from); }));
+    EXPECT_TRUE(FoundWithOneRescan(
+        panel, [&](size_t from) { return BothAnnouncedSince(panel.received, from); }));
     EXPECT_EQ(panel.statuses.back(), L"Available");
 
     // A parameter read reaches each unit, and its reply comes back.
@@ -156,7 +158,8 @@ void TellUnitStory(const char* backend) {
 template <class Simulator>
 class LongMessagesOnBackend {
 public:
-    LongMessagesOnBackend(const char* backend, Simulator& simulator) : rig(backend), simulator(simulator) {}
+    LongMessagesOnBackend(const char* backend, Simulator& simulator)
+        : rig(backend), simulator(simulator) {}
 
     // Both units found.
     bool Discovered() {
@@ -165,7 +168,9 @@ public:
                });
     }
     void Send(const std::wstring& text) { rig.panel.Send(text); }
-    bool Await(const std::function<bool()>& done) { return korvotest::PumpUntil(done, LongReplyWaitMs); }
+    bool Await(const std::function<bool()>& done) {
+        return korvotest::PumpUntil(done, LongReplyWaitMs);
+    }
     const std::vector<std::wstring>& Received() { return rig.panel.received; }
     bool ReachedUnit(const std::vector<uint8_t>& message) {
         static const char Digits[] = "0123456789ABCDEF";

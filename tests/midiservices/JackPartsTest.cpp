@@ -1,7 +1,7 @@
 // How much of a long message goes out as the next event on a JACK port.
-#include "JackParts.h"
-
 #include <gtest/gtest.h>
+
+#include "JackParts.h"
 
 namespace {
 

@@ -1,8 +1,6 @@
 // The JACK backend against a private server, with the unit simulator program as
 // the peer. Messages can be lost now and then on an unprivileged dummy server,
 // so a request that found no answer is sent once more before the test fails.
-#include "JackServices.h"
-
 #include <gtest/gtest.h>
 #include <jack/jack.h>
 #include <jack/midiport.h>
@@ -11,6 +9,7 @@
 #include <chrono>
 #include <thread>
 
+#include "JackServices.h"
 #include "JackTestServer.h"
 #include "MidiTestSupport.h"
 #include "UnitSimulator.h"
@@ -271,8 +270,11 @@ TEST_F(JackRawInputTest, LongInputArrivesWholeOrIsDroppedWithAWarning) {
          {{split.begin(), split.begin() + 10000},
           {split.begin() + 10000, split.begin() + 20000},
           {split.begin() + 20000, split.end()}},
-         30000, nullptr},
-        {"cut short by a note", {{split.begin(), split.begin() + 1000}, {0x90, 0x40, 0x7F}}, 0,
+         30000,
+         nullptr},
+        {"cut short by a note",
+         {{split.begin(), split.begin() + 1000}, {0x90, 0x40, 0x7F}},
+         0,
          "of 1000 bytes dropped: cut short by status byte 0x90 before its F7"},
     };
     Recorder inputs;
@@ -318,9 +320,11 @@ TEST_F(JackRawInputTest, AnInputClosedWhileItsEventsAreInFlightDeliversNothingMo
         JackServices* jack;
         std::atomic<int> closed{0};
         std::atomic<int> messages{0};
-        static void Callback(MidiHandle handle, unsigned code, uintptr_t instance, uintptr_t param1, uintptr_t) {
+        static void Callback(MidiHandle handle, unsigned code, uintptr_t instance, uintptr_t param1,
+                             uintptr_t) {
             auto* self = reinterpret_cast<Closer*>(instance);
-            if (code != MIM_LONGDATA || reinterpret_cast<MidiHeader*>(param1)->bytesRecorded == 0) return;
+            if (code != MIM_LONGDATA || reinterpret_cast<MidiHeader*>(param1)->bytesRecorded == 0)
+                return;
             ++self->messages;
             if (self->closed.exchange(1) != 0) return;
             self->jack->InReset(handle);
@@ -332,7 +336,8 @@ TEST_F(JackRawInputTest, AnInputClosedWhileItsEventsAreInFlightDeliversNothingMo
         MidiHandle in = 0;
         closer.closed = 0;
         closer.messages = 0;
-        ASSERT_EQ(jack->InOpen(&in, unsigned(inId), Closer::Callback, uintptr_t(&closer)), MMSYSERR_NOERROR);
+        ASSERT_EQ(jack->InOpen(&in, unsigned(inId), Closer::Callback, uintptr_t(&closer)),
+                  MMSYSERR_NOERROR);
         set.Queue(*jack, in, 8);
         jack->InStart(in);
         sender->SendAll({{0xF0, 0x01, 0xF7}, {0xF0, 0x02, 0xF7}, {0xF0, 0x03, 0xF7}, {0xF0, 0x04, 0xF7}});

@@ -66,7 +66,8 @@ bool WaitExit(pid_t pid, std::chrono::milliseconds timeout) {
 // The file that holds the JACK library this process runs on.
 std::string JackLibrary() {
     Dl_info info{};
-    if (dladdr(reinterpret_cast<void*>(&jack_client_open), &info) == 0 || info.dli_fname == nullptr) return "";
+    if (dladdr(reinterpret_cast<void*>(&jack_client_open), &info) == 0 || info.dli_fname == nullptr)
+        return "";
     return info.dli_fname;
 }
 
@@ -76,7 +77,8 @@ std::string Tail(const std::string& path) {
     std::vector<std::string> lines;
     for (std::string line; std::getline(file, line);) lines.push_back(line);
     std::ostringstream tail;
-    for (size_t i = lines.size() > 8 ? lines.size() - 8 : 0; i < lines.size(); ++i) tail << "\n  " << lines[i];
+    for (size_t i = lines.size() > 8 ? lines.size() - 8 : 0; i < lines.size(); ++i)
+        tail << "\n  " << lines[i];
     return tail.str();
 }
 
@@ -123,10 +125,12 @@ void JackTestServer::StartPipeWire() {
     // The daemon finds its socket folder through XDG_RUNTIME_DIR; with no
     // session bus it only logs that D-Bus is missing.
     std::string runtimeVariable = "XDG_RUNTIME_DIR=" + runtime;
-    pid = Spawn({"env", "-u", "DBUS_SESSION_BUS_ADDRESS", runtimeVariable, "pipewire"}, logFd, logFd);
+    pid =
+        Spawn({"env", "-u", "DBUS_SESSION_BUS_ADDRESS", runtimeVariable, "pipewire"}, logFd, logFd);
     if (logFd >= 0) close(logFd);
     if (!WaitUntilServing())
-        why = "the PipeWire daemon did not start (is pipewire installed?); its log ends:" + Tail(logPath);
+        why = "the PipeWire daemon did not start (is pipewire installed?); its log ends:" +
+              Tail(logPath);
 }
 
 bool JackTestServer::WaitUntilServing() {

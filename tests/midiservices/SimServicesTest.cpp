@@ -1,9 +1,8 @@
 // The buffer life cycle, handles and routing, on the simulated backend.
-#include "SimServices.h"
-
 #include <gtest/gtest.h>
 
 #include "MidiTestSupport.h"
+#include "SimServices.h"
 #include "UnitSimulator.h"
 #include "support/WarningLog.h"
 
@@ -104,18 +103,56 @@ TEST(SimServices, InputFillsQueuedBuffersByTable) {
         const char* warning;  // what the one warning says, or null for none
     } rows[] = {
         {"one message, one buffer", 2, false, {Probe}, {{MIM_LONGDATA, 12}}, 0, nullptr},
-        {"a long message comes whole in a growable buffer", 2, true, {longMessage}, {{MIM_LONGDATA, 2500}}, 0,
+        {"a long message comes whole in a growable buffer",
+         2,
+         true,
+         {longMessage},
+         {{MIM_LONGDATA, 2500}},
+         0,
          nullptr},
-        {"a long message in two events comes whole", 2, true, {head, tail}, {{MIM_LONGDATA, 2500}}, 0, nullptr},
-        {"a buffer that may not grow: dropped", 4, false, {longMessage}, {}, 2500,
+        {"a long message in two events comes whole",
+         2,
+         true,
+         {head, tail},
+         {{MIM_LONGDATA, 2500}},
+         0,
+         nullptr},
+        {"a buffer that may not grow: dropped",
+         4,
+         false,
+         {longMessage},
+         {},
+         2500,
          "of 2500 bytes dropped: longer than the queued buffer of 1024 bytes"},
-        {"no buffer: dropped", 0, true, {Probe}, {}, 12, "of 12 bytes dropped: no input buffer was queued"},
+        {"no buffer: dropped",
+         0,
+         true,
+         {Probe},
+         {},
+         12,
+         "of 12 bytes dropped: no input buffer was queued"},
         {"no end of exclusive yet: nothing", 2, true, {Bytes({0xF0, 0x00, 0x11})}, {}, 0, nullptr},
-        {"cut short by a note: dropped, the note passes", 2, true, {Bytes({0xF0, 0x00, 0x11}), Bytes({0x90, 0x40, 0x7F})},
-         {{MIM_DATA, 0}}, 3, "of 3 bytes dropped: cut short by status byte 0x90 before its F7"},
-        {"over the bound: dropped", 2, true, {std::vector<uint8_t>(MaxLongMessage + 1, 0x01)}, {}, 0, nullptr},
-        {"11-byte message", 2, false, {Bytes({0xF0, 0x00, 0x11, 0x22, 0x11, 0x07, 0x2D, 0x4B, 0x00, 0x37, 0xF7})},
-         {{MIM_LONGDATA, 11}}, 0, nullptr},
+        {"cut short by a note: dropped, the note passes",
+         2,
+         true,
+         {Bytes({0xF0, 0x00, 0x11}), Bytes({0x90, 0x40, 0x7F})},
+         {{MIM_DATA, 0}},
+         3,
+         "of 3 bytes dropped: cut short by status byte 0x90 before its F7"},
+        {"over the bound: dropped",
+         2,
+         true,
+         {std::vector<uint8_t>(MaxLongMessage + 1, 0x01)},
+         {},
+         0,
+         nullptr},
+        {"11-byte message",
+         2,
+         false,
+         {Bytes({0xF0, 0x00, 0x11, 0x22, 0x11, 0x07, 0x2D, 0x4B, 0x00, 0x37, 0xF7})},
+         {{MIM_LONGDATA, 11}},
+         0,
+         nullptr},
         {"note on", 2, false, {Bytes({0x90, 0x40, 0x7F})}, {{MIM_DATA, 0}}, 0, nullptr},
         {"clock", 2, false, {Bytes({0xF8})}, {{MIM_DATA, 0}}, 0, nullptr},
         {"truncated note", 2, false, {Bytes({0x90, 0x40})}, {{MIM_ERROR, 0}}, 0, nullptr},
@@ -147,7 +184,8 @@ TEST(SimServices, InputFillsQueuedBuffersByTable) {
         if (row.warning) {
             ASSERT_EQ(warnings.All().size(), 1u);
             EXPECT_NE(warnings.All()[0].find(row.warning), std::string::npos) << warnings.All()[0];
-            EXPECT_NE(warnings.All()[0].find("MIDI input \"raw\""), std::string::npos) << warnings.All()[0];
+            EXPECT_NE(warnings.All()[0].find("MIDI input \"raw\""), std::string::npos)
+                << warnings.All()[0];
         } else {
             EXPECT_EQ(warnings.All(), std::vector<std::string>{});
         }
@@ -171,7 +209,8 @@ TEST(SimServices, AMessageOpenWhenItsPortStopsIsDroppedWithAWarning) {
     sim.InjectInput(port, Bytes({0xF0, 0x00, 0x11, 0x22, 0x11}));
     ASSERT_EQ(sim.InReset(in), MMSYSERR_NOERROR);
     ASSERT_EQ(warnings.All().size(), 1u);
-    EXPECT_NE(warnings.All()[0].find("of 5 bytes dropped: its port was stopped before its F7"), std::string::npos);
+    EXPECT_NE(warnings.All()[0].find("of 5 bytes dropped: its port was stopped before its F7"),
+              std::string::npos);
     // The buffers came back empty; none of the bytes reached one.
     for (auto& n : rec.Of(MIM_LONGDATA)) EXPECT_TRUE(n.bytes.empty());
     EXPECT_EQ(sim.InClose(in), MMSYSERR_NOERROR);

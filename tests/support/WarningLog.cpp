@@ -3,11 +3,14 @@
 namespace korvotest {
 
 WarningLog::WarningLog() {
-    handler = g_log_set_handler(nullptr, GLogLevelFlags(G_LOG_LEVEL_WARNING | G_LOG_FLAG_FATAL | G_LOG_FLAG_RECURSION),
-                                Record, this);
+    handler = g_log_set_handler(
+        nullptr, GLogLevelFlags(G_LOG_LEVEL_WARNING | G_LOG_FLAG_FATAL | G_LOG_FLAG_RECURSION),
+        Record, this);
 }
 
-WarningLog::~WarningLog() { g_log_remove_handler(nullptr, handler); }
+WarningLog::~WarningLog() {
+    g_log_remove_handler(nullptr, handler);
+}
 
 void WarningLog::Record(const gchar*, GLogLevelFlags, const gchar* message, gpointer self) {
     auto* log = static_cast<WarningLog*>(self);

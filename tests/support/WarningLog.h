@@ -12,7 +12,7 @@
 namespace korvotest {
 
 class WarningLog {
-public:
+  public:
     WarningLog();
     ~WarningLog();
     WarningLog(const WarningLog&) = delete;
@@ -24,8 +24,9 @@ public:
     std::vector<std::string> With(const std::string& part);
     void Clear();
 
-private:
-    static void Record(const gchar* domain, GLogLevelFlags level, const gchar* message, gpointer self);
+  private:
+    static void Record(const gchar* domain, GLogLevelFlags level, const gchar* message,
+                       gpointer self);
 
     guint handler = 0;
     std::mutex lock;

@@ -8,15 +8,14 @@
 // size jack_midi_max_event_size reports for an empty buffer, and silently loses
 // a period's events when one port got more than about a thousand small ones.
 // So a port is never filled to the brim: PortReserveBytes stay free, and a port
-// takes at most MaxEventsPerPortPeriod events per period. A message that fits an empty buffer always goes out as one
-// event, waiting for the next period when this one's buffer has too little room
-// left; only receivers that join parts could read it otherwise. A longer message
-// goes out the way JACK bridges split one: F0 and the first bytes in one event,
-// data bytes in the following ones, F7 at the end of the last, one part per
-// period, each filling the room the port's buffer has left. Receivers join the
-// parts (SysexAssembler). A period also carries at most a budget of bytes over
-// all ports, so that a burst of long messages does not flood a receiver.
-// Realtime-safe: no allocation, no locks.
+// takes at most MaxEventsPerPortPeriod events per period. A message that fits an empty buffer
+// always goes out as one event, waiting for the next period when this one's buffer has too little
+// room left; only receivers that join parts could read it otherwise. A longer message goes out the
+// way JACK bridges split one: F0 and the first bytes in one event, data bytes in the following
+// ones, F7 at the end of the last, one part per period, each filling the room the port's buffer has
+// left. Receivers join the parts (SysexAssembler). A period also carries at most a budget of bytes
+// over all ports, so that a burst of long messages does not flood a receiver. Realtime-safe: no
+// allocation, no locks.
 #pragma once
 
 #include <cstddef>

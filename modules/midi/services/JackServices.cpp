@@ -272,7 +272,8 @@ int JackServices::State::ProcessInputs(jack_nframes_t frames, void* arg) {
         for (uint32_t e = 0; e < count; ++e) {
             jack_midi_event_t event;
             if (jack_midi_event_get(&event, buffer, e) != 0 || event.size == 0) continue;
-            if (!PutRecord(s.inRing, InRecord{handle, uint32_t(event.size), s.inputGap[i] ? 1u : 0u},
+            if (!PutRecord(s.inRing,
+                           InRecord{handle, uint32_t(event.size), s.inputGap[i] ? 1u : 0u},
                            event.buffer)) {
                 s.lost.fetch_add(1);
                 s.inputGap[i] = true;
@@ -312,7 +313,9 @@ int JackServices::State::ProcessOutputs(jack_nframes_t frames, void* arg) {
                                     ? NextPartLength(length, offset, room)
                                     : 0;
             // Nothing more this period: the message goes on in the next one.
-            if (part == 0 || jack_midi_event_write(buffer, 0, record.header->data + offset, part) != 0) break;
+            if (part == 0 ||
+                jack_midi_event_write(buffer, 0, record.header->data + offset, part) != 0)
+                break;
             room.budget -= part;
             if (offset + part < length) {
                 s.partSerial = record.serial;
@@ -579,7 +582,8 @@ void JackServices::SendBatch(Outgoing* batch, size_t count) {
         if (s.dead || s.stopped) {
             o.result = MMSYSERR_ERROR;
         } else {
-            const OutRecord record{o.port->handle, uint64_t(o.port->backend), o.header, ++s.nextSerial};
+            const OutRecord record{o.port->handle, uint64_t(o.port->backend), o.header,
+                                   ++s.nextSerial};
             o.result = PutRecord(s.outRing, record) ? MMSYSERR_NOERROR : MMSYSERR_ERROR;
         }
     }

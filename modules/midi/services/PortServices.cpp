@@ -19,8 +19,8 @@ namespace {
 // such a callback must not wait for its own delivery to end.
 thread_local int callbackDepth = 0;
 
-void Call(MidiCallback callback, MidiHandle handle, uintptr_t instance, unsigned code, uintptr_t param1 = 0,
-          uintptr_t param2 = 0) {
+void Call(MidiCallback callback, MidiHandle handle, uintptr_t instance, unsigned code,
+          uintptr_t param1 = 0, uintptr_t param2 = 0) {
     if (callback == nullptr) return;
     ++callbackDepth;
     callback(handle, code, instance, param1, param2);
@@ -230,7 +230,8 @@ unsigned PortServices::InReset(MidiHandle handle) {
         }
     }
     LogWarnings(warnings);
-    for (MidiHeader* h : returned) Call(port->callback, handle, port->instance, MIM_LONGDATA, uintptr_t(h));
+    for (MidiHeader* h : returned)
+        Call(port->callback, handle, port->instance, MIM_LONGDATA, uintptr_t(h));
     return MMSYSERR_NOERROR;
 }
 
@@ -366,7 +367,8 @@ void PortServices::OutputDone(MidiHandle handle, MidiHeader* header) {
 std::string PortServices::DropWarning(const Port& port, size_t length, const std::string& reason) {
     droppedBytes += length;
     char head[64];
-    std::snprintf(head, sizeof head, "\": a system-exclusive message of %zu bytes dropped: ", length);
+    std::snprintf(head, sizeof head,
+                  "\": a system-exclusive message of %zu bytes dropped: ", length);
     return "MIDI input \"" + port.name + head + reason;
 }
 
@@ -380,7 +382,8 @@ void PortServices::Deliver(Port& port, const uint8_t* bytes, size_t length, uint
     if (length > h->bufferLength) {
         if (!(h->flags & MHDR_GROWABLE)) {
             warnings.push_back(DropWarning(
-                port, length, "longer than the queued buffer of " + std::to_string(h->bufferLength) + " bytes"));
+                port, length,
+                "longer than the queued buffer of " + std::to_string(h->bufferLength) + " bytes"));
             return;
         }
         auto* grown = new (std::nothrow) uint8_t[length];
@@ -422,12 +425,14 @@ void PortServices::InputEvent(MidiHandle handle, const uint8_t* bytes, size_t le
                 notices.push_back({valid ? MIM_DATA : MIM_ERROR, Pack(message, count), stamp});
             },
             [&](const SysexAssembler::Dropped& dropped) {
-                warnings.push_back(DropWarning(*port, dropped.length, port->assembler.Describe(dropped)));
+                warnings.push_back(
+                    DropWarning(*port, dropped.length, port->assembler.Describe(dropped)));
             });
         ++port->deliveries;
     }
     LogWarnings(warnings);
-    for (const Notice& n : notices) Call(port->callback, handle, port->instance, n.code, n.param1, n.param2);
+    for (const Notice& n : notices)
+        Call(port->callback, handle, port->instance, n.code, n.param1, n.param2);
     {
         std::lock_guard<std::mutex> guard(lock);
         --port->deliveries;

@@ -153,8 +153,8 @@ private:
     void WaitForDeliveries(std::unique_lock<std::mutex>& guard, Port& port);
     // Under the lock: a whole message into the port's next queued buffer; a
     // warning for `warnings` when it cannot be.
-    void Deliver(Port& port, const uint8_t* bytes, size_t length, uintptr_t stamp, std::vector<Notice>& notices,
-                 std::vector<std::string>& warnings);
+    void Deliver(Port& port, const uint8_t* bytes, size_t length, uintptr_t stamp,
+                 std::vector<Notice>& notices, std::vector<std::string>& warnings);
     // Under the lock: the warning for a dropped message, counted in droppedBytes.
     std::string DropWarning(const Port& port, size_t length, const std::string& reason);
 

@@ -13,7 +13,9 @@ constexpr size_t NoEnd = SIZE_MAX;
 // longer message it is released, so an idle port holds no long buffer.
 constexpr size_t KeptCapacity = 4096;
 
-bool IsRealTime(uint8_t byte) { return byte >= 0xF8; }
+bool IsRealTime(uint8_t byte) {
+    return byte >= 0xF8;
+}
 
 // Where the message that starts with F0 at `from` ends, when it ends in this
 // event with only data and real-time bytes before its F7; NoEnd otherwise.
@@ -66,7 +68,7 @@ void SysexAssembler::Feed(const uint8_t* bytes, size_t length, const Emit& emit,
             Reset();
             ++i;
         } else if (byte >= 0x80) {
-            const Reason reason = skipping ? Reason::OverBound
+            const Reason reason = skipping        ? Reason::OverBound
                                   : byte == Start ? Reason::CutByNewMessage
                                                   : Reason::CutByStatus;
             drop({skipping ? skipped : partial.size(), reason, byte});
@@ -109,15 +111,17 @@ void SysexAssembler::Reset() {
 std::string SysexAssembler::Describe(const Dropped& dropped) const {
     char text[80];
     switch (dropped.reason) {
-    case Reason::OverBound:
-        std::snprintf(text, sizeof text, "longer than the bound of %zu bytes", bound);
-        break;
-    case Reason::CutByStatus:
-        std::snprintf(text, sizeof text, "cut short by status byte 0x%02X before its F7", unsigned(dropped.status));
-        break;
-    case Reason::CutByNewMessage:
-        std::snprintf(text, sizeof text, "cut short by the start of another message before its F7");
-        break;
+        case Reason::OverBound:
+            std::snprintf(text, sizeof text, "longer than the bound of %zu bytes", bound);
+            break;
+        case Reason::CutByStatus:
+            std::snprintf(text, sizeof text, "cut short by status byte 0x%02X before its F7",
+                          unsigned(dropped.status));
+            break;
+        case Reason::CutByNewMessage:
+            std::snprintf(text, sizeof text,
+                          "cut short by the start of another message before its F7");
+            break;
     }
     return text;
 }

@@ -88,9 +88,11 @@ void UnitSimulator::Handle(const uint8_t* bytes, size_t length,
         changed = false;
         return;
     }
-    if ((command == DumpRequest || command == CutDumpRequest) && value == 0x00 && payloadLength == 3) {
+    if ((command == DumpRequest || command == CutDumpRequest) && value == 0x00 &&
+        payloadLength == 3) {
         if ((payload[0] | payload[1] | payload[2]) > 0x7F) return;
-        const size_t length = size_t(payload[0]) | size_t(payload[1]) << 7 | size_t(payload[2]) << 14;
+        const size_t length =
+            size_t(payload[0]) | size_t(payload[1]) << 7 | size_t(payload[2]) << 14;
         if (length < HeaderBytes || length > MaxDumpLength) return;
         std::vector<uint8_t> dump = Dump(type, id, length);
         if (command == CutDumpRequest) {
