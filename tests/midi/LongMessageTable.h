@@ -135,8 +135,10 @@ inline bool NextMessageArrives(auto& rig) {
 
 template <class Rig>
 void WalkLongMessagesIn(Rig& rig) {
-    const size_t buffers = rig.QueuedBuffers();
-    EXPECT_EQ(buffers, size_t(TannevaleMidi::InputBufferCount));
+    // A poll's report may be on its way to the module, its buffer taken from
+    // the queue and not yet replaced: the queue is full again once it is handled.
+    const size_t buffers = TannevaleMidi::InputBufferCount;
+    EXPECT_TRUE(rig.Await([&] { return rig.QueuedBuffers() == buffers; }));
     for (const LongCase& row : LongCases) {
         SCOPED_TRACE(row.what);
         korvotest::WarningLog warnings;
@@ -179,7 +181,8 @@ void WalkLongMessagesIn(Rig& rig) {
         }
         EXPECT_TRUE(NextMessageArrives(rig)) << "the message after it did not arrive";
     }
-    EXPECT_EQ(rig.QueuedBuffers(), buffers);
+    EXPECT_TRUE(rig.Await([&] { return rig.QueuedBuffers() == buffers; }))
+        << rig.QueuedBuffers() << " buffers queued";
 }
 
 template <class Rig>
@@ -197,16 +200,17 @@ void WalkLongMessagesOut(Rig& rig) {
             }
             EXPECT_TRUE(reached) << "the unit did not get the " << row.length
                                  << "-byte message exactly";
-            EXPECT_EQ(warnings.All(), std::vector<std::string>{});
+            EXPECT_EQ(warnings.With("not sent"), std::vector<std::string>{});
             continue;
         }
         rig.Send(LongOutgoingText(row.length));
-        ASSERT_EQ(warnings.All().size(), 1u);
-        EXPECT_NE(warnings.All()[0].find(
+        const std::vector<std::string> refusals = warnings.With("not sent");
+        ASSERT_EQ(refusals.size(), 1u);
+        EXPECT_NE(refusals[0].find(
                       "message to unit 0012d687 not sent: 65537 bytes, longer than the bound "
                       "of 65536 bytes"),
                   std::string::npos)
-            << warnings.All()[0];
+            << refusals[0];
         // Whatever went out after it arrives, and it never did.
         EXPECT_TRUE(NextMessageArrives(rig));
         EXPECT_FALSE(rig.ReachedUnit(message));
