@@ -28,7 +28,7 @@
 #include "RoundTrip.h"
 
 int main(int argc, char** argv) {
-    const int simTrips = 5000, jackTrips = 300, alsaTrips = 1000, longTrips = 20,
+    const int simTrips = 5000, jackTrips = 300, alsaTrips = 1000, longTrips = 40,
               alsaLongTrips = 10;
     if (argc > 1 && std::strcmp(argv[1], "alsa") == 0)
         return benchmidi::ReportAlsaRoundTrips(alsaTrips) &&
