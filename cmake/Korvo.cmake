@@ -64,6 +64,28 @@ function(korvo_add_gtest)
   gtest_discover_tests(${T_NAME} DISCOVERY_MODE PRE_TEST PROPERTIES LABELS ${T_LABEL})
 endfunction()
 
+# korvo_add_pipewire_test(NAME name TARGET target [FILTER pattern])
+# Runs the JACK tests of a GoogleTest program once more on a private PipeWire
+# daemon (label pipewire): through pw-jack, so that the program and every
+# program it starts use PipeWire's JACK library, with KORVO_TEST_JACK_SERVER=
+# pipewire telling its JackTestServer to start the daemon instead of jackd.
+# Without pw-jack the test fails and says why.
+find_program(KORVO_PW_JACK pw-jack)
+function(korvo_add_pipewire_test)
+  cmake_parse_arguments(P "" "NAME;TARGET;FILTER" "" ${ARGN})
+  if(NOT P_FILTER)
+    set(P_FILTER "*")
+  endif()
+  if(KORVO_PW_JACK)
+    add_test(NAME ${P_NAME} COMMAND ${KORVO_PW_JACK} $<TARGET_FILE:${P_TARGET}> --gtest_filter=${P_FILTER})
+  else()
+    add_test(NAME ${P_NAME} COMMAND ${CMAKE_COMMAND} -E echo
+      "pw-jack is missing (package pipewire-jack, bash .ci/install): the PipeWire tests cannot run")
+    set_tests_properties(${P_NAME} PROPERTIES WILL_FAIL TRUE)
+  endif()
+  set_tests_properties(${P_NAME} PROPERTIES LABELS pipewire ENVIRONMENT KORVO_TEST_JACK_SERVER=pipewire)
+endfunction()
+
 # A program of the project's own (benchmark or fuzz target) built into
 # ${CMAKE_BINARY_DIR}/<folder>.
 function(korvo_add_program name folder)

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "modules/midi/services/SysexAssembler.h"
+#include "modules/midi/services/MidiServices.h"
 
 namespace terminal {
 
@@ -157,10 +157,10 @@ bool ParseMessage(const std::string& text, std::string& digits, std::string& err
         return false;
     }
     const std::size_t length = digits.size() / 2 - 2 + MessageOverhead;
-    if (length > midi::SysexAssembler::MaxMessage) {
+    if (length > midi::MaxLongMessage) {
         error = std::string("Message: ") + std::to_string(length) +
                 " bytes on the wire, more than the " +
-                std::to_string(midi::SysexAssembler::MaxMessage) + " a message may have.";
+                std::to_string(midi::MaxLongMessage) + " a message may have.";
         return false;
     }
     return true;

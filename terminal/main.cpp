@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "Capture.h"
-#include "modules/midi/services/SysexAssembler.h"
+#include "modules/midi/services/MidiServices.h"
 #include "terminal/CommandLine.h"
 #include "terminal/TerminalSession.h"
 #include "terminal/UnitCommand.h"
@@ -49,11 +49,11 @@ bool LoadReplay(const std::string& file, std::vector<capture::CapturedMessage>& 
         return false;
     }
     for (std::size_t i = 0; i < messages.size(); ++i) {
-        if (messages[i].bytes.size() <= midi::SysexAssembler::MaxMessage) continue;
+        if (messages[i].bytes.size() <= midi::MaxLongMessage) continue;
         error = file + std::string(": message ") + std::to_string(i + 1) +
                 std::string(" at byte ") + std::to_string(messages[i].offset) +
                 std::string(" is ") + std::to_string(messages[i].bytes.size()) +
-                " bytes long, more than the " + std::to_string(midi::SysexAssembler::MaxMessage) +
+                " bytes long, more than the " + std::to_string(midi::MaxLongMessage) +
                 " a message may have";
         return false;
     }

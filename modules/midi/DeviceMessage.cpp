@@ -29,13 +29,21 @@ int32_t DecodeId(const uint8_t* bytes) {
                                 uint32_t{groups[3]} << 21);
 }
 
-bool RecogniseUnitMessage(const uint8_t* bytes, std::size_t recorded, UnitMessage* message) {
-    if (bytes == nullptr || recorded < MinimumLength) return false;
-    if (std::memcmp(bytes, MakerPrefix, sizeof MakerPrefix) != 0) return false;
+bool RecogniseUnitMessage(const uint8_t* bytes, std::size_t recorded, UnitMessage* message,
+                          const char** fault) {
+    auto refuse = [fault](const char* why) {
+        if (fault != nullptr) *fault = why;
+        return false;
+    };
+    if (bytes == nullptr || recorded < MinimumLength) return refuse("too short for a unit message");
+    if (std::memcmp(bytes, MakerPrefix, sizeof MakerPrefix) != 0)
+        return refuse("not of this maker (F0 00 11 22)");
+    if (bytes[recorded - 1] != SysexEnd) return refuse("it does not end with F7");
     // FF in the first id byte marks a message without an id.
-    if (bytes[IdAt] == 0xFF) return false;
+    if (bytes[IdAt] == 0xFF) return refuse("it carries no id");
     int32_t id = DecodeId(bytes);
-    if (id == 0 || !IsUnitType(bytes[TypeAt])) return false;
+    if (id == 0) return refuse("its id is 0");
+    if (!IsUnitType(bytes[TypeAt])) return refuse("no unit has its type");
     message->type = bytes[TypeAt];
     message->id = id;
     message->command = bytes[CommandAt];
@@ -43,6 +51,12 @@ bool RecogniseUnitMessage(const uint8_t* bytes, std::size_t recorded, UnitMessag
     message->payload = bytes + PayloadAt;
     message->count = recorded > Overhead ? recorded - Overhead : 0;
     return true;
+}
+
+bool IsToEveryUnit(const uint8_t* bytes, std::size_t recorded) {
+    return bytes != nullptr && recorded >= MinimumLength &&
+           std::memcmp(bytes, MakerPrefix, sizeof MakerPrefix) == 0 && bytes[TypeAt] == 0 &&
+           DecodeId(bytes) == 0;
 }
 
 std::size_t FirstNonDataByte(uint8_t command, uint8_t value, const uint8_t* payload, std::size_t count) {

@@ -12,7 +12,9 @@
 //   byte n-1      F7, end of system exclusive
 //
 // Received bytes are untrusted: RecogniseUnitMessage is the one place that
-// decides whether a buffer is a unit message and reads its fields.
+// decides whether a buffer is a unit message, says why not, and reads its fields.
+// The services hand over whole messages only, so a buffer that does not end
+// with F7 is no message at all.
 
 #include <cstddef>
 #include <cstdint>
@@ -32,7 +34,8 @@ constexpr std::size_t ValueAt = 10;
 constexpr std::size_t PayloadAt = 11;
 // Bytes around the payload of a message the module builds: 11 header bytes and F7.
 constexpr std::size_t Overhead = 12;
-// The shortest buffer that can carry a unit message (no payload, no end byte).
+// The shortest buffer that counts as a unit message: header, id and command,
+// then F7 where the value would be. It carries nothing to report.
 constexpr std::size_t MinimumLength = 11;
 constexpr std::size_t ProbeLength = 12;
 
@@ -58,9 +61,15 @@ struct UnitMessage {
 };
 
 // True when bytes[0, recorded) hold a unit message: at least 11 bytes, the
-// maker's prefix, an id (byte 5 is not FF, id not 0) and a known type. Fills
-// message then. The last recorded byte is never part of the payload.
-bool RecogniseUnitMessage(const uint8_t* bytes, std::size_t recorded, UnitMessage* message);
+// maker's prefix, F7 as the last byte, an id (byte 5 is not FF, id not 0) and
+// a known type. Fills message then. Otherwise `fault`, when given, says why
+// not ("it carries no id", ...).
+bool RecogniseUnitMessage(const uint8_t* bytes, std::size_t recorded, UnitMessage* message,
+                          const char** fault = nullptr);
+
+// A message to every unit (type 0, id 0), such as the probe: what a loopback
+// port echoes back during discovery. No unit sends one.
+bool IsToEveryUnit(const uint8_t* bytes, std::size_t recorded);
 
 // The id carried by bytes 5..8 (each byte taken whole).
 int32_t DecodeId(const uint8_t* bytes);

@@ -49,6 +49,7 @@ void TannevaleMidi::QueueInputBuffer(midi::MidiHandle input) {
     auto* header = new midi::MidiHeader{};
     header->data = new uint8_t[InputBufferSize]();
     header->bufferLength = InputBufferSize;
+    header->flags = midi::MHDR_GROWABLE;  // a longer message comes back in a new[] block
     if (services.InPrepareHeader(input, header) != midi::MMSYSERR_NOERROR) {
         delete[] header->data;
         delete header;

@@ -55,9 +55,11 @@ public:
     static constexpr uint64_t PollIntervalMs = 100;
 
     // Every input port keeps this many system-exclusive buffers queued, each
-    // replaced as soon as it has been handled. A unit message is far shorter
-    // than one buffer; 32 of them absorb a burst of replies between two
-    // deliveries on the user-interface thread.
+    // replaced as soon as it has been handled: 32 absorb a burst of replies
+    // between two deliveries on the user-interface thread. A buffer holds the
+    // usual unit message; it is queued growable, and the services hand a longer
+    // message (up to midi::MaxLongMessage) back in it grown to its length, so a
+    // port costs 32 KiB at rest whatever the longest message it may carry.
     static constexpr int InputBufferCount = 32;
     static constexpr uint32_t InputBufferSize = 1024;
 
@@ -111,6 +113,11 @@ private:
 
     // Transfer (Transfer.cpp).
     intptr_t OnMidiInput(unsigned code, uintptr_t record);
+    // A whole message from an input: reported, used for discovery, or dropped.
+    void HandleUnitBytes(midi::MidiHandle input, const uint8_t* bytes, std::size_t recorded);
+    // The one warning for bytes from an input that are dropped.
+    void WarnDropped(midi::MidiHandle input, const uint8_t* bytes, std::size_t recorded,
+                     const char* reason) const;
     void ReportMessage(uint8_t type, int32_t id, uint8_t command, uint8_t value, const uint8_t* payload,
                        std::size_t count);
     void Poll();

@@ -1,27 +1,37 @@
 // Message transfer between the connectors and the units, and the life of the
 // MIDI buffers.
 //
-// Output: "Send" text becomes one device message; SendLong wraps it in a
-// header that belongs to the services from a successful OutLongMsg on, until
-// the output callback (on a services thread) unprepares and frees it.
+// Output: "Send" text becomes one device message of at most MaxLongMessage bytes
+// (a longer one is refused with a warning and nothing is sent); SendLong wraps
+// it in a header that belongs to the services from a successful OutLongMsg on,
+// until the output callback (on a services thread) unprepares and frees it.
 //
-// Input: every input port keeps 32 buffers queued. The services hand a filled
-// buffer back through the input callback on their own thread; the callback
-// only wraps {port handle, parameter} in a record and posts it to the module
-// window by handle. Should the window be gone, the post fails and the callback
-// frees record and buffer itself; messages still queued when the window is
-// destroyed are freed by DiscardInput. On the user-interface thread
-// OnMidiInput examines the bytes, then unprepares the buffer: success means the
-// port is still open and a fresh buffer takes its place; failure means the
-// port was closed meanwhile, and nothing is queued. The handled buffer is freed
-// either way, so a port never loses buffers and no buffer outlives its use.
+// Input: every input port keeps 32 buffers queued, each of 1024 bytes and
+// growable (MHDR_GROWABLE): the services hand every message back whole in one
+// buffer, grown to the message's length when it is longer, so a port costs
+// 32 KiB at rest and a long message no more than its own length while it is
+// handed over. The services hand a filled buffer back through the input
+// callback on their own thread; the callback only wraps {port handle, parameter}
+// in a record and posts it to the module window by handle. Should the window be
+// gone, the post fails and the callback frees record and buffer itself; messages
+// still queued when the window is destroyed are freed by DiscardInput. On the
+// user-interface thread OnMidiInput examines the bytes: a unit message is
+// reported (or registers its unit while probing); anything else is dropped with
+// a warning naming port, unit when known, length and reason, and so is a buffer
+// that comes back incomplete (MIM_LONGERROR). Then it unprepares the buffer:
+// success means the port is still open and a fresh buffer takes its place;
+// failure means the port was closed meanwhile, and nothing is queued. The
+// handled buffer is freed either way, so a port never loses buffers and no
+// buffer outlives its use.
 
 #include <glib.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cwchar>
 #include <limits>
 #include <new>
+#include <string>
 #include <vector>
 
 #include "DeviceMessage.h"
@@ -83,6 +93,14 @@ bool HandOver(midi::MidiServices& services, midi::MidiHandle output, uint8_t* by
     return true;
 }
 
+// The value of one hexadecimal digit, or -1.
+int HexDigit(wchar_t c) {
+    if (c >= L'0' && c <= L'9') return c - L'0';
+    if (c >= L'a' && c <= L'f') return c - L'a' + 10;
+    if (c >= L'A' && c <= L'F') return c - L'A' + 10;
+    return -1;
+}
+
 // One field of the "Send" text converted as wcstol with base 16 does it on a
 // 32-bit long: leading blanks and a sign are accepted, no digit gives 0, and
 // values beyond the range stop at its ends.
@@ -93,6 +111,16 @@ int32_t ParseHexField(const wchar_t* text, std::size_t length) {
     long long value = std::wcstoll(field, nullptr, 16);
     value = std::clamp<long long>(value, std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max());
     return static_cast<int32_t>(value);
+}
+
+// One payload byte of the "Send" text: two hexadecimal digits, read directly
+// (a 64 KiB message has 65524 of them), or whatever ParseHexField makes of the
+// two characters otherwise.
+uint8_t ParsePayloadByte(const wchar_t* text) {
+    const int high = HexDigit(text[0]);
+    const int low = HexDigit(text[1]);
+    if (high >= 0 && low >= 0) return static_cast<uint8_t>(high << 4 | low);
+    return static_cast<uint8_t>(ParseHexField(text, ByteDigits));
 }
 
 // Which command and value poll a unit of a type.
@@ -118,6 +146,16 @@ bool DefersPoll(uint8_t type, uint8_t command) {
     return false;
 }
 
+// False, with the warning, when a message with `count` payload bytes to the unit
+// would be longer than the services carry.
+bool FitsTheBound(int32_t id, std::size_t count) {
+    if (count <= midi::MaxLongMessage - devicemessage::Overhead) return true;
+    g_warning("MIDI: message to unit %08x not sent: %zu bytes, longer than the bound of %u bytes",
+              static_cast<unsigned>(id), count + devicemessage::Overhead,
+              unsigned(midi::MaxLongMessage));
+    return false;
+}
+
 }  // namespace
 
 void TannevaleMidi::OnSend(KorvoConnector*) {
@@ -131,9 +169,10 @@ void TannevaleMidi::OnSend(KorvoConnector*) {
         static_cast<uint8_t>(ParseHexField(text + SendValueAt, length == SendValueAt + 1 ? 1 : ByteDigits));
     // Two characters per payload byte; a last odd character is ignored.
     const std::size_t count = length > SendPayloadAt ? (length - SendPayloadAt) / ByteDigits : 0;
+    if (!FitsTheBound(id, count)) return;
     std::vector<uint8_t> payload(count);
     for (std::size_t i = 0; i < count; ++i)
-        payload[i] = static_cast<uint8_t>(ParseHexField(text + SendPayloadAt + ByteDigits * i, ByteDigits));
+        payload[i] = ParsePayloadByte(text + SendPayloadAt + ByteDigits * i);
 
     SendToUnit(id, command, value, payload.data(), count);
 }
@@ -141,6 +180,7 @@ void TannevaleMidi::OnSend(KorvoConnector*) {
 bool TannevaleMidi::SendToUnit(int32_t id, uint8_t command, uint8_t value, const uint8_t* payload,
                                std::size_t count) {
     if (state == Closing) return true;
+    if (!FitsTheBound(id, count)) return false;
     // A byte above 0x7F would end the message early on the wire and leave the
     // rest to be read as something else: such a message is not sent at all.
     if (const std::size_t at = devicemessage::FirstNonDataByte(command, value, payload, count); at != 0) {
@@ -208,20 +248,15 @@ intptr_t TannevaleMidi::OnMidiInput(unsigned code, uintptr_t lparam) {
         return 0;
     }
 
-    // An incomplete message (MIM_LONGERROR) is not examined, only replaced.
-    if (code == midi::MIM_LONGDATA && header->data != nullptr) {
-        // The recorded count comes from the services: never read beyond the buffer.
-        const std::size_t recorded = std::min(header->bytesRecorded, header->bufferLength);
-        devicemessage::UnitMessage message;
-        if (devicemessage::RecogniseUnitMessage(header->data, recorded, &message)) {
-            if (state == Running) {
-                if (recorded != devicemessage::MinimumLength)
-                    ReportMessage(message.type, message.id, message.command, message.value, message.payload,
-                                  message.count);
-            } else if (state >= 0) {
-                Register(message, input);
-            }
-        }
+    // The recorded count comes from the services: never read beyond the buffer.
+    // A buffer handed back unused (by a reset) records nothing.
+    const std::size_t recorded =
+        header->data != nullptr ? std::min(header->bytesRecorded, header->bufferLength) : 0;
+    if (recorded > 0) {
+        if (code == midi::MIM_LONGERROR)
+            WarnDropped(input, header->data, recorded, "it came back incomplete");
+        else
+            HandleUnitBytes(input, header->data, recorded);
     }
 
     midi::MidiServices& services = midi::Services();
@@ -229,6 +264,43 @@ intptr_t TannevaleMidi::OnMidiInput(unsigned code, uintptr_t lparam) {
     if (services.InUnprepareHeader(input, header) == midi::MMSYSERR_NOERROR) QueueInputBuffer(input);
     FreeHeader(header);
     return 0;
+}
+
+void TannevaleMidi::HandleUnitBytes(midi::MidiHandle input, const uint8_t* bytes,
+                                    std::size_t recorded) {
+    devicemessage::UnitMessage message;
+    const char* fault = nullptr;
+    if (!devicemessage::RecogniseUnitMessage(bytes, recorded, &message, &fault)) {
+        // The probe echoed by a loopback port comes with every discovery.
+        if (!devicemessage::IsToEveryUnit(bytes, recorded))
+            WarnDropped(input, bytes, recorded, fault);
+        return;
+    }
+    if (state == Running) {
+        if (recorded == devicemessage::MinimumLength)
+            WarnDropped(input, bytes, recorded, "it carries no value");
+        else
+            ReportMessage(message.type, message.id, message.command, message.value, message.payload,
+                          message.count);
+    } else if (state >= 0) {
+        Register(message, input);
+    }
+}
+
+void TannevaleMidi::WarnDropped(midi::MidiHandle input, const uint8_t* bytes, std::size_t recorded,
+                                const char* reason) const {
+    std::string port = "a closed input";
+    for (const MidiDevice* device : inputs)
+        if (device->inHandle == input) port = "input \"" + device->name.ToUtf8() + "\"";
+    // The unit, when the bytes name one.
+    char unit[32] = "";
+    if (recorded > devicemessage::CommandAt && bytes[0] == devicemessage::SysexStart &&
+        bytes[1] == 0x00 && bytes[2] == 0x11 && bytes[3] == 0x22 &&
+        bytes[devicemessage::IdAt] != 0xFF)
+        std::snprintf(unit, sizeof unit, " from unit %08x",
+                      static_cast<unsigned>(devicemessage::DecodeId(bytes)));
+    g_warning("MIDI: a message of %zu bytes%s on %s dropped: %s", recorded, unit, port.c_str(),
+              reason);
 }
 
 void TannevaleMidi::ReportMessage(uint8_t type, int32_t id, uint8_t command, uint8_t value, const uint8_t* payload,

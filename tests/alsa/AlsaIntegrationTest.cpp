@@ -1,5 +1,6 @@
 // The device module on the ALSA backend on the VM guest's sequencer, with the
-// unit simulator program as the units: the story of UnitStory.h.
+// unit simulator program as the units: the story of UnitStory.h and the
+// long-message table.
 
 #include <gtest/gtest.h>
 
@@ -11,6 +12,10 @@ namespace {
 
 TEST(AlsaIntegration, UnitsFoundAnsweredLostAndFoundAgain) {
     miditest::TellUnitStory<alsatest::AlsaSimulator>("alsa");
+}
+
+TEST(AlsaIntegration, LongMessagesArriveAndLeaveWhole) {
+    miditest::WalkLongMessages<alsatest::AlsaSimulator>("alsa");
 }
 
 }  // namespace

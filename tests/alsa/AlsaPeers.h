@@ -20,8 +20,16 @@ namespace alsatest {
 // The simulator program playing units on the sequencer (--alsa).
 class AlsaSimulator : public miditest::SimulatorProcess {
   public:
-    explicit AlsaSimulator(const std::string& units, const std::string& client = "korvo-unit-simulator")
-        : SimulatorProcess(units, client, {"--alsa"}) {}
+    explicit AlsaSimulator(const std::string& units,
+                           const std::string& client = "korvo-unit-simulator",
+                           std::vector<std::string> options = {})
+        : SimulatorProcess(units, client, WithAlsa(std::move(options))) {}
+
+  private:
+    static std::vector<std::string> WithAlsa(std::vector<std::string> options) {
+        options.insert(options.begin(), "--alsa");
+        return options;
+    }
 };
 
 // A sequencer client "korvo-test-peer" with one port "echo" that others may

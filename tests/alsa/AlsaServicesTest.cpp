@@ -201,16 +201,16 @@ TEST_F(AlsaServicesTest, LongMessagesArriveWholeBothWays) {
         auto received = peer.Received();
         EXPECT_EQ(std::vector<uint8_t>(received.begin() + long(before), received.end()), message);
 
-        // From the peer: the message fills 1024-byte buffers in turn.
-        size_t count = (length + 1023) / 1024;
-        buffers.Queue(*alsa, in, int(count));
+        // From the peer: the message comes whole in one growable buffer.
+        buffers.Queue(*alsa, in, 1, 1024, true);
         ASSERT_TRUE(peer.Send(message));
-        ASSERT_TRUE(recorder.WaitFor(MIM_LONGDATA, count, milliseconds(5000)));
+        ASSERT_TRUE(recorder.WaitFor(MIM_LONGDATA, 1, milliseconds(5000)));
+        EXPECT_EQ(recorder.Of(MIM_LONGDATA).size(), 1u);
         EXPECT_EQ(Joined(recorder), message);
     }
     // Beyond the bound a message is refused, never reported sent.
     recorder.Take();
-    EXPECT_EQ(Send(LongSysex(AlsaServices::MaxLongMessage + 1)), MMSYSERR_INVALPARAM);
+    EXPECT_EQ(Send(LongSysex(MaxLongMessage + 1)), MMSYSERR_INVALPARAM);
     EXPECT_TRUE(recorder.Of(MOM_DONE).empty());
 }
 
@@ -219,9 +219,9 @@ TEST_F(AlsaServicesTest, LongMessagesPassTheKernelsThroughPort) {
     // and more vanish there.
     OpenPair(L"Midi Through", L"Midi Through");
     std::vector<uint8_t> message = LongSysex(16384);
-    buffers.Queue(*alsa, in, 16);
+    buffers.Queue(*alsa, in, 1, 1024, true);
     ASSERT_EQ(Send(message), MMSYSERR_NOERROR);
-    ASSERT_TRUE(recorder.WaitFor(MIM_LONGDATA, 16, milliseconds(5000)));
+    ASSERT_TRUE(recorder.WaitFor(MIM_LONGDATA, 1, milliseconds(5000)));
     EXPECT_EQ(Joined(recorder), message);
 }
 
@@ -231,7 +231,7 @@ TEST_F(AlsaServicesTest, RawDeviceSysexIsAssembledAcrossTheKernelsChunks) {
     int raw = open("/dev/snd/midiC0D0", O_RDWR | O_NONBLOCK);
     ASSERT_GE(raw, 0);
     std::vector<uint8_t> message = LongSysex(3000);
-    buffers.Queue(*alsa, in, 3);
+    buffers.Queue(*alsa, in, 1, 1024, true);
     size_t written = 0;
     auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     while (written < message.size() && std::chrono::steady_clock::now() < end) {
@@ -242,7 +242,7 @@ TEST_F(AlsaServicesTest, RawDeviceSysexIsAssembledAcrossTheKernelsChunks) {
             std::this_thread::sleep_for(milliseconds(1));
     }
     ASSERT_EQ(written, message.size());
-    ASSERT_TRUE(recorder.WaitFor(MIM_LONGDATA, 3, milliseconds(5000)));
+    ASSERT_TRUE(recorder.WaitFor(MIM_LONGDATA, 1, milliseconds(5000)));
     EXPECT_EQ(Joined(recorder), message);
     EXPECT_TRUE(recorder.Of(MIM_LONGERROR).empty());
     close(raw);

@@ -66,7 +66,12 @@ class Jack {
   constructor(name) {
     this.name = name;
     this.lockFile = `/tmp/${name}.jack.lock`;
-    this.env = Object.assign({}, process.env, { JACK_DEFAULT_SERVER: name, JACK_NO_START_SERVER: "1" });
+    this.env = Object.assign({}, process.env, this.clientEnv());
+  }
+
+  // What a JACK program needs in its environment to reach this server.
+  clientEnv() {
+    return { JACK_DEFAULT_SERVER: this.name, JACK_NO_START_SERVER: "1" };
   }
 
   async start() {

@@ -31,7 +31,8 @@ function missingTools(tools) {
   return tools.filter((t) => !have(t));
 }
 
-// options: dist, jack, screenshot; Desktop (another desktop, with its own
+// options: dist, jack, screenshot; Server (another JACK server than jackd,
+// such as PipeWire's), Desktop (another desktop, with its own
 // tools) and, for checks of the window's placement, seed(folder) before the
 // first start, placement(storedSettings) after the first close and
 // relaunched(desk) after the second start.
@@ -43,8 +44,8 @@ async function story(t, options) {
   let server = null;
   const env = { KORVO_MIDI: jack ? "jack" : "sim" };
   if (jack) {
-    server = new Jack("korvo-e2e");
-    Object.assign(env, { JACK_DEFAULT_SERVER: server.name, JACK_NO_START_SERVER: "1" });
+    server = new (options.Server || Jack)("korvo-e2e");
+    Object.assign(env, server.clientEnv());
   } else {
     env.KORVO_SIM_UNITS = Units;
   }

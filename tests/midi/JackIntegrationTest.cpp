@@ -1,6 +1,7 @@
-// The device module on the JACK backend against a private server, with the
-// unit simulator program as the units: the story of UnitStory.h, and the
-// device library unloading while its ports are open.
+// The device module on the JACK backend against a private server (jackd, or
+// PipeWire's under the pipewire label), with the unit simulator program as the
+// units: the story of UnitStory.h, the long-message table, and the device
+// library unloading while its ports are open.
 
 #include <dlfcn.h>
 #include <gtest/gtest.h>
@@ -8,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 
 #include "JackTestServer.h"
@@ -26,8 +28,14 @@ using namespace miditest;
 
 TEST(JackIntegration, UnitsFoundAnsweredLostAndFoundAgain) {
     JackTestServer server("korvo-jack-unit-story");
-    ASSERT_TRUE(server.Ready()) << "jackd did not start";
+    ASSERT_TRUE(server.Ready()) << server.Why();
     TellUnitStory<SimulatorProcess>("jack");
+}
+
+TEST(JackIntegration, LongMessagesArriveAndLeaveWhole) {
+    JackTestServer server("korvo-jack-long-messages");
+    ASSERT_TRUE(server.Ready()) << server.Why();
+    WalkLongMessages<SimulatorProcess>("jack");
 }
 
 // Whether any port of our JACK clients is still registered on the server.
@@ -52,7 +60,7 @@ KorvoModule* keptModule = nullptr;
 // before the code is unmapped: the process goes on and ends with status 0.
 TEST(JackIntegration, TheDeviceLibraryUnloadsWhileItsJackPortsAreOpen) {
     miditest::JackTestServer server("korvo-jack-library-unload");
-    ASSERT_TRUE(server.Ready()) << "jackd did not start";
+    ASSERT_TRUE(server.Ready()) << server.Why();
     miditest::SimulatorProcess simulator("11:1234567");
     ASSERT_TRUE(simulator.Ready()) << "the simulator program did not start";
 
@@ -74,7 +82,15 @@ TEST(JackIntegration, TheDeviceLibraryUnloadsWhileItsJackPortsAreOpen) {
             KorvoModule* module = create();
             panel.Wire(*module);
             module->Start();
-            if (!korvotest::PumpUntil([&] { return Received(panel.received, 0, UnitA); }, DiscoveryWaitMs)) _exit(13);
+            if (!FoundWithOneRescan(
+                    panel, [&](size_t from) { return Received(panel.received, from, UnitA); })) {
+                // What the module saw instead, for the failure's message.
+                for (const std::wstring& status : panel.statuses)
+                    std::fprintf(stderr, "Status: %ls\n", status.c_str());
+                for (const std::wstring& text : panel.received)
+                    std::fprintf(stderr, "Receive: %ls\n", text.c_str());
+                _exit(13);
+            }
             if (!OwnPortsRegistered()) _exit(14);
             if (deleteFirst) {
                 destroy(module);

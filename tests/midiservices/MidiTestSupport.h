@@ -70,14 +70,22 @@ private:
     std::vector<Notice> notices;
 };
 
-// Headers and their data, freed with the set.
+// Headers and their data, freed with the set. The data comes from new[], and
+// whatever block a header holds at the end is freed: a growable buffer may
+// come back with a longer block than it was queued with.
 class BufferSet {
 public:
+    BufferSet() = default;
+    BufferSet(const BufferSet&) = delete;
+    BufferSet& operator=(const BufferSet&) = delete;
+    ~BufferSet() {
+        for (auto& h : headers) delete[] h->data;
+    }
+
     midi::MidiHeader* Make(uint32_t length) {
-        data.push_back(std::make_unique<uint8_t[]>(length));
         headers.push_back(std::make_unique<midi::MidiHeader>());
         midi::MidiHeader* h = headers.back().get();
-        h->data = data.back().get();
+        h->data = new uint8_t[length]();
         h->bufferLength = length;
         return h;
     }
@@ -87,12 +95,14 @@ public:
         h->bytesRecorded = uint32_t(bytes.size());
         return h;
     }
-    // Prepares and queues `count` 1024-byte buffers on an input.
+    // Prepares and queues `count` buffers of `length` bytes on an input,
+    // growable when asked.
     std::vector<midi::MidiHeader*> Queue(midi::MidiServices& services, midi::MidiHandle in, int count,
-                                         uint32_t length = 1024) {
+                                         uint32_t length = 1024, bool growable = false) {
         std::vector<midi::MidiHeader*> queued;
         for (int i = 0; i < count; ++i) {
             midi::MidiHeader* h = Make(length);
+            if (growable) h->flags |= midi::MHDR_GROWABLE;
             if (services.InPrepareHeader(in, h) != midi::MMSYSERR_NOERROR) break;
             if (services.InAddBuffer(in, h) != midi::MMSYSERR_NOERROR) break;
             queued.push_back(h);
@@ -101,7 +111,6 @@ public:
     }
 
 private:
-    std::vector<std::unique_ptr<uint8_t[]>> data;
     std::vector<std::unique_ptr<midi::MidiHeader>> headers;
 };
 

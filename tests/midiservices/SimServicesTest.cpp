@@ -1,10 +1,10 @@
 // The buffer life cycle, handles and routing, on the simulated backend.
-#include "SimServices.h"
-
 #include <gtest/gtest.h>
 
 #include "MidiTestSupport.h"
+#include "SimServices.h"
 #include "UnitSimulator.h"
+#include "support/WarningLog.h"
 
 using namespace midi;
 using miditest::BufferSet;
@@ -91,43 +91,129 @@ TEST(SimServices, InputFillsQueuedBuffersByTable) {
     std::vector<uint8_t> longMessage(2500, 0x33);
     longMessage.front() = 0xF0;
     longMessage.back() = 0xF7;
+    const std::vector<uint8_t> head(longMessage.begin(), longMessage.begin() + 1000);
+    const std::vector<uint8_t> tail(longMessage.begin() + 1000, longMessage.end());
     struct Row {
         const char* what;
         int buffers;
-        std::vector<uint8_t> bytes;
+        bool growable;
+        std::vector<std::vector<uint8_t>> events;
         std::vector<std::pair<unsigned, size_t>> notices;  // (code, recorded bytes)
         uint64_t dropped;
+        const char* warning;  // what the one warning says, or null for none
     } rows[] = {
-        {"one message, one buffer", 2, Probe, {{MIM_LONGDATA, 12}}, 0},
-        {"long message fills buffers in turn", 4, longMessage,
-         {{MIM_LONGDATA, 1024}, {MIM_LONGDATA, 1024}, {MIM_LONGDATA, 452}}, 0},
-        {"too few buffers: the rest is dropped", 2, longMessage, {{MIM_LONGDATA, 1024}, {MIM_LONGDATA, 1024}}, 452},
-        {"no buffer: dropped", 0, Probe, {}, 12},
-        {"no end of exclusive", 2, Bytes({0xF0, 0x00, 0x11}), {{MIM_LONGERROR, 3}}, 0},
-        {"11-byte message", 2, Bytes({0xF0, 0x00, 0x11, 0x22, 0x11, 0x07, 0x2D, 0x4B, 0x00, 0x37, 0xF7}),
-         {{MIM_LONGDATA, 11}}, 0},
-        {"note on", 2, Bytes({0x90, 0x40, 0x7F}), {{MIM_DATA, 0}}, 0},
-        {"clock", 2, Bytes({0xF8}), {{MIM_DATA, 0}}, 0},
-        {"truncated note", 2, Bytes({0x90, 0x40}), {{MIM_ERROR, 0}}, 0},
-        {"data byte first", 2, Bytes({0x40, 0x7F}), {{MIM_ERROR, 0}}, 0},
-        {"undefined status", 2, Bytes({0xF4}), {{MIM_ERROR, 0}}, 0},
+        {"one message, one buffer", 2, false, {Probe}, {{MIM_LONGDATA, 12}}, 0, nullptr},
+        {"a long message comes whole in a growable buffer",
+         2,
+         true,
+         {longMessage},
+         {{MIM_LONGDATA, 2500}},
+         0,
+         nullptr},
+        {"a long message in two events comes whole",
+         2,
+         true,
+         {head, tail},
+         {{MIM_LONGDATA, 2500}},
+         0,
+         nullptr},
+        {"a buffer that may not grow: dropped",
+         4,
+         false,
+         {longMessage},
+         {},
+         2500,
+         "of 2500 bytes dropped: longer than the queued buffer of 1024 bytes"},
+        {"no buffer: dropped",
+         0,
+         true,
+         {Probe},
+         {},
+         12,
+         "of 12 bytes dropped: no input buffer was queued"},
+        {"no end of exclusive yet: nothing", 2, true, {Bytes({0xF0, 0x00, 0x11})}, {}, 0, nullptr},
+        {"cut short by a note: dropped, the note passes",
+         2,
+         true,
+         {Bytes({0xF0, 0x00, 0x11}), Bytes({0x90, 0x40, 0x7F})},
+         {{MIM_DATA, 0}},
+         3,
+         "of 3 bytes dropped: cut short by status byte 0x90 before its F7"},
+        {"over the bound: dropped",
+         2,
+         true,
+         {std::vector<uint8_t>(MaxLongMessage + 1, 0x01)},
+         {},
+         0,
+         nullptr},
+        {"11-byte message",
+         2,
+         false,
+         {Bytes({0xF0, 0x00, 0x11, 0x22, 0x11, 0x07, 0x2D, 0x4B, 0x00, 0x37, 0xF7})},
+         {{MIM_LONGDATA, 11}},
+         0,
+         nullptr},
+        {"note on", 2, false, {Bytes({0x90, 0x40, 0x7F})}, {{MIM_DATA, 0}}, 0, nullptr},
+        {"clock", 2, false, {Bytes({0xF8})}, {{MIM_DATA, 0}}, 0, nullptr},
+        {"truncated note", 2, false, {Bytes({0x90, 0x40})}, {{MIM_ERROR, 0}}, 0, nullptr},
+        {"data byte first", 2, false, {Bytes({0x40, 0x7F})}, {{MIM_ERROR, 0}}, 0, nullptr},
+        {"undefined status", 2, false, {Bytes({0xF4})}, {{MIM_ERROR, 0}}, 0, nullptr},
     };
+    // The over-bound row: a real message, F0 .. F7.
+    rows[7].events[0].front() = 0xF0;
+    rows[7].events[0].back() = 0xF7;
+    rows[7].dropped = MaxLongMessage + 1;
+    rows[7].warning = "of 65537 bytes dropped: longer than the bound of 65536 bytes";
     for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        korvotest::WarningLog warnings;
         Recorder rec;  // outlives the services, which close their ports last
         BufferSet set;
         SimServices sim(Synchronous(SimLayoutForUnits({})));
         unsigned port = sim.AddInputPort(L"raw");
         MidiHandle in = 0;
         ASSERT_EQ(sim.InOpen(&in, port, Recorder::Callback, rec.Instance()), MMSYSERR_NOERROR);
-        set.Queue(sim, in, row.buffers);
+        set.Queue(sim, in, row.buffers, 1024, row.growable);
         sim.InStart(in);
-        sim.InjectInput(port, row.bytes);
+        for (const auto& event : row.events) sim.InjectInput(port, event);
         std::vector<std::pair<unsigned, size_t>> got;
         for (auto& n : rec.Take())
             if (n.code != MIM_OPEN) got.emplace_back(n.code, n.bytes.size());
-        EXPECT_EQ(got, row.notices) << row.what;
-        EXPECT_EQ(sim.DroppedBytes(), row.dropped) << row.what;
+        EXPECT_EQ(got, row.notices);
+        EXPECT_EQ(sim.DroppedBytes(), row.dropped);
+        if (row.warning) {
+            ASSERT_EQ(warnings.All().size(), 1u);
+            EXPECT_NE(warnings.All()[0].find(row.warning), std::string::npos) << warnings.All()[0];
+            EXPECT_NE(warnings.All()[0].find("MIDI input \"raw\""), std::string::npos)
+                << warnings.All()[0];
+        } else {
+            EXPECT_EQ(warnings.All(), std::vector<std::string>{});
+        }
+        // The rest of the queue is still there.
+        size_t filled = 0;
+        for (auto& n : got) filled += n.first == MIM_LONGDATA;
+        EXPECT_EQ(sim.QueuedBuffers(in), size_t(row.buffers) - filled);
     }
+}
+
+TEST(SimServices, AMessageOpenWhenItsPortStopsIsDroppedWithAWarning) {
+    korvotest::WarningLog warnings;
+    Recorder rec;
+    BufferSet set;
+    SimServices sim(Synchronous(SimLayoutForUnits({})));
+    unsigned port = sim.AddInputPort(L"raw");
+    MidiHandle in = 0;
+    ASSERT_EQ(sim.InOpen(&in, port, Recorder::Callback, rec.Instance()), MMSYSERR_NOERROR);
+    set.Queue(sim, in, 4, 1024, true);
+    sim.InStart(in);
+    sim.InjectInput(port, Bytes({0xF0, 0x00, 0x11, 0x22, 0x11}));
+    ASSERT_EQ(sim.InReset(in), MMSYSERR_NOERROR);
+    ASSERT_EQ(warnings.All().size(), 1u);
+    EXPECT_NE(warnings.All()[0].find("of 5 bytes dropped: its port was stopped before its F7"),
+              std::string::npos);
+    // The buffers came back empty; none of the bytes reached one.
+    for (auto& n : rec.Of(MIM_LONGDATA)) EXPECT_TRUE(n.bytes.empty());
+    EXPECT_EQ(sim.InClose(in), MMSYSERR_NOERROR);
 }
 
 TEST(SimServices, ShortMessagesArrivePacked) {

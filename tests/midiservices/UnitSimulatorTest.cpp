@@ -70,6 +70,57 @@ TEST(UnitSimulator, AnswersByTable) {
     }
 }
 
+TEST(UnitSimulator, AnswersDumpRequestsWithTheLengthAsked) {
+    // The example of the header: "Send" 0012d687400000 7d00 asks for 16000 bytes.
+    EXPECT_EQ(UnitSimulator::DumpRequestPayload(16000), Bytes({0x00, 0x7D, 0x00}));
+    struct Row {
+        const char* what;
+        uint8_t command;
+        uint8_t value;
+        std::vector<uint8_t> payload;
+        long length;  // of the answer on the wire; -1: no answer
+        bool cut;
+    } rows[] = {
+        {"the shortest", 0x40, 0, {12, 0, 0}, 12, false},
+        {"11 bytes: too short", 0x40, 0, {11, 0, 0}, -1, false},
+        {"16000 bytes", 0x40, 0, {0x00, 0x7D, 0x00}, 16000, false},
+        {"one over the program's bound", 0x40, 0, {0x01, 0x00, 0x04}, 65537, false},
+        {"the simulator's limit",
+         0x40,
+         0,
+         {0x00, 0x00, 0x10},
+         long(UnitSimulator::MaxDumpLength),
+         false},
+        {"beyond the simulator's limit", 0x40, 0, {0x01, 0x00, 0x10}, -1, false},
+        {"value not 0", 0x40, 1, {12, 0, 0}, -1, false},
+        {"two length bytes", 0x40, 0, {12, 0}, -1, false},
+        {"a length byte above 7F", 0x40, 0, {0x8C, 0, 0}, -1, false},
+        {"cut short", 0x42, 0, {0x00, 0x20, 0x00}, 4096, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        UnitSimulator unit(0x12, 77);
+        std::vector<std::vector<uint8_t>> answers;
+        auto request = UnitSimulator::Message(0x12, 77, row.command, row.value, row.payload);
+        unit.Handle(request.data(), request.size(), answers);
+        if (row.length < 0) {
+            EXPECT_TRUE(answers.empty());
+            continue;
+        }
+        ASSERT_EQ(answers.size(), 1u);
+        std::vector<uint8_t> expected = UnitSimulator::Message(0x12, 77, 0x41, 0x00);
+        expected.pop_back();
+        for (long i = 0; i < row.length - 12; ++i) expected.push_back(uint8_t(i % 128));
+        if (row.cut) {
+            expected.insert(expected.end(), {0x80, 0x00, 0x00});
+        } else {
+            expected.push_back(0xF7);
+            EXPECT_EQ(long(answers[0].size()), row.length);
+        }
+        EXPECT_EQ(answers[0], expected);
+    }
+}
+
 TEST(UnitSimulator, WrittenParametersShowInReadsAndReports) {
     UnitSimulator unit(0x0B, 7);
     std::vector<std::vector<uint8_t>> answers;

@@ -164,7 +164,6 @@ void AlsaServices::CloseDevice(Port& port) {
 }
 
 unsigned AlsaServices::SendLong(Port& port, MidiHeader* header) {
-    if (header->bufferLength > MaxLongMessage) return MMSYSERR_INVALPARAM;
     {
         std::lock_guard<std::mutex> guard(state->lock);
         auto it = state->devices.find(port.handle);

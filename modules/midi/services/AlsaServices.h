@@ -10,9 +10,11 @@
 //
 // The kernel refuses a system-exclusive event larger than the sending client's
 // pool (about 14 KB) and a receiver silently loses what overflows its input
-// pool, so a long message leaves in SendChunk-byte parts of one message (every
-// sequencer reader, RtMidi included, joins them up to the F7), pausing after
-// each PaceBytes. A failed send is reported as an error, never as done.
+// pool, so a long message (up to MaxLongMessage) leaves in SendChunk-byte parts
+// of one message (every sequencer reader, RtMidi included, joins them up to the
+// F7), pausing after each PaceBytes. A failed send is reported as an error, never
+// as done. RtMidi hands input on joined up to the F7; the port's assembler
+// (PortServices) checks it is whole and within the bound.
 #pragma once
 
 #include <chrono>
@@ -30,9 +32,6 @@ class AlsaServices : public PortServices {
     static std::unique_ptr<AlsaServices> Create();
     ~AlsaServices() override;
 
-    // Longer messages are refused (MMSYSERR_INVALPARAM); inputs are assembled up
-    // to the same size.
-    static constexpr uint32_t MaxLongMessage = 64 * 1024;
     // Must stay at or above RtMidi's initial encoder buffer (32 bytes): every
     // part of a long message then exactly fills the grown buffer, which is what
     // makes the encoder emit a part that has no F7.

@@ -15,9 +15,9 @@
 #include <thread>
 #include <vector>
 
+#include "JackParts.h"
 #include "JackRing.h"
 #include "framework/Utf8.h"
-#include "SysexAssembler.h"
 
 namespace midi {
 
@@ -29,9 +29,9 @@ constexpr size_t MaxSlots = 256;
 // The program's two JACK clients: one carries every input port, the other
 // every output port.
 constexpr const char* ClientNames[2] = {"Yonderpad-in", "Yonderpad-out"};
-// Input bytes in flight from the realtime thread to the worker: far more than
-// a period can carry.
-constexpr size_t InRingBytes = 1 << 18;
+// Input bytes in flight from the realtime thread to the worker: room for a
+// dozen messages of the longest kind arriving at once. One per backend, not per port.
+constexpr size_t InRingBytes = 1 << 20;
 constexpr size_t OutRecords = 1024;
 // The longest the worker sleeps when nothing wakes it: it then looks for
 // retired ports and for the end even if no post reached it.
@@ -39,12 +39,14 @@ constexpr std::chrono::milliseconds WorkerWakeLimit{100};
 
 struct InRecord {
     uint64_t handle;
-    uint32_t length;  // the event's bytes follow
+    uint32_t length;   // the event's bytes follow
+    uint32_t gap = 0;  // 1: events of this input were lost just before this one
 };
 struct OutRecord {
     uint64_t handle;
     uint64_t slot;
     MidiHeader* header;
+    uint64_t serial;  // tells a message apart from one that reuses its header's address
 };
 struct DoneRecord {
     uint64_t handle;
@@ -70,11 +72,22 @@ void ReportLostEvents(uint64_t lost, uint64_t& reported) {
     dlopen("libjack.so.0", RTLD_LAZY | RTLD_NOLOAD | RTLD_NODELETE) != nullptr;
 
 // libjack's message functions are process-wide and outlive this library:
-// they point here only while services exist, and go back to libjack's own
-// (null) when the last ones end or could not be made.
+// they point here only while services exist (a process may hold more than
+// one, as tests and benchmarks do), and go back to libjack's own (null) when
+// the last ones end or could not be made.
+std::mutex quietLock;
+int quietHolders = 0;
+
 void QuietJack(bool quiet) {
-    jack_set_error_function(quiet ? Quiet : nullptr);
-    jack_set_info_function(quiet ? Quiet : nullptr);
+    std::lock_guard<std::mutex> guard(quietLock);
+    quietHolders += quiet ? 1 : -1;
+    if (quiet && quietHolders == 1) {
+        jack_set_error_function(Quiet);
+        jack_set_info_function(Quiet);
+    } else if (!quiet && quietHolders == 0) {
+        jack_set_error_function(nullptr);
+        jack_set_info_function(nullptr);
+    }
 }
 
 }  // namespace
@@ -116,16 +129,21 @@ struct JackServices::State {
     std::atomic<bool> stale{true};
     std::atomic<bool> stop{false};
     std::atomic<uint64_t> lost{0};
+    // Counted by the server's xrun notices: a period the server could not
+    // run in time may have lost events.
+    std::atomic<uint64_t> xruns{0};
+    // Realtime thread only: the inputs that lost an event (or went through an
+    // xrun) since their last record, the xruns seen so far, and how far the
+    // long message at the head of outRing has gone out.
+    bool inputGap[MaxSlots] = {};
+    uint64_t xrunsSeen = 0;
+    uint64_t partSerial = 0;
+    size_t partOffset = 0;
+    uint64_t nextSerial = 0;  // under outLock
 
     std::mutex enumLock;
     std::vector<std::string> inNames;   // other clients' MIDI outputs
     std::vector<std::string> outNames;  // other clients' MIDI inputs
-
-    // One assembler per open input, made before the port is published and
-    // dropped when it closes; events still in flight for a closed input find
-    // none and are dropped.
-    std::mutex assemblyLock;
-    std::map<MidiHandle, SysexAssembler> assemblers;
 
     // Ports taken out of their slot, waiting until no process cycle can still
     // see them; the worker unregisters them and frees their slots, so closing
@@ -255,6 +273,12 @@ int JackServices::State::ProcessInputs(jack_nframes_t frames, void* arg) {
     State& s = *static_cast<State*>(arg);
     s.cycleEnter[Inputs].fetch_add(1);
     bool wakeWorker = false;
+    // After an xrun a message in parts may miss one: every input gives up the
+    // message it has open rather than join its parts across the gap.
+    if (const uint64_t xruns = s.xruns.load(); xruns != s.xrunsSeen) {
+        s.xrunsSeen = xruns;
+        for (bool& gap : s.inputGap) gap = true;
+    }
     for (size_t i = 0; i < MaxSlots; ++i) {
         jack_port_t* port = s.slots[i].port.load();
         if (!port || !s.slots[i].input.load()) continue;
@@ -265,10 +289,14 @@ int JackServices::State::ProcessInputs(jack_nframes_t frames, void* arg) {
         for (uint32_t e = 0; e < count; ++e) {
             jack_midi_event_t event;
             if (jack_midi_event_get(&event, buffer, e) != 0 || event.size == 0) continue;
-            if (!PutRecord(s.inRing, InRecord{handle, uint32_t(event.size)}, event.buffer)) {
+            if (!PutRecord(s.inRing,
+                           InRecord{handle, uint32_t(event.size), s.inputGap[i] ? 1u : 0u},
+                           event.buffer)) {
                 s.lost.fetch_add(1);
+                s.inputGap[i] = true;
                 continue;
             }
+            s.inputGap[i] = false;
             wakeWorker = true;
         }
     }
@@ -282,24 +310,39 @@ int JackServices::State::ProcessOutputs(jack_nframes_t frames, void* arg) {
     s.cycleEnter[Outputs].fetch_add(1);
     bool wakeWorker = false;
     void* buffers[MaxSlots];
+    size_t emptyRoom = 0;  // what one event may hold in an empty port buffer
     for (size_t i = 0; i < MaxSlots; ++i) {
         jack_port_t* port = s.slots[i].port.load();
         buffers[i] = port && !s.slots[i].input.load() ? jack_port_get_buffer(port, frames) : nullptr;
-        if (buffers[i]) jack_midi_clear_buffer(buffers[i]);
+        if (!buffers[i]) continue;
+        jack_midi_clear_buffer(buffers[i]);
+        if (emptyRoom == 0) emptyRoom = UsableRoom(jack_midi_max_event_size(buffers[i]));
     }
-    uint32_t budget = PaceBytesPerCycle;
+    PeriodRoom room{0, emptyRoom, PeriodBudgetBytes, PeriodBudgetBytes};
     OutRecord record;
     while (CanPut<DoneRecord>(s.doneRing) && PeekRecord(s.outRing, record)) {
         void* buffer = record.slot < MaxSlots ? buffers[record.slot] : nullptr;
         if (buffer && s.slots[record.slot].handle.load() == record.handle) {
-            uint32_t length = record.header->bufferLength;
-            if (length > budget) break;  // the rest goes out next period
-            if (jack_midi_event_write(buffer, 0, record.header->data, length) != 0 &&
-                jack_midi_get_event_count(buffer) > 0)
-                break;  // the port's buffer is full for this period
-            // A message that does not fit an empty buffer never will: it is dropped.
-            budget -= length;
+            const size_t length = record.header->bufferLength;
+            const size_t offset = record.serial == s.partSerial ? s.partOffset : 0;
+            room.portRoom = UsableRoom(jack_midi_max_event_size(buffer));
+            const size_t part = jack_midi_get_event_count(buffer) < MaxEventsPerPortPeriod
+                                    ? NextPartLength(length, offset, room)
+                                    : 0;
+            // Nothing more this period: the message goes on in the next one.
+            if (part == 0 ||
+                jack_midi_event_write(buffer, 0, record.header->data + offset, part) != 0)
+                break;
+            room.budget -= part;
+            if (offset + part < length) {
+                s.partSerial = record.serial;
+                s.partOffset = offset + part;
+                break;
+            }
         }
+        // Done, or its port closed meanwhile: a message cut off there is not
+        // finished later on a port that may belong to someone else.
+        s.partSerial = 0;
         jack_ringbuffer_read_advance(s.outRing, sizeof record);
         PutRecord(s.doneRing, DoneRecord{record.handle, record.header});
         wakeWorker = true;
@@ -330,6 +373,13 @@ bool JackServices::State::Connect(bool report) {
     jack_set_process_callback(clients[Outputs], ProcessOutputs, this);
     jack_set_port_registration_callback(
         clients[Inputs], [](jack_port_id_t, int, void* arg) { static_cast<State*>(arg)->stale = true; }, this);
+    jack_set_xrun_callback(
+        clients[Inputs],
+        [](void* arg) {
+            static_cast<State*>(arg)->xruns.fetch_add(1);
+            return 0;
+        },
+        this);
     for (jack_client_t* c : clients)
         jack_on_shutdown(
             c,
@@ -423,28 +473,20 @@ JackServices::~JackServices() {
 void JackServices::Work() {
     State& s = *state;
     std::vector<uint8_t> bytes;
-    std::vector<std::pair<MidiHandle, std::vector<uint8_t>>> messages;
     uint64_t reportedLost = 0;
     for (;;) {
         bool finishing = s.stop.load();
         if (!finishing) WaitForRecords(s.wake, WorkerWakeLimit);
         ReportLostEvents(s.lost.load(), reportedLost);
 
-        // Input events, assembled into whole messages per port.
+        // Input events, as they came; the port's assembler joins the parts of
+        // a long message, and an input that lost events gives up its open one.
         InRecord record;
         while (TakeHeader(s.inRing, record)) {
             bytes.resize(record.length);
             jack_ringbuffer_read(s.inRing, reinterpret_cast<char*>(bytes.data()), record.length);
-            messages.clear();
-            {
-                std::lock_guard<std::mutex> guard(s.assemblyLock);
-                auto assembler = s.assemblers.find(record.handle);
-                if (assembler == s.assemblers.end()) continue;  // closed meanwhile
-                assembler->second.Feed(bytes.data(), bytes.size(), [&](const uint8_t* b, size_t n) {
-                    messages.emplace_back(record.handle, std::vector<uint8_t>(b, b + n));
-                });
-            }
-            for (auto& [handle, message] : messages) InputEvent(handle, message.data(), message.size());
+            if (record.gap) InputLost(record.handle);
+            InputEvent(record.handle, bytes.data(), bytes.size());
         }
 
         // Without a realtime reader (server gone or client deactivated) queued
@@ -512,8 +554,7 @@ bool JackServices::OpenDevice(unsigned id, Port& port) {
         entry.port.store(own);
     };
     // An output is published before it is connected, so the process callback
-    // clears its buffer from the first period on; an input once it is
-    // connected and its assembler exists.
+    // clears its buffer from the first period on; an input once it is connected.
     if (!input) publish();
     const char* from = input ? peer.c_str() : jack_port_name(own);
     const char* to = input ? jack_port_name(own) : peer.c_str();
@@ -527,13 +568,7 @@ bool JackServices::OpenDevice(unsigned id, Port& port) {
         g_message("JACK MIDI: %s could not be connected", peer.c_str());
         return false;
     }
-    if (input) {
-        {
-            std::lock_guard<std::mutex> guard(s.assemblyLock);
-            s.assemblers[port.handle];
-        }
-        publish();
-    }
+    if (input) publish();
     port.backend = uintptr_t(slot);
     return true;
 }
@@ -542,27 +577,15 @@ void JackServices::CloseDevice(Port& port) {
     State& s = *state;
     size_t slot = size_t(port.backend);
     if (slot >= MaxSlots) return;
-    if (port.input) {
-        std::lock_guard<std::mutex> guard(s.assemblyLock);
-        s.assemblers.erase(port.handle);
-    }
     // Sends still queued for this port find its slot empty and come back as
     // done; the port itself is unregistered by the worker.
     s.Retire(slot, port.input ? State::Inputs : State::Outputs);
 }
 
-size_t JackServices::OpenAssemblers() {
-    std::lock_guard<std::mutex> guard(state->assemblyLock);
-    return state->assemblers.size();
-}
-
 unsigned JackServices::SendLong(Port& port, MidiHeader* header) {
-    State& s = *state;
-    if (s.dead || s.stopped) return MMSYSERR_ERROR;
-    if (header->bufferLength > MaxLongMessage) return MMSYSERR_INVALPARAM;
-    std::lock_guard<std::mutex> guard(s.outLock);
-    if (!PutRecord(s.outRing, OutRecord{port.handle, uint64_t(port.backend), header})) return MMSYSERR_ERROR;
-    return MMSYSERR_NOERROR;
+    Outgoing one{&port, header, MMSYSERR_NOERROR};
+    SendBatch(&one, 1);
+    return one.result;
 }
 
 void JackServices::SendBatch(Outgoing* batch, size_t count) {
@@ -574,11 +597,10 @@ void JackServices::SendBatch(Outgoing* batch, size_t count) {
         Outgoing& o = batch[i];
         if (s.dead || s.stopped) {
             o.result = MMSYSERR_ERROR;
-        } else if (o.header->bufferLength > MaxLongMessage) {
-            o.result = MMSYSERR_INVALPARAM;
         } else {
-            bool queued = PutRecord(s.outRing, OutRecord{o.port->handle, uint64_t(o.port->backend), o.header});
-            o.result = queued ? MMSYSERR_NOERROR : MMSYSERR_ERROR;
+            const OutRecord record{o.port->handle, uint64_t(o.port->backend), o.header,
+                                   ++s.nextSerial};
+            o.result = PutRecord(s.outRing, record) ? MMSYSERR_NOERROR : MMSYSERR_ERROR;
         }
     }
 }

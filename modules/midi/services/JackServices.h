@@ -21,17 +21,24 @@
 //
 // The process callback runs in JACK's realtime thread and never allocates or
 // waits: it copies each input event into a lock-free ring buffer for the worker
-// thread, which assembles whole messages (SysexAssembler) and fills the queued
-// buffers; it takes long messages queued by OutLongMsg from a second ring buffer,
-// writes each one whole as one event, and hands the finished header back through a
-// third ring buffer so that the worker delivers MOM_DONE. Sends are paced: at most
-// PaceBytesPerCycle per period, and a message may hold at most MaxLongMessage
-// bytes (larger ones are refused), because common JACK MIDI peers corrupt or drop
-// longer messages and too much data in one period can crash a receiver.
+// thread, which hands the events to the port (PortServices assembles whole
+// messages, joining the parts of a long one); an event lost because the ring was
+// full makes the worker drop the message then open on that input, and an xrun
+// (a period the server could not run in time, which may lose events) every
+// input's, so that no message is joined across a gap. It takes long messages queued by OutLongMsg
+// from a second ring buffer and writes each one (JackParts.h): whole as one event
+// when it fits one period's buffer, otherwise as consecutive events across
+// periods, as JACK bridges split long messages; at most PeriodBudgetBytes go
+// out per period. A finished header goes back through a third ring buffer so
+// that the worker delivers MOM_DONE. Messages up to MaxLongMessage are carried.
 // Closing a port clears its slot and leaves the port to the worker, which
 // unregisters it once the process cycle that may still see it has ended: the
 // realtime thread never sees a freed port, and the closing thread (the user
-// interface's) never waits for the realtime one.
+// interface's) never waits for the realtime one. A message cut off by its port
+// closing is not finished later.
+//
+// Memory: a port costs its slot; the rings are the backend's, 1 MiB for input
+// and a few tens of KiB for the headers of output.
 #pragma once
 
 #include <cstdint>
@@ -45,15 +52,10 @@ namespace midi {
 
 class JackServices : public PortServices {
 public:
-    static constexpr uint32_t MaxLongMessage = 16379;
-    static constexpr uint32_t PaceBytesPerCycle = 16384;
 
     // Null when no JACK server runs (it is never started for us).
     static std::unique_ptr<JackServices> Create();
     ~JackServices() override;
-
-    // Inputs that have a message assembler: one per open input port.
-    size_t OpenAssemblers();
 
     struct State;
 

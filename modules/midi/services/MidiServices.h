@@ -11,6 +11,16 @@
 //   -> the callback gets it back (MIM_LONGDATA / MIM_LONGERROR / MOM_DONE, param1 =
 //      the header, MHDR_DONE set, MHDR_INQUEUE cleared) -> the caller owns it again
 //   -> {In,Out}UnprepareHeader -> the caller frees it.
+// Input comes whole or not at all: one returned buffer holds one complete
+// system-exclusive message, F0 to F7, of at most MaxLongMessage bytes. A message
+// over that bound, one cut short (by a status byte, a new F0 or its port
+// closing before its F7), or one for which no buffer is queued is dropped with a
+// warning naming the port, its length and the reason; none of its bytes reach a
+// buffer. A buffer is as long as its caller made it, which suits short messages;
+// a caller that queues it with MHDR_GROWABLE lets the layer hand back a longer
+// message in it (below), so that a few small buffers per port carry a message
+// of any length up to the bound. Without the flag, a message longer than the
+// buffer is dropped with a warning.
 // Callbacks run on the layer's own threads, or on the calling thread: every
 // callback of the simulator in synchronous mode, and MOM_DONE of a backend that
 // sends at once (ALSA), before OutLongMsg returns. A callback must only hand
@@ -31,10 +41,21 @@ namespace midi {
 // 0 means "no handle"; every open gives a new, never reused value.
 using MidiHandle = uint64_t;
 
+// The longest system-exclusive message the layer carries either way, F0 to F7.
+// A unit's longest messages, its dumps, stay far below it; it bounds what one
+// message may hold of a receiver's memory and how long it takes one port.
+constexpr uint32_t MaxLongMessage = 64 * 1024;
+
 // Header flags.
 constexpr uint32_t MHDR_DONE = 0x01;      // the layer has handed the buffer back
 constexpr uint32_t MHDR_PREPARED = 0x02;  // prepared for a port
 constexpr uint32_t MHDR_INQUEUE = 0x04;   // queued, owned by the layer
+// Set by the caller on an input buffer whose data came from new[]: to hand
+// back a message longer than bufferLength, the layer replaces data by a new[]
+// block of the message's length (bufferLength becomes that length) and frees
+// the old block with delete[]. The caller frees whatever block the header
+// holds when it comes back.
+constexpr uint32_t MHDR_GROWABLE = 0x08;
 
 struct MidiHeader {
     uint8_t* data = nullptr;
@@ -52,7 +73,10 @@ constexpr unsigned MIM_CLOSE = 0x3C2;
 constexpr unsigned MIM_DATA = 0x3C3;       // param1: status | data1 << 8 | data2 << 16
 constexpr unsigned MIM_LONGDATA = 0x3C4;   // param1: the filled MidiHeader*
 constexpr unsigned MIM_ERROR = 0x3C5;      // param1: as MIM_DATA, an invalid short message
-constexpr unsigned MIM_LONGERROR = 0x3C6;  // param1: MidiHeader* with an incomplete sysex
+// param1: MidiHeader* with an incomplete sysex. This layer drops such messages
+// itself and never returns the code; a caller still releases and replaces
+// the buffer should one come.
+constexpr unsigned MIM_LONGERROR = 0x3C6;
 constexpr unsigned MOM_OPEN = 0x3C7;
 constexpr unsigned MOM_CLOSE = 0x3C8;
 constexpr unsigned MOM_DONE = 0x3C9;  // param1: the finished MidiHeader*
@@ -109,7 +133,8 @@ public:
     virtual unsigned OutPrepareHeader(MidiHandle handle, MidiHeader* header) = 0;
     virtual unsigned OutUnprepareHeader(MidiHandle handle, MidiHeader* header) = 0;
     // Sends the first bufferLength bytes as one complete message; MOM_DONE
-    // (param1 = the header) follows, possibly before this returns.
+    // (param1 = the header) follows, possibly before this returns. A message
+    // longer than MaxLongMessage is refused with MMSYSERR_INVALPARAM.
     virtual unsigned OutLongMsg(MidiHandle handle, MidiHeader* header) = 0;
     // Messages not yet sent are dropped; their MOM_DONE notices still come.
     virtual unsigned OutClose(MidiHandle handle) = 0;

@@ -3,9 +3,13 @@
 #include <glib.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <new>
 #include <utility>
 #include <vector>
+
+#include "framework/Utf8.h"
 
 namespace midi {
 
@@ -15,17 +19,16 @@ namespace {
 // such a callback must not wait for its own delivery to end.
 thread_local int callbackDepth = 0;
 
-struct Notice {
-    unsigned code;
-    uintptr_t param1;
-    uintptr_t param2;
-};
-
-void Call(MidiCallback callback, MidiHandle handle, uintptr_t instance, const Notice& n) {
+void Call(MidiCallback callback, MidiHandle handle, uintptr_t instance, unsigned code,
+          uintptr_t param1 = 0, uintptr_t param2 = 0) {
     if (callback == nullptr) return;
     ++callbackDepth;
-    callback(handle, n.code, instance, n.param1, n.param2);
+    callback(handle, code, instance, param1, param2);
     --callbackDepth;
+}
+
+void LogWarnings(const std::vector<std::string>& warnings) {
+    for (const std::string& warning : warnings) g_warning("%s", warning.c_str());
 }
 
 // Length of a short message by its status byte; 0 for a byte that starts none.
@@ -95,6 +98,7 @@ unsigned PortServices::Open(MidiHandle* out, unsigned id, MidiCallback callback,
     }
     port->input = input;
     port->device = id;
+    if (std::optional<std::wstring> name = DeviceName(input, id)) port->name = EncodeUtf8(*name);
     port->callback = callback;
     port->instance = instance;
     if (!OpenDevice(id, *port)) return MMSYSERR_ERROR;
@@ -103,7 +107,7 @@ unsigned PortServices::Open(MidiHandle* out, unsigned id, MidiCallback callback,
         ports[port->handle] = port;
     }
     *out = port->handle;
-    Call(callback, port->handle, instance, {input ? MIM_OPEN : MOM_OPEN, 0, 0});
+    Call(callback, port->handle, instance, input ? MIM_OPEN : MOM_OPEN);
     return MMSYSERR_NOERROR;
 }
 
@@ -186,10 +190,18 @@ unsigned PortServices::InStart(MidiHandle handle) {
 }
 
 unsigned PortServices::InStop(MidiHandle handle) {
-    std::lock_guard<std::mutex> guard(lock);
-    Port* port = Peek(handle, true);
-    if (!port) return MMSYSERR_INVALHANDLE;
-    port->started = false;
+    std::string warning;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        Port* port = Peek(handle, true);
+        if (!port) return MMSYSERR_INVALHANDLE;
+        port->started = false;
+        // Input is ignored until the port starts again: its parts would be
+        // joined across the gap.
+        if (size_t open = port->assembler.Abandon(); open > 0)
+            warning = DropWarning(*port, open, "its port was stopped before its F7");
+    }
+    if (!warning.empty()) g_warning("%s", warning.c_str());
     return MMSYSERR_NOERROR;
 }
 
@@ -200,6 +212,7 @@ void PortServices::WaitForDeliveries(std::unique_lock<std::mutex>& guard, Port& 
 
 unsigned PortServices::InReset(MidiHandle handle) {
     std::vector<MidiHeader*> returned;
+    std::vector<std::string> warnings;
     std::shared_ptr<Port> port;
     {
         std::unique_lock<std::mutex> guard(lock);
@@ -207,6 +220,8 @@ unsigned PortServices::InReset(MidiHandle handle) {
         if (!port) return MMSYSERR_INVALHANDLE;
         port->started = false;
         WaitForDeliveries(guard, *port);
+        if (size_t open = port->assembler.Abandon(); open > 0)
+            warnings.push_back(DropWarning(*port, open, "its port was stopped before its F7"));
         returned.assign(port->queue.begin(), port->queue.end());
         port->queue.clear();
         for (MidiHeader* h : returned) {
@@ -214,12 +229,15 @@ unsigned PortServices::InReset(MidiHandle handle) {
             h->flags = (h->flags | MHDR_DONE) & ~MHDR_INQUEUE;
         }
     }
-    for (MidiHeader* h : returned) Call(port->callback, handle, port->instance, {MIM_LONGDATA, uintptr_t(h), 0});
+    LogWarnings(warnings);
+    for (MidiHeader* h : returned)
+        Call(port->callback, handle, port->instance, MIM_LONGDATA, uintptr_t(h));
     return MMSYSERR_NOERROR;
 }
 
 unsigned PortServices::InClose(MidiHandle handle) {
     std::shared_ptr<Port> port;
+    std::vector<std::string> warnings;
     {
         std::unique_lock<std::mutex> guard(lock);
         port = Find(handle, true);
@@ -228,10 +246,13 @@ unsigned PortServices::InClose(MidiHandle handle) {
         port->closed = true;
         port->started = false;
         WaitForDeliveries(guard, *port);
+        if (size_t open = port->assembler.Abandon(); open > 0)
+            warnings.push_back(DropWarning(*port, open, "its port was stopped before its F7"));
         ports.erase(handle);
     }
+    LogWarnings(warnings);
     CloseDevice(*port);
-    Call(port->callback, handle, port->instance, {MIM_CLOSE, 0, 0});
+    Call(port->callback, handle, port->instance, MIM_CLOSE);
     return MMSYSERR_NOERROR;
 }
 
@@ -242,6 +263,7 @@ unsigned PortServices::OutLongMsg(MidiHandle handle, MidiHeader* header) {
         port = Find(handle, false);
         if (!port) return MMSYSERR_INVALHANDLE;
         if (unsigned result = QueueCheck(handle, header); result != MMSYSERR_NOERROR) return result;
+        if (header->bufferLength > MaxLongMessage) return MMSYSERR_INVALPARAM;
         header->flags = (header->flags | MHDR_INQUEUE) & ~MHDR_DONE;
         ++port->pendingOut;
     }
@@ -274,7 +296,8 @@ void PortServices::OutLongMsgBatch(MidiOutMessage* messages, size_t count) {
             std::shared_ptr<Port> port = Find(m.handle, false);
             if (!port) {
                 m.result = MMSYSERR_INVALHANDLE;
-            } else if (header == nullptr || header->data == nullptr || header->bufferLength == 0) {
+            } else if (header == nullptr || header->data == nullptr || header->bufferLength == 0 ||
+                       header->bufferLength > MaxLongMessage) {
                 m.result = MMSYSERR_INVALPARAM;
             } else if (header->flags & MHDR_INQUEUE) {
                 m.result = MIDIERR_STILLPLAYING;
@@ -320,7 +343,7 @@ unsigned PortServices::OutClose(MidiHandle handle) {
         std::lock_guard<std::mutex> guard(lock);
         if (port->pendingOut == 0) ports.erase(handle);
     }
-    Call(port->callback, handle, port->instance, {MOM_CLOSE, 0, 0});
+    Call(port->callback, handle, port->instance, MOM_CLOSE);
     return MMSYSERR_NOERROR;
 }
 
@@ -338,46 +361,95 @@ void PortServices::OutputDone(MidiHandle handle, MidiHeader* header) {
         if (port->pendingOut > 0) --port->pendingOut;
         if (port->closed && port->pendingOut == 0) ports.erase(it);
     }
-    Call(port->callback, handle, port->instance, {MOM_DONE, uintptr_t(header), 0});
+    Call(port->callback, handle, port->instance, MOM_DONE, uintptr_t(header));
+}
+
+std::string PortServices::DropWarning(const Port& port, size_t length, const std::string& reason) {
+    droppedBytes += length;
+    char head[64];
+    std::snprintf(head, sizeof head,
+                  "\": a system-exclusive message of %zu bytes dropped: ", length);
+    return "MIDI input \"" + port.name + head + reason;
+}
+
+void PortServices::Deliver(Port& port, const uint8_t* bytes, size_t length, uintptr_t stamp,
+                           std::vector<Notice>& notices, std::vector<std::string>& warnings) {
+    if (port.queue.empty()) {
+        warnings.push_back(DropWarning(port, length, "no input buffer was queued"));
+        return;
+    }
+    MidiHeader* h = port.queue.front();
+    if (length > h->bufferLength) {
+        if (!(h->flags & MHDR_GROWABLE)) {
+            warnings.push_back(DropWarning(
+                port, length,
+                "longer than the queued buffer of " + std::to_string(h->bufferLength) + " bytes"));
+            return;
+        }
+        auto* grown = new (std::nothrow) uint8_t[length];
+        if (grown == nullptr) {
+            warnings.push_back(DropWarning(port, length, "no memory to hand it over"));
+            return;
+        }
+        delete[] h->data;
+        h->data = grown;
+        h->bufferLength = uint32_t(length);
+    }
+    port.queue.pop_front();
+    std::memcpy(h->data, bytes, length);
+    h->bytesRecorded = uint32_t(length);
+    h->flags = (h->flags | MHDR_DONE) & ~MHDR_INQUEUE;
+    notices.push_back({MIM_LONGDATA, uintptr_t(h), stamp});
 }
 
 void PortServices::InputEvent(MidiHandle handle, const uint8_t* bytes, size_t length) {
     if (bytes == nullptr || length == 0) return;
     std::vector<Notice> notices;
+    std::vector<std::string> warnings;
     std::shared_ptr<Port> port;
     {
         std::lock_guard<std::mutex> guard(lock);
         port = Find(handle, true);
         if (!port || !port->started) return;
-        uintptr_t stamp = uintptr_t(NowMs() - port->startMs);
-        if (bytes[0] == 0xF0) {
-            unsigned code = length >= 2 && bytes[length - 1] == 0xF7 ? MIM_LONGDATA : MIM_LONGERROR;
-            size_t done = 0;
-            while (done < length && !port->queue.empty()) {
-                MidiHeader* h = port->queue.front();
-                port->queue.pop_front();
-                size_t n = std::min<size_t>(length - done, h->bufferLength);
-                std::memcpy(h->data, bytes + done, n);
-                done += n;
-                h->bytesRecorded = uint32_t(n);
-                h->flags = (h->flags | MHDR_DONE) & ~MHDR_INQUEUE;
-                notices.push_back({code, uintptr_t(h), stamp});
-            }
-            droppedBytes += length - done;
-        } else {
-            size_t expected = ShortLength(bytes[0]);
-            bool valid = expected == length;
-            for (size_t i = 1; valid && i < length; ++i) valid = bytes[i] < 0x80;
-            notices.push_back({valid ? MIM_DATA : MIM_ERROR, Pack(bytes, length), stamp});
-        }
+        const uintptr_t stamp = uintptr_t(NowMs() - port->startMs);
+        port->assembler.Feed(
+            bytes, length,
+            [&](const uint8_t* message, size_t count) {
+                if (message[0] == 0xF0) {
+                    Deliver(*port, message, count, stamp, notices, warnings);
+                    return;
+                }
+                const size_t expected = ShortLength(message[0]);
+                bool valid = expected == count;
+                for (size_t i = 1; valid && i < count; ++i) valid = message[i] < 0x80;
+                notices.push_back({valid ? MIM_DATA : MIM_ERROR, Pack(message, count), stamp});
+            },
+            [&](const SysexAssembler::Dropped& dropped) {
+                warnings.push_back(
+                    DropWarning(*port, dropped.length, port->assembler.Describe(dropped)));
+            });
         ++port->deliveries;
     }
-    for (const Notice& n : notices) Call(port->callback, handle, port->instance, n);
+    LogWarnings(warnings);
+    for (const Notice& n : notices)
+        Call(port->callback, handle, port->instance, n.code, n.param1, n.param2);
     {
         std::lock_guard<std::mutex> guard(lock);
         --port->deliveries;
     }
     idle.notify_all();
+}
+
+void PortServices::InputLost(MidiHandle handle) {
+    std::string warning;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        Port* port = Peek(handle, true);
+        if (port == nullptr) return;
+        if (size_t open = port->assembler.Abandon(); open > 0)
+            warning = DropWarning(*port, open, "input was lost before its F7");
+    }
+    if (!warning.empty()) g_warning("%s", warning.c_str());
 }
 
 void PortServices::CloseAll() {

@@ -6,12 +6,18 @@
 // from whatever thread it runs. This class keeps the open ports by handle (a
 // counter, never reused), checks every header and handle at the edge, keeps each
 // input port's queue of buffers and fills them:
-//   - a complete system-exclusive message (F0 .. F7) is copied into the next queued
-//     buffer, a longer one into several in turn; no queued buffer drops the rest;
-//     each filled buffer goes back with MIM_LONGDATA;
-//   - F0 without F7 goes back the same way with MIM_LONGERROR;
+//   - every event of an input goes through the port's SysexAssembler, which joins
+//     a message sent in parts and drops, with its reason, a message over the
+//     bound or cut short; a port closing with a message open drops it too, and so
+//     does input the backend reports lost in between (InputLost);
+//   - each whole system-exclusive message (F0 .. F7) goes into the next queued
+//     buffer, grown to the message's length when the caller allowed it
+//     (MHDR_GROWABLE), and back with MIM_LONGDATA; with no queued buffer, or one
+//     too short that may not grow, the message is dropped;
 //   - a well-formed short message becomes MIM_DATA (status | d1 << 8 | d2 << 16),
 //     anything else MIM_ERROR with its first bytes packed the same way.
+// Every dropped message gives one warning with the port's name, its length and
+// the reason, logged once the lock is released.
 // Callbacks are never called while the lock is held. Closing waits until no
 // delivery for that port is in flight, so no input callback for a handle runs
 // after its close returned (unless the close is called from a callback itself).
@@ -27,8 +33,10 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "MidiServices.h"
+#include "SysexAssembler.h"
 
 namespace midi {
 
@@ -64,7 +72,8 @@ public:
 
     // Number of buffers queued on an open input port (0 for any other handle).
     size_t QueuedBuffers(MidiHandle handle);
-    // Bytes of input dropped because no buffer was queued.
+    // Bytes of system-exclusive input dropped, for whatever reason (each drop
+    // is also logged).
     uint64_t DroppedBytes();
 
 protected:
@@ -75,11 +84,13 @@ protected:
         MidiCallback callback = nullptr;
         uintptr_t instance = 0;
         uintptr_t backend = 0;  // the backend's own reference to the device
+        std::string name;       // the device's name at open time (UTF-8), for warnings
         // Guarded by the lock:
         bool closed = false;
         bool started = false;
         uint64_t startMs = 0;
         std::deque<MidiHeader*> queue;
+        SysexAssembler assembler;  // inputs: the message arriving in parts
         int deliveries = 0;    // callbacks in flight from InputEvent
         size_t pendingOut = 0;  // headers sent and not yet done
     };
@@ -107,8 +118,12 @@ protected:
     };
     virtual void SendBatch(Outgoing* batch, size_t count);
 
-    // One complete event received on an open input; any thread.
+    // One event received on an open input, as the backend got it: a whole
+    // message or a part of one; any thread, one thread per input at a time.
     void InputEvent(MidiHandle handle, const uint8_t* bytes, size_t length);
+    // The backend lost events of this input: a message still open there is
+    // dropped, or its parts would be joined across the gap.
+    void InputLost(MidiHandle handle);
     // The backend finished with a header given to SendLong; any thread.
     void OutputDone(MidiHandle handle, MidiHeader* header);
     // Closes every port still open (backends call it from their destructors
@@ -118,6 +133,13 @@ protected:
     static uint64_t NowMs();
 
 private:
+    // A callback to make once the lock is released.
+    struct Notice {
+        unsigned code;
+        uintptr_t param1;
+        uintptr_t param2;
+    };
+
     // The open port of that handle and direction, or null; under the lock.
     // Peek serves checks made under the lock; Find keeps the port alive for
     // work done after the lock is released.
@@ -129,6 +151,12 @@ private:
     unsigned PrepareHeader(MidiHandle handle, MidiHeader* header, bool input);
     unsigned UnprepareHeader(MidiHandle handle, MidiHeader* header, bool input);
     void WaitForDeliveries(std::unique_lock<std::mutex>& guard, Port& port);
+    // Under the lock: a whole message into the port's next queued buffer; a
+    // warning for `warnings` when it cannot be.
+    void Deliver(Port& port, const uint8_t* bytes, size_t length, uintptr_t stamp,
+                 std::vector<Notice>& notices, std::vector<std::string>& warnings);
+    // Under the lock: the warning for a dropped message, counted in droppedBytes.
+    std::string DropWarning(const Port& port, size_t length, const std::string& reason);
 
     std::mutex lock;
     std::condition_variable idle;

@@ -70,8 +70,9 @@ public:
     void WaitIdle();
 
     // Raw bytes arriving on input port `port` as one event, handled as a device's
-    // bytes would be: F0..F7 fills queued buffers (MIM_LONGDATA), F0 without F7
-    // gives MIM_LONGERROR, a short message MIM_DATA, anything else MIM_ERROR.
+    // bytes would be (PortServices): a whole message F0..F7 fills a queued buffer
+    // (MIM_LONGDATA), F0 without F7 waits for the rest in later events, a short
+    // message gives MIM_DATA, anything else MIM_ERROR.
     void InjectInput(unsigned port, std::vector<uint8_t> bytes);
 
     // Hot-plug: ports appear at the end of their direction; removing a port

@@ -45,6 +45,16 @@ std::vector<uint8_t> UnitSimulator::Message(uint8_t type, int32_t id, uint8_t co
     return m;
 }
 
+std::vector<uint8_t> UnitSimulator::Dump(uint8_t type, int32_t id, size_t length) {
+    std::vector<uint8_t> payload(length < HeaderBytes ? 0 : length - HeaderBytes);
+    for (size_t i = 0; i < payload.size(); ++i) payload[i] = uint8_t(i & 0x7F);
+    return Message(type, id, DumpAnswer, 0x00, payload);
+}
+
+std::vector<uint8_t> UnitSimulator::DumpRequestPayload(size_t length) {
+    return {uint8_t(length & 0x7F), uint8_t((length >> 7) & 0x7F), uint8_t((length >> 14) & 0x7F)};
+}
+
 std::vector<uint8_t> UnitSimulator::Answer(uint8_t command, uint8_t value,
                                            const std::vector<uint8_t>& payload) const {
     return Message(type, id, command, value, payload);
@@ -76,6 +86,21 @@ void UnitSimulator::Handle(const uint8_t* bytes, size_t length,
         uint8_t report = wide ? 0x37 : (changed ? 0x05 : 0x04);
         answers.push_back(Answer(report, uint8_t(ParameterCount), table));
         changed = false;
+        return;
+    }
+    if ((command == DumpRequest || command == CutDumpRequest) && value == 0x00 &&
+        payloadLength == 3) {
+        if ((payload[0] | payload[1] | payload[2]) > 0x7F) return;
+        const size_t length =
+            size_t(payload[0]) | size_t(payload[1]) << 7 | size_t(payload[2]) << 14;
+        if (length < HeaderBytes || length > MaxDumpLength) return;
+        std::vector<uint8_t> dump = Dump(type, id, length);
+        if (command == CutDumpRequest) {
+            dump.back() = 0x80;  // a note-off in place of the F7
+            dump.push_back(0x00);
+            dump.push_back(0x00);
+        }
+        answers.push_back(std::move(dump));
         return;
     }
     if (command == 0x20 && value < ParameterCount) {
