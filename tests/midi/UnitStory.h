@@ -64,8 +64,9 @@ constexpr int ReplyWaitMs = 2000;
 // without realtime scheduling falls behind) finds no unit, and nothing scans
 // again by itself; a person would ask for a rescan, and so does the test, once.
 inline bool FoundWithOneRescan(korvotest::ConnectorPanel& panel,
-                               const std::function<bool(size_t)>& found) {
-    if (korvotest::PumpUntil([&] { return found(0); }, DiscoveryWaitMs)) return true;
+                               const std::function<bool(size_t)>& found, size_t since = 0,
+                               int firstWaitMs = DiscoveryWaitMs) {
+    if (korvotest::PumpUntil([&] { return found(since); }, firstWaitMs)) return true;
     const size_t mark = panel.received.size();
     panel.Reset(0);
     return korvotest::PumpUntil([&] { return found(mark); }, RediscoveryWaitMs);
@@ -146,7 +147,9 @@ void TellUnitStory(const char* backend) {
     size_t mark = panel.received.size();
     simulator = std::make_unique<Simulator>(TwoUnits);
     ASSERT_TRUE(simulator->Ready());
-    EXPECT_TRUE(PumpUntil([&] { return BothAnnouncedSince(panel.received, mark); }, RediscoveryWaitMs));
+    EXPECT_TRUE(FoundWithOneRescan(
+        panel, [&](size_t from) { return BothAnnouncedSince(panel.received, from); }, mark,
+        RediscoveryWaitMs));
 
     rig.reset();
     simulator.reset();
